@@ -1,0 +1,17 @@
+#!/bin/sh
+# Installs the Debian 12 packages that building, running and testing need.
+# Runs apt only when something is missing; uses sudo when not root.
+set -eu
+PKGS="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite \
+libqt6sql6-psql libqt6svg6-dev libgl1-mesa-dev libgtest-dev libgmock-dev libbenchmark-dev \
+postgresql-15 fonts-liberation xvfb xauth poppler-utils"
+missing=""
+for p in $PKGS; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+echo "Installing:$missing"
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get update
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing

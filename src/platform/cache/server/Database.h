@@ -1,0 +1,80 @@
+#pragma once
+
+// The server's database: one SQLite file or one PostgreSQL database, reached
+// through QtSql. All SQL of the server component goes through this class so
+// that prepared statements are reused and every value is a bound parameter.
+
+#include "../ConnectString.h"
+
+#include <QHash>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+
+namespace cache::server {
+
+enum class Engine { Sqlite, Postgres };
+
+struct DatabaseTarget {
+    Engine engine = Engine::Sqlite;
+    QString sqlitePath;  // Sqlite
+    QString host;        // Postgres
+    int port = 5432;     // Postgres
+    QString database;    // Postgres
+    bool embedded = false;  // the per-user default file
+};
+
+// Where the embedded server keeps its file.
+QString embeddedDatabasePath();
+
+// Server "embedded" -> the per-user file; a path ending in ".sqlite" -> that
+// file; anything else -> PostgreSQL host at the port, database "zorvek".
+// User and password of PostgreSQL come from libpq's environment and files.
+DatabaseTarget targetFor(const ConnectTarget& t);
+
+// Describes the target for messages, never with a password.
+QString describe(const DatabaseTarget& t);
+
+class Database {
+public:
+    // Opens the database; throws CacheError(NotConnected) on failure.
+    explicit Database(const DatabaseTarget& target);
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    Engine engine() const { return target_.engine; }
+    const DatabaseTarget& target() const { return target_; }
+    bool isOpen() const;
+    QSqlDatabase& handle() { return db_; }
+
+    // Runs a statement with positional bound values; throws CacheError(Sql).
+    // The returned query stays valid until the same SQL text runs again.
+    QSqlQuery& exec(const QString& sql, const QVariantList& binds = {});
+    // Runs SQL text without parameters (DDL); throws CacheError(Sql).
+    void execDirect(const QString& sql);
+    // First column of the first row, or an invalid QVariant.
+    QVariant scalar(const QString& sql, const QVariantList& binds = {});
+
+    void begin();
+    void commit();
+    void rollback();
+
+    // True if the error of a failed statement means the link is gone.
+    bool connectionLost() const { return lost_; }
+
+private:
+    QSqlQuery& prepared(const QString& sql);
+    [[noreturn]] void fail(const QSqlQuery& q, const QString& what);
+
+    DatabaseTarget target_;
+    QString connectionName_;
+    QSqlDatabase db_;
+    QHash<QString, std::shared_ptr<QSqlQuery>> statements_;
+    bool lost_ = false;
+};
+
+} // namespace cache::server

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "Database.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace cache::server {
+
+constexpr int kSchemaVersion = 1;
+
+// Dimensions of a sales line, in the order of the detail key where they
+// occur there. Bits of a DimSet.
+enum Dim : unsigned {
+    DimPc = 1u << 0,
+    DimHabt = 1u << 1,
+    DimAbt = 1u << 2,
+    DimHgrp = 1u << 3,
+    DimUgrp = 1u << 4,
+    DimHkgrp = 1u << 5,
+    DimHvart = 1u << 6,
+    DimVart = 1u << 7,
+    DimStyp = 1u << 8,
+};
+using DimSet = unsigned;
+constexpr int kDimCount = 9;
+// Column name of dimension bit i.
+const char* dimColumn(int i);
+QStringList dimColumns(DimSet dims);
+
+// One table of period sums, aggregated over all dimensions it does not keep.
+struct SumLevel {
+    const char* table;
+    DimSet dims;
+};
+
+// Plain family (read by ZKUmsatz.Daten) and the family with article and
+// shipping type (read by ZKUmsatz.DatWH), each from coarse to fine. A query
+// reads the first level of its family that keeps every dimension it
+// restricts.
+const QList<SumLevel>& plainLevels();
+const QList<SumLevel>& warehouseLevels();
+const SumLevel& pickLevel(const QList<SumLevel>& family, DimSet restricted);
+
+// Creates all tables and indexes if missing. Idempotent.
+void createSchema(Database& db);
+// True when the schema tables exist.
+bool hasSchema(Database& db);
+// Drops every table of the schema (tests and "init --force").
+void dropSchema(Database& db);
+
+} // namespace cache::server

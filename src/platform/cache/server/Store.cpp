@@ -1,0 +1,304 @@
+#include "Store.h"
+
+#include "../Factory.h"
+#include "Text.h"
+
+#include <QDate>
+#include <QSqlRecord>
+
+namespace cache::server {
+
+DimSet Selection::restricted() const {
+    DimSet d = 0;
+    for (int i = 0; i < kDimCount; ++i)
+        if (!code[size_t(i)].isEmpty())
+            d |= 1u << i;
+    return d;
+}
+
+QList<CodeName> Store::codeNames(const QString& sql, const QVariantList& binds) {
+    QSqlQuery& q = db_.exec(sql, binds);
+    QList<CodeName> out;
+    while (q.next())
+        out.append({q.value(0).toString(), q.value(1).toString()});
+    q.finish();
+    return out;
+}
+
+QList<CodeName> Store::mainGroups(qint64 firma) {
+    return codeNames(
+        QStringLiteral("SELECT hgrp, name FROM hauptgruppe WHERE firma = ? ORDER BY hgrp"), {firma});
+}
+
+QList<CodeName> Store::subGroups(qint64 firma, const QString& hgrp) {
+    return codeNames(QStringLiteral("SELECT ugrp, name FROM untergruppe WHERE firma = ? AND hgrp "
+                                    "= ? ORDER BY ugrp"),
+                     {firma, hgrp});
+}
+
+QList<CodeName> Store::departments(qint64 firma) {
+    return codeNames(
+        QStringLiteral("SELECT abtnr, name FROM abteilung WHERE firma = ? ORDER BY abtnr"), {firma});
+}
+
+QList<CodeName> Store::mainDepartments(qint64 firma) {
+    return codeNames(
+        QStringLiteral("SELECT habtnr, name FROM hauptabteilung WHERE firma = ? ORDER BY habtnr"),
+        {firma});
+}
+
+QList<CodeName> Store::profitCentres(qint64 firma) {
+    return codeNames(
+        QStringLiteral("SELECT pcnr, name FROM profitcenter WHERE firma = ? ORDER BY pcnr"), {firma});
+}
+
+QList<CodeName> Store::departmentsOfMainDepartment(qint64 firma, const QString& habt) {
+    return codeNames(QStringLiteral("SELECT abtnr, name FROM abteilung WHERE firma = ? AND habtnr "
+                                    "= ? ORDER BY abtnr"),
+                     {firma, habt});
+}
+
+QList<CodeName> Store::mainDepartmentsOfProfitCentre(qint64 firma, const QString& pc) {
+    return codeNames(QStringLiteral("SELECT h.habtnr, h.name FROM hauptabteilung h WHERE h.firma "
+                                    "= ? AND EXISTS (SELECT 1 FROM abteilung a WHERE a.firma = "
+                                    "h.firma AND a.habtnr = h.habtnr AND a.pcnr = ?) ORDER BY "
+                                    "h.habtnr"),
+                     {firma, pc});
+}
+
+QList<CodeName> Store::departmentsOfProfitCentre(qint64 firma, const QString& pc) {
+    return codeNames(QStringLiteral("SELECT abtnr, name FROM abteilung WHERE firma = ? AND pcnr = "
+                                    "? ORDER BY abtnr"),
+                     {firma, pc});
+}
+
+QList<CodeName> Store::shippingTypes(qint64 firma, const QString& hvart) {
+    if (hvart.isEmpty())
+        return codeNames(
+            QStringLiteral("SELECT vart, name FROM versandart WHERE firma = ? ORDER BY vart"),
+            {firma});
+    return codeNames(QStringLiteral("SELECT vart, name FROM versandart WHERE firma = ? AND hvart "
+                                    "= ? ORDER BY vart"),
+                     {firma, hvart});
+}
+
+QString Store::whereFor(const Selection& sel, QVariantList* binds) const {
+    QString w;
+    for (int i = 0; i < kDimCount; ++i) {
+        if (sel[i].isEmpty())
+            continue;
+        w += QStringLiteral(" AND ") + QLatin1String(dimColumn(i)) + QStringLiteral(" = ?");
+        binds->append(sel[i]);
+    }
+    return w;
+}
+
+Sums Store::periodSum(qint64 firma, int fromPeriod, int toPeriod, const Selection& sel) {
+    const DimSet r = sel.restricted();
+    const bool wh = (r & (DimVart | DimStyp)) != 0;
+    const SumLevel& level = pickLevel(wh ? warehouseLevels() : plainLevels(), r);
+    QVariantList binds{firma};
+    QString sql = QStringLiteral("SELECT COALESCE(SUM(umsatz), 0), COALESCE(SUM(kosten), 0), "
+                                 "COALESCE(SUM(skonto), 0), COALESCE(SUM(nachlass), 0) FROM ") +
+                  QLatin1String(level.table) + QStringLiteral(" WHERE firma = ?");
+    if (fromPeriod == toPeriod) {
+        sql += QStringLiteral(" AND periode = ?");
+        binds << fromPeriod;
+    } else {
+        sql += QStringLiteral(" AND periode BETWEEN ? AND ?");
+        binds << fromPeriod << toPeriod;
+    }
+    sql += whereFor(sel, &binds);
+    QSqlQuery& q = db_.exec(sql, binds);
+    Sums s;
+    if (q.next()) {
+        s.umsatz = q.value(0).toLongLong();
+        s.kosten = q.value(1).toLongLong();
+        s.skonto = q.value(2).toLongLong();
+        s.nachlass = q.value(3).toLongLong();
+    }
+    q.finish();
+    return s;
+}
+
+SplitSums Store::periodSumByShipping(qint64 firma, int period, const Selection& sel) {
+    SplitSums out;
+    const QString given = sel[6];
+    for (const char* hv : {"L", "S"}) {
+        const QString h = QLatin1String(hv);
+        if (!given.isEmpty() && given != h)
+            continue;
+        Selection s = sel;
+        s[6] = h;
+        const DimSet r = s.restricted();
+        const SumLevel& level = pickLevel(warehouseLevels(), r);
+        QVariantList binds{firma, period};
+        const QString sql =
+            QStringLiteral("SELECT COALESCE(SUM(umsatz), 0), COALESCE(SUM(kosten), 0), "
+                           "COALESCE(SUM(skonto), 0), COALESCE(SUM(nachlass), 0) FROM ") +
+            QLatin1String(level.table) + QStringLiteral(" WHERE firma = ? AND periode = ?") +
+            whereFor(s, &binds);
+        QSqlQuery& q = db_.exec(sql, binds);
+        Sums& t = h == QLatin1String("L") ? out.lager : out.strecke;
+        if (q.next()) {
+            t.umsatz = q.value(0).toLongLong();
+            t.kosten = q.value(1).toLongLong();
+            t.skonto = q.value(2).toLongLong();
+            t.nachlass = q.value(3).toLongLong();
+        }
+        q.finish();
+    }
+    return out;
+}
+
+Sums Store::rawSum(qint64 firma, int fromPeriod, int toPeriod, const Selection& sel) {
+    QVariantList binds{firma, fromPeriod, toPeriod};
+    const QString sql = QStringLiteral("SELECT COALESCE(SUM(umsatz), 0), COALESCE(SUM(kosten), 0), "
+                                       "COALESCE(SUM(skonto), 0), COALESCE(SUM(nachlass), 0) FROM "
+                                       "sales_line WHERE firma = ? AND periode BETWEEN ? AND ?") +
+                        whereFor(sel, &binds);
+    QSqlQuery& q = db_.exec(sql, binds);
+    Sums s;
+    if (q.next()) {
+        s.umsatz = q.value(0).toLongLong();
+        s.kosten = q.value(1).toLongLong();
+        s.skonto = q.value(2).toLongLong();
+        s.nachlass = q.value(3).toLongLong();
+    }
+    q.finish();
+    return s;
+}
+
+namespace {
+QList<int> periodsBetween(int from, int to) {
+    QList<int> out;
+    int y = from / 100, m = from % 100;
+    for (int p = from; p <= to; p = y * 100 + m) {
+        out << p;
+        if (++m > 12) {
+            m = 1;
+            ++y;
+        }
+    }
+    return out;
+}
+
+QString insertFrom(const SumLevel& target, const QString& source) {
+    const QString cols = dimColumns(target.dims).join(QStringLiteral(", "));
+    return QStringLiteral("INSERT INTO %1 (firma, periode, %2, umsatz, kosten, skonto, nachlass) "
+                          "SELECT firma, periode, %2, SUM(umsatz), SUM(kosten), SUM(skonto), "
+                          "SUM(nachlass) FROM %3 WHERE firma = ? AND periode = ? GROUP BY firma, "
+                          "periode, %2")
+        .arg(QLatin1String(target.table), cols, source);
+}
+} // namespace
+
+void Store::generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateCallback& progress,
+                     int faultAfterPeriods) {
+    if (fromPeriod < 0 || toPeriod < 0 || fromPeriod > toPeriod)
+        throw CacheError(err::GenerateFailed, QStringLiteral("Ungültiger Periodenbereich"));
+    const QList<int> periods = periodsBetween(fromPeriod, toPeriod);
+    if (periods.size() > 1200)
+        throw CacheError(err::GenerateFailed, QStringLiteral("Periodenbereich zu groß"));
+
+    const SumLevel& whFull = warehouseLevels().last();
+    const SumLevel& plainFull = plainLevels().last();
+    QStringList steps;
+    steps << insertFrom(whFull, QStringLiteral("sales_line"));
+    for (const SumLevel& l : warehouseLevels())
+        if (&l != &whFull)
+            steps << insertFrom(l, QLatin1String(whFull.table));
+    steps << insertFrom(plainFull, QLatin1String(whFull.table));
+    for (const SumLevel& l : plainLevels())
+        if (&l != &plainFull)
+            steps << insertFrom(l, QLatin1String(plainFull.table));
+    QStringList deletes;
+    for (const QList<SumLevel>* fam : {&warehouseLevels(), &plainLevels()})
+        for (const SumLevel& l : *fam)
+            deletes << QStringLiteral("DELETE FROM %1 WHERE firma = ? AND periode = ?")
+                           .arg(QLatin1String(l.table));
+
+    db_.begin();
+    try {
+        int done = 0;
+        for (int p : periods) {
+            if (faultAfterPeriods >= 0 && done >= faultAfterPeriods)
+                throw CacheError(err::GenerateFailed,
+                                 QStringLiteral("Aufbau abgebrochen (Fehler bei Periode %1)").arg(p));
+            for (const QString& d : deletes)
+                db_.exec(d, {firma, p}).finish();
+            for (const QString& s : steps)
+                db_.exec(s, {firma, p}).finish();
+            ++done;
+            if (progress && !progress({done, int(periods.size()), p}))
+                throw CacheError(err::GenerateFailed, QStringLiteral("Aufbau abgebrochen"));
+        }
+        const QDate today = QDate::currentDate();
+        const QString built = QString::number(toPeriod) + QLatin1Char('`') +
+                              serverDayNumber(today.year(), today.month(), today.day());
+        db_.exec(QStringLiteral("DELETE FROM server_info WHERE key = ?"),
+                 {QStringLiteral("XWGDAT")}).finish();
+        db_.exec(QStringLiteral("INSERT INTO server_info (key, value) VALUES (?, ?)"),
+                 {QStringLiteral("XWGDAT"), built}).finish();
+        db_.commit();
+    } catch (...) {
+        db_.rollback();
+        throw;
+    }
+}
+
+int Store::permission(const QString& user, const QString& program, const QString& part) {
+    const QString sql = QStringLiteral(
+        "SELECT stufe FROM berechtigung WHERE benutzer = ? AND programm = ? AND teil = ?");
+    QVariant v = db_.scalar(sql, {user, program, part});
+    if (!v.isValid() && part != QLatin1String("alles"))
+        v = db_.scalar(sql, {user, program, QStringLiteral("alles")});
+    return v.isValid() ? v.toInt() : -1;
+}
+
+std::optional<QString> Store::global(const QString& key) {
+    const QVariant v = db_.scalar(QStringLiteral("SELECT value FROM server_info WHERE key = ?"), {key});
+    if (!v.isValid())
+        return std::nullopt;
+    return v.toString();
+}
+
+void Store::setGlobal(const QString& key, const QString& value) {
+    db_.exec(QStringLiteral("DELETE FROM server_info WHERE key = ?"), {key}).finish();
+    db_.exec(QStringLiteral("INSERT INTO server_info (key, value) VALUES (?, ?)"), {key, value})
+        .finish();
+}
+
+std::optional<QHash<QString, QString>> Store::record(const QString& sql, const QVariantList& binds) {
+    QSqlQuery& q = db_.exec(sql, binds);
+    if (!q.next()) {
+        q.finish();
+        return std::nullopt;
+    }
+    QHash<QString, QString> r;
+    const QSqlRecord rec = q.record();
+    for (int i = 0; i < rec.count(); ++i)
+        r.insert(rec.fieldName(i).toLower(), q.value(i).toString());
+    q.finish();
+    return r;
+}
+
+std::optional<QHash<QString, QString>> Store::persEdv(qint64 firma, const QString& code) {
+    return record(QStringLiteral("SELECT passwort, aktiv, pname, pnr, abtnr, dw, bergrp FROM "
+                                 "pers_edv WHERE firma = ? AND code = ?"),
+                  {firma, code});
+}
+
+std::optional<QHash<QString, QString>> Store::persAbt(qint64 firma, const QString& abtnr) {
+    return record(QStringLiteral("SELECT abtbez, abtnr, habtnr FROM pers_abt WHERE firma = ? AND "
+                                 "abtnr = ?"),
+                  {firma, abtnr});
+}
+
+std::optional<QHash<QString, QString>> Store::persBasis(qint64 firma, const QString& pnr) {
+    return record(
+        QStringLiteral("SELECT fax, email FROM pers_basis WHERE firma = ? AND pnr = ?"),
+        {firma, pnr});
+}
+
+} // namespace cache::server

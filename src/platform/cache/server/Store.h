@@ -1,0 +1,103 @@
+#pragma once
+
+// Business reads and writes of the server component over the schema. The
+// class queries, routines and class methods of the factory are thin layers
+// over this.
+
+#include "Database.h"
+#include "Schema.h"
+
+#include <QList>
+#include <QPair>
+#include <QString>
+
+#include <array>
+#include <functional>
+#include <optional>
+
+namespace cache::server {
+
+// Selection codes by dimension (index = bit position of Dim); empty = all.
+struct Selection {
+    std::array<QString, kDimCount> code;
+    QString& operator[](int i) { return code[size_t(i)]; }
+    const QString& operator[](int i) const { return code[size_t(i)]; }
+    DimSet restricted() const;
+};
+
+struct Sums {
+    qint64 umsatz = 0;
+    qint64 kosten = 0;
+    qint64 skonto = 0;
+    qint64 nachlass = 0;
+};
+
+// Per main shipping type L and S, as the warehouse queries answer.
+struct SplitSums {
+    Sums lager;
+    Sums strecke;
+};
+
+struct CodeName {
+    QString code;
+    QString name;  // display form, with real umlauts
+};
+
+struct GenerateProgress {
+    int done = 0;
+    int total = 0;
+    int period = 0;
+};
+// Return false to cancel (the rebuild is then rolled back).
+using GenerateCallback = std::function<bool(const GenerateProgress&)>;
+
+class Store {
+public:
+    explicit Store(Database& db) : db_(db) {}
+
+    Database& db() { return db_; }
+
+    // Master data, ordered by code.
+    QList<CodeName> mainGroups(qint64 firma);
+    QList<CodeName> subGroups(qint64 firma, const QString& hgrp);
+    QList<CodeName> departments(qint64 firma);
+    QList<CodeName> mainDepartments(qint64 firma);
+    QList<CodeName> profitCentres(qint64 firma);
+    QList<CodeName> departmentsOfMainDepartment(qint64 firma, const QString& habt);
+    QList<CodeName> mainDepartmentsOfProfitCentre(qint64 firma, const QString& pc);
+    QList<CodeName> departmentsOfProfitCentre(qint64 firma, const QString& pc);
+    // Empty main shipping type: all shipping types.
+    QList<CodeName> shippingTypes(qint64 firma, const QString& hvart);
+
+    // Period sums from the pre-aggregated tables.
+    Sums periodSum(qint64 firma, int fromPeriod, int toPeriod, const Selection& sel);
+    SplitSums periodSumByShipping(qint64 firma, int period, const Selection& sel);
+    // The same figure straight from the sales lines (for checks and benchmarks).
+    Sums rawSum(qint64 firma, int fromPeriod, int toPeriod, const Selection& sel);
+
+    // Rebuilds every period-sum table for the periods from..to of a company,
+    // in one transaction. faultAfterPeriods >= 0 makes the rebuild fail after
+    // that many periods (tests of the rollback).
+    void generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateCallback& progress = {},
+                  int faultAfterPeriods = -1);
+
+    int permission(const QString& user, const QString& program, const QString& part);
+
+    // Server globals (^FA(0), ^XWGDAT); nullopt when not set.
+    std::optional<QString> global(const QString& key);
+    void setGlobal(const QString& key, const QString& value);
+
+    // One record as column -> value; nullopt when the id does not exist.
+    std::optional<QHash<QString, QString>> persEdv(qint64 firma, const QString& code);
+    std::optional<QHash<QString, QString>> persAbt(qint64 firma, const QString& abtnr);
+    std::optional<QHash<QString, QString>> persBasis(qint64 firma, const QString& pnr);
+
+private:
+    QList<CodeName> codeNames(const QString& sql, const QVariantList& binds);
+    std::optional<QHash<QString, QString>> record(const QString& sql, const QVariantList& binds);
+    QString whereFor(const Selection& sel, QVariantList* binds) const;
+
+    Database& db_;
+};
+
+} // namespace cache::server
