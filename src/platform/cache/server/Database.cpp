@@ -136,20 +136,34 @@ void Database::fail(const QSqlQuery& q, const QString& what) {
     throw CacheError(err::Sql, QStringLiteral("SQL-Fehler: %1").arg(e.text().trimmed()));
 }
 
+namespace {
+// PostgreSQL text cannot hold NUL, and the driver hands values over as C
+// strings; such a value can match no stored code, so it is made harmless.
+QVariant safeBind(const QVariant& v, Engine engine) {
+    if (engine != Engine::Postgres || v.typeId() != QMetaType::QString)
+        return v;
+    QString s = v.toString();
+    if (!s.contains(QChar(0)))
+        return v;
+    s.replace(QChar(0), QChar(0xFFFD));
+    return s;
+}
+} // namespace
+
 QSqlQuery& Database::exec(const QString& sql, const QVariantList& binds) {
     if (lost_)
         throw CacheError(err::NotConnected, QStringLiteral("Verbindung zum Server verloren"));
     QSqlQuery& q = prepared(sql);
     q.finish();
     for (int i = 0; i < binds.size(); ++i)
-        q.bindValue(i, binds.at(i));
+        q.bindValue(i, safeBind(binds.at(i), target_.engine));
     if (!q.exec()) {
         // A prepared statement on PostgreSQL can go stale after the schema
         // changed; prepare once more before giving up.
         statements_.remove(sql);
         QSqlQuery& again = prepared(sql);
         for (int i = 0; i < binds.size(); ++i)
-            again.bindValue(i, binds.at(i));
+            again.bindValue(i, safeBind(binds.at(i), target_.engine));
         if (!again.exec())
             fail(again, sql);
         return again;
