@@ -1,1 +1,412 @@
-int main(){return 0;}
+// tallvero-db: administration of the server database (schema, demo data,
+// CSV imports, users, permissions, rebuild of the period sums, overview).
+
+#include "platform/cache/ConnectString.h"
+#include "platform/cache/Factory.h"
+#include "platform/cache/server/Admin.h"
+#include "platform/cache/server/DemoData.h"
+#include "platform/cache/server/Import.h"
+#include "platform/cache/server/Schema.h"
+#include "platform/cache/server/Text.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QRegularExpression>
+#include <QTextStream>
+
+#include <cstdio>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace cache;
+using namespace cache::server;
+
+namespace {
+
+QTextStream out(stdout);
+QTextStream cerr(stderr);
+
+constexpr int kOk = 0, kFailed = 1, kUsage = 2;
+
+const char* const kGeneralHelp =
+    "Aufruf: tallvero-db [--server S] [--port P] BEFEHL [OPTIONEN]\n"
+    "\n"
+    "Verwaltet die Datenbank des Tallvero-Servers.\n"
+    "  --server S   embedded (Standard: die Datei des Benutzers), eine Datei *.sqlite\n"
+    "               oder ein PostgreSQL-Rechner (Datenbank zorvek; Benutzer und Passwort\n"
+    "               über PGUSER, PGPASSWORD, ~/.pgpass)\n"
+    "  --port P     Port des PostgreSQL-Servers (Standard 5432)\n"
+    "\n"
+    "Befehle:\n"
+    "  init            Schema anlegen\n"
+    "  demo            Demodaten erzeugen\n"
+    "  import-sales    Verkaufszeilen aus CSV importieren\n"
+    "  import          Stammdaten aus CSV importieren\n"
+    "  user            Benutzer anlegen und ändern\n"
+    "  permission      Berechtigungsstufe setzen\n"
+    "  generate        Periodensummen neu aufbauen\n"
+    "  info            Inhalt der Datenbank anzeigen\n"
+    "\n"
+    "„tallvero-db BEFEHL --help“ zeigt die Optionen eines Befehls.\n"
+    "Rückgabewerte: 0 erfolgreich, 1 Fehler bei der Ausführung, 2 falscher Aufruf.\n";
+
+QHash<QString, const char*> commandHelp() {
+    return {
+        {QStringLiteral("init"), "Aufruf: tallvero-db [--server S] init [--force]\n"
+                                 "Legt das Schema an (fehlende Tabellen). --force löscht vorher alle Tabellen.\n"},
+        {QStringLiteral("demo"),
+         "Aufruf: tallvero-db [--server S] demo [--seed N] [--lines N] [--until JJJJ-MM] [--force]\n"
+         "Erzeugt das Demounternehmen: Stammdaten, Benutzer, Verkaufszeilen bis zum Monat\n"
+         "--until (Standard: Vormonat) und die Periodensummen. Standard: 200000 Zeilen.\n"
+         "--force löscht eine vorhandene Datenbank vorher.\n"},
+        {QStringLiteral("import-sales"),
+         "Aufruf: tallvero-db [--server S] import-sales DATEI.csv [--generate]\n"
+         "Importiert Verkaufszeilen (Spalten siehe docs/tallvero-db.md). Eine fehlerhafte Zeile\n"
+         "wird mit Zeilennummer gemeldet; dann wird nichts importiert. --generate baut danach die\n"
+         "Periodensummen der betroffenen Perioden neu auf.\n"},
+        {QStringLiteral("import"),
+         "Aufruf: tallvero-db [--server S] import ART DATEI.csv\n"
+         "Importiert Stammdaten; vorhandene Sätze mit gleichem Schlüssel werden ersetzt.\n"
+         "ART: firma, profitcenter, hauptabteilung, abteilung, hauptgruppe, untergruppe,\n"
+         "     versandart, personal, personalabteilung, personalbasis\n"},
+        {QStringLiteral("user"),
+         "Aufruf: tallvero-db [--server S] user add CODE --name N --pnr N --abt A [--firma F] [--password P]\n"
+         "        tallvero-db [--server S] user password CODE [--firma F] [--password P]\n"
+         "        tallvero-db [--server S] user activate|deactivate CODE [--firma F]\n"
+         "        tallvero-db [--server S] user department CODE --abt A [--firma F]\n"
+         "Ohne --password wird das Passwort ohne Anzeige von der Eingabe gelesen. Firma: Standard 1.\n"},
+        {QStringLiteral("permission"),
+         "Aufruf: tallvero-db [--server S] permission BENUTZER STUFE [--part TEIL]\n"
+         "Setzt die Berechtigungsstufe für Tallvero (-1 keine, 5 nur eigene Abteilung,\n"
+         "sonst voll). TEIL: Standard „alles“.\n"},
+        {QStringLiteral("generate"),
+         "Aufruf: tallvero-db [--server S] generate VON BIS [--firma F]\n"
+         "Baut die Periodensummen der Perioden VON bis BIS (Form 12401 = Jänner 2024) neu auf,\n"
+         "für eine Firma oder alle.\n"},
+        {QStringLiteral("info"), "Aufruf: tallvero-db [--server S] info\nZeigt, was die Datenbank enthält.\n"},
+    };
+}
+
+struct Args {
+    QStringList positional;
+    QHash<QString, QString> options;  // name -> value ("" for flags)
+    bool help = false;
+};
+
+// Options with a value; everything else starting with -- is a flag.
+const QStringList kValueOptions = {"--server", "--port", "--seed", "--lines", "--until", "--firma",
+                                   "--name", "--pnr", "--abt", "--password", "--part"};
+const QStringList kFlags = {"--force", "--generate", "--help"};
+
+bool parse(const QStringList& argv, Args* a, QString* why) {
+    for (int i = 0; i < argv.size(); ++i) {
+        const QString& w = argv[i];
+        if (w == QLatin1String("-h") || w == QLatin1String("--help")) {
+            a->help = true;
+        } else if (kValueOptions.contains(w)) {
+            if (i + 1 >= argv.size()) {
+                *why = QStringLiteral("Option %1 braucht einen Wert").arg(w);
+                return false;
+            }
+            a->options.insert(w, argv[++i]);
+        } else if (kFlags.contains(w)) {
+            a->options.insert(w, QString());
+        } else if (w.startsWith(QLatin1String("--"))) {
+            *why = QStringLiteral("Unbekannte Option %1").arg(w);
+            return false;
+        } else {
+            a->positional << w;
+        }
+    }
+    return true;
+}
+
+struct UsageError {
+    QString text;
+};
+
+qint64 firmaOption(const Args& a) {
+    const QString v = a.options.value(QStringLiteral("--firma"), QStringLiteral("1"));
+    const qint64 f = parseCompany(v);
+    if (f < 0)
+        throw UsageError{QStringLiteral("Ungültige Firma „%1“").arg(v)};
+    return f;
+}
+
+qint64 numberOption(const Args& a, const char* name, qint64 def) {
+    const QString key = QLatin1String(name);
+    if (!a.options.contains(key))
+        return def;
+    bool ok = false;
+    const qint64 v = a.options.value(key).toLongLong(&ok);
+    if (!ok || v < 0)
+        throw UsageError{QStringLiteral("Ungültiger Wert für %1: „%2“").arg(key, a.options.value(key))};
+    return v;
+}
+
+QString readPassword() {
+    cerr << "Passwort: " << Qt::flush;
+    termios old{};
+    const bool tty = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &old) == 0;
+    if (tty) {
+        termios quiet = old;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    }
+    QTextStream in(stdin);
+    const QString p = in.readLine();
+    if (tty) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &old);
+        cerr << "\n";
+    }
+    return p;
+}
+
+// One line per stage and ten per cent; redrawn in place on a terminal.
+void progressLine(const DemoProgress& p) {
+    static QString stage;
+    static int shown = -1;
+    static const bool tty = isatty(STDERR_FILENO);
+    const int pct = p.total > 0 ? int(p.done * 100 / p.total) : 0;
+    const int step = tty ? pct : pct / 10 * 10;
+    if (p.stage == stage && step == shown)
+        return;
+    if (tty && p.stage != stage && !stage.isEmpty())
+        cerr << "\n";
+    stage = p.stage;
+    shown = step;
+    cerr << (tty ? "\r" : "") << p.stage << " .. " << step << " %" << (tty ? "   " : "\n") << Qt::flush;
+    if (tty && p.stage == QLatin1String("Fertig"))
+        cerr << "\n";
+}
+
+void requireCount(const Args& a, int n, const QString& cmd) {
+    if (a.positional.size() != n)
+        throw UsageError{QStringLiteral("Falsche Anzahl Argumente für %1").arg(cmd)};
+}
+
+int run(const QString& cmd, const Args& a) {
+    const QString server = a.options.value(QStringLiteral("--server"), QStringLiteral("embedded"));
+    const QString port = a.options.value(QStringLiteral("--port"), QStringLiteral("5432"));
+    const DatabaseTarget target = targetFor({server, port, QStringLiteral("ZORVEK")});
+    if (target.engine == Engine::Postgres && target.port < 0)
+        throw UsageError{QStringLiteral("Ungültiger Port „%1“").arg(port)};
+
+    // Validate the arguments before touching the database.
+    const QStringList& p = a.positional;
+    if (cmd == QLatin1String("init") || cmd == QLatin1String("demo") || cmd == QLatin1String("info"))
+        requireCount(a, 0, cmd);
+    DemoOptions demo;
+    if (cmd == QLatin1String("demo")) {
+        demo.seed = quint64(numberOption(a, "--seed", qint64(demo.seed)));
+        demo.lines = numberOption(a, "--lines", demo.lines);
+        if (a.options.contains(QStringLiteral("--until"))) {
+            static const QRegularExpression ym(QStringLiteral("\\A(\\d{4})-(\\d{2})\\z"));
+            const auto m = ym.match(a.options.value(QStringLiteral("--until")));
+            if (!m.hasMatch() || m.captured(2).toInt() < 1 || m.captured(2).toInt() > 12)
+                throw UsageError{QStringLiteral("--until erwartet JJJJ-MM, z. B. 2024-03")};
+            demo.untilYear = m.captured(1).toInt();
+            demo.untilMonth = m.captured(2).toInt();
+        }
+    }
+    int from = -1, to = -1;
+    if (cmd == QLatin1String("generate")) {
+        requireCount(a, 2, cmd);
+        from = parsePeriod(p[0]);
+        to = parsePeriod(p[1]);
+        if (from < 0 || to < 0)
+            throw UsageError{QStringLiteral("Perioden in der Form 12401 (Jahr − 1900, Monat) angeben")};
+        if (from > to)
+            throw UsageError{QStringLiteral("Die Startperiode liegt nach der Endperiode")};
+    }
+    ImportKind kind = ImportKind::Sales;
+    QString file;
+    if (cmd == QLatin1String("import-sales")) {
+        requireCount(a, 1, cmd);
+        file = p[0];
+    } else if (cmd == QLatin1String("import")) {
+        requireCount(a, 2, cmd);
+        if (!importKindFromName(p[0], &kind) || kind == ImportKind::Sales)
+            throw UsageError{QStringLiteral("Unbekannte Stammdatenart „%1“").arg(p[0])};
+        file = p[1];
+    }
+    int level = 0;
+    if (cmd == QLatin1String("permission")) {
+        requireCount(a, 2, cmd);
+        bool ok = false;
+        level = p[1].toInt(&ok);
+        if (!ok)
+            throw UsageError{QStringLiteral("Die Stufe muss eine ganze Zahl sein")};
+    }
+    if (cmd == QLatin1String("user") && p.size() != 2)
+        throw UsageError{QStringLiteral("user erwartet eine Aktion und einen Personalcode")};
+
+    Database db(target);
+    Store store(db);
+    QElapsedTimer t;
+    t.start();
+    auto rate = [&](qint64 lines) {
+        const double s = double(t.nsecsElapsed()) / 1e9;
+        return QStringLiteral("%1 s, %2 Zeilen/s")
+            .arg(s, 0, 'f', 2)
+            .arg(s > 0 ? qint64(double(lines) / s) : 0);
+    };
+
+    if (cmd == QLatin1String("init")) {
+        if (a.options.contains(QStringLiteral("--force")))
+            dropSchema(db);
+        createSchema(db);
+        out << "Schema angelegt: " << describe(target) << "\n";
+        return kOk;
+    }
+    if (cmd == QLatin1String("demo")) {
+        if (a.options.contains(QStringLiteral("--force")))
+            dropSchema(db);
+        createSchema(db);
+        const DemoSummary s = generateDemo(store, demo, progressLine);
+        out << "Demodaten erzeugt: " << s.lines << " Verkaufszeilen, Perioden " << s.firstPeriod
+            << " bis " << s.lastPeriod << " (" << rate(s.lines) << ")\n";
+        return kOk;
+    }
+    if (cmd == QLatin1String("info")) {
+        if (!hasSchema(db)) {
+            cerr << "Die Datenbank hat noch kein Schema (tallvero-db init)\n";
+            return kFailed;
+        }
+        for (const QString& line : databaseInfo(store))
+            out << line << "\n";
+        return kOk;
+    }
+    if (!hasSchema(db)) {
+        cerr << "Die Datenbank hat noch kein Schema (tallvero-db init)\n";
+        return kFailed;
+    }
+    if (cmd == QLatin1String("generate")) {
+        QList<qint64> firms;
+        if (a.options.contains(QStringLiteral("--firma"))) {
+            firms << firmaOption(a);
+        } else {
+            QSqlQuery& q = db.exec(QStringLiteral("SELECT firma FROM firma ORDER BY firma"));
+            while (q.next())
+                firms << q.value(0).toLongLong();
+            q.finish();
+        }
+        const qint64 lines = db.scalar(QStringLiteral("SELECT COUNT(*) FROM sales_line WHERE periode "
+                                                      "BETWEEN ? AND ?"),
+                                       {from, to})
+                                 .toLongLong();
+        for (qint64 f : firms)
+            store.generate(f, from, to, [&](const GenerateProgress& g) {
+                progressLine({QStringLiteral("Periodensummen aufbauen (Firma %1)").arg(f), g.done, g.total});
+                return true;
+            });
+        progressLine({QStringLiteral("Fertig"), 1, 1});
+        out << "Periodensummen " << from << " bis " << to << " aufgebaut (" << rate(lines) << ")\n";
+        return kOk;
+    }
+    if (cmd == QLatin1String("import-sales") || cmd == QLatin1String("import")) {
+        const ImportResult r = importCsvFile(store, kind, file);
+        if (!r.ok()) {
+            for (const QString& e : r.errors)
+                cerr << e << "\n";
+            if (r.moreErrors)
+                cerr << "… weitere Fehler nicht angezeigt\n";
+            cerr << "Nichts importiert.\n";
+            return kFailed;
+        }
+        out << r.rows << " Zeilen importiert (" << rate(r.rows) << ")\n";
+        if (kind == ImportKind::Sales && r.rows > 0) {
+            if (a.options.contains(QStringLiteral("--generate"))) {
+                for (qint64 f : r.companies)
+                    store.generate(f, r.firstPeriod, r.lastPeriod);
+                out << "Periodensummen " << r.firstPeriod << " bis " << r.lastPeriod << " aufgebaut\n";
+            } else {
+                out << "Hinweis: Periodensummen mit „tallvero-db generate " << r.firstPeriod << " "
+                    << r.lastPeriod << "“ neu aufbauen.\n";
+            }
+        }
+        return kOk;
+    }
+    if (cmd == QLatin1String("permission")) {
+        setPermission(store, p[0], level, a.options.value(QStringLiteral("--part"), QStringLiteral("alles")));
+        out << "Berechtigung von " << p[0] << " auf " << level << " gesetzt\n";
+        return kOk;
+    }
+    if (cmd == QLatin1String("user")) {
+        const QString action = p[0];
+        const QString code = p[1].toUpper();
+        const qint64 firma = firmaOption(a);
+        if (action == QLatin1String("add")) {
+            NewUser u;
+            u.firma = firma;
+            u.code = code;
+            u.name = a.options.value(QStringLiteral("--name"));
+            u.pnr = a.options.value(QStringLiteral("--pnr"));
+            u.abtnr = a.options.value(QStringLiteral("--abt"));
+            u.password = a.options.contains(QStringLiteral("--password"))
+                             ? a.options.value(QStringLiteral("--password"))
+                             : readPassword();
+            addUser(store, u);
+            out << "Benutzer " << code << " in Firma " << firma << " angelegt\n";
+        } else if (action == QLatin1String("password")) {
+            setPassword(store, firma, code,
+                        a.options.contains(QStringLiteral("--password"))
+                            ? a.options.value(QStringLiteral("--password"))
+                            : readPassword());
+            out << "Passwort von " << code << " geändert\n";
+        } else if (action == QLatin1String("activate") || action == QLatin1String("deactivate")) {
+            setActive(store, firma, code, action == QLatin1String("activate"));
+            out << "Benutzer " << code << (action == QLatin1String("activate") ? " aktiviert\n" : " deaktiviert\n");
+        } else if (action == QLatin1String("department")) {
+            setDepartment(store, firma, code, a.options.value(QStringLiteral("--abt")));
+            out << "Abteilung von " << code << " geändert\n";
+        } else {
+            throw UsageError{QStringLiteral("Unbekannte Aktion „%1“ für user").arg(action)};
+        }
+        return kOk;
+    }
+    throw UsageError{QStringLiteral("Unbekannter Befehl „%1“").arg(cmd)};
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Tallvero"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Tallvero"));
+    QStringList words = QCoreApplication::arguments().mid(1);
+    Args args;
+    QString why;
+    if (!parse(words, &args, &why)) {
+        cerr << why << "\n\n" << kGeneralHelp;
+        return kUsage;
+    }
+    if (args.positional.isEmpty()) {
+        if (args.help) {
+            out << kGeneralHelp;
+            return kOk;
+        }
+        cerr << "Kein Befehl angegeben.\n\n" << kGeneralHelp;
+        return kUsage;
+    }
+    const QString cmd = args.positional.takeFirst();
+    const auto help = commandHelp();
+    if (!help.contains(cmd)) {
+        cerr << "Unbekannter Befehl „" << cmd << "“\n\n" << kGeneralHelp;
+        return kUsage;
+    }
+    if (args.help) {
+        out << help.value(cmd);
+        return kOk;
+    }
+    try {
+        return run(cmd, args);
+    } catch (const UsageError& e) {
+        cerr << e.text << "\n\n" << help.value(cmd);
+        return kUsage;
+    } catch (const CacheError& e) {
+        cerr << "\nFehler " << e.number() << ": " << e.description() << "\n";
+        return kFailed;
+    }
+}

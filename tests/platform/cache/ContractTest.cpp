@@ -565,11 +565,15 @@ protected:
     }
     void addLine(int period, qint64 umsatz) {
         auto d = db->open();
-        d->exec(QStringLiteral("INSERT INTO sales_line (datum, periode, firma, pcnr, habtnr, abtnr, "
-                               "hgrp, ugrp, hkgrp, vart, hvart, styp, umsatz, kosten, skonto, "
-                               "nachlass) VALUES (?, ?, 1, '1', '10', 'M2', '30', '3001', 'P', '01', "
-                               "'L', 'L', ?, 0, 0, 0)"),
-                {(period / 100 + 1900) * 10000 + (period % 100) * 100 + 15, period, umsatz});
+        Store store(*d);
+        SalesLine l;
+        l.datum = (period / 100 + 1900) * 10000 + (period % 100) * 100 + 15;
+        l.firma = 1;
+        const char* codes[kDimCount] = {"1", "10", "M2", "30", "3001", "P", "L", "01", "L"};
+        for (int i = 0; i < kDimCount; ++i)
+            l.codes[i] = QLatin1String(codes[i]);
+        l.umsatz = umsatz;
+        store.appendSales({l});
     }
     QString generate(const QString& from, const QString& to) {
         auto h = factory.classHandle(QStringLiteral("ZKUmsatz.Daten"));

@@ -158,22 +158,6 @@ void replaceMasterData(Store& store) {
     store.setGlobal(QStringLiteral("FA0"), QStringLiteral("Tallvero Demo Handel GmbH`03"));
 }
 
-constexpr int kLineColumns = 16;
-constexpr int kBatch = 256;
-
-QString insertSql(int rows) {
-    QString sql = QStringLiteral("INSERT INTO sales_line (datum, periode, firma, pcnr, habtnr, "
-                                 "abtnr, hgrp, ugrp, hkgrp, vart, hvart, styp, umsatz, kosten, "
-                                 "skonto, nachlass) VALUES ");
-    const QString one = QStringLiteral("(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-    for (int i = 0; i < rows; ++i) {
-        if (i)
-            sql += QLatin1Char(',');
-        sql += one;
-    }
-    return sql;
-}
-
 // Approximately normal, from the sum of uniforms; cheap and reproducible.
 double gauss(DemoRandom& r) {
     return r.uniform() + r.uniform() + r.uniform() + r.uniform() - 2.0;
@@ -230,9 +214,8 @@ DemoSummary generateDemo(Store& store, const DemoOptions& o,
         deptTotal += d.weight;
 
     DemoRandom rnd(o.seed);
-    QVariantList batch;
-    batch.reserve(kBatch * kLineColumns);
-    const QString fullSql = insertSql(kBatch);
+    QList<SalesLine> batch;
+    batch.reserve(4096);
 
     // Codes as shared QStrings, so binding does not allocate per line.
     QVector<QString> deptCode, deptHabt, deptPc, groupCode, shipCode, shipH;
@@ -262,7 +245,6 @@ DemoSummary generateDemo(Store& store, const DemoOptions& o,
         for (int mi = 0; mi < months; ++mi) {
             const int year = fy + mi / 12;
             const int month = mi % 12 + 1;
-            const int period = (year - 1900) * 100 + month;
             const int days = QDate(year, month, 1).daysInMonth();
             const double growth = std::pow(1.045, year - fy);
             for (qint64 k = 0; k < perMonth[mi]; ++k) {
@@ -314,12 +296,25 @@ DemoSummary generateDemo(Store& store, const DemoOptions& o,
                     nachlass = qint64(std::llround(double(umsatz) * 0.1 * rnd.uniform()));
                 const int day = 1 + rnd.below(days);
 
-                batch << (year * 10000 + month * 100 + day) << period << firma << deptPc[di]
-                      << deptHabt[di] << deptCode[di] << groupCode[gi] << subCode[gi][si]
-                      << (trade ? G : P) << shipCode[ship] << shipH[ship] << styps[ty] << umsatz
-                      << kosten << skonto << nachlass;
-                if (batch.size() == kBatch * kLineColumns) {
-                    db.exec(fullSql, batch).finish();
+                SalesLine line;
+                line.datum = year * 10000 + month * 100 + day;
+                line.firma = firma;
+                line.codes[0] = deptPc[di];
+                line.codes[1] = deptHabt[di];
+                line.codes[2] = deptCode[di];
+                line.codes[3] = groupCode[gi];
+                line.codes[4] = subCode[gi][si];
+                line.codes[5] = trade ? G : P;
+                line.codes[6] = shipH[ship];
+                line.codes[7] = shipCode[ship];
+                line.codes[8] = styps[ty];
+                line.umsatz = umsatz;
+                line.kosten = kosten;
+                line.skonto = skonto;
+                line.nachlass = nachlass;
+                batch << line;
+                if (batch.size() == 4096) {
+                    store.appendSales(batch);
                     batch.clear();
                 }
                 ++written;
@@ -327,13 +322,12 @@ DemoSummary generateDemo(Store& store, const DemoOptions& o,
                     report(QStringLiteral("Verkaufszeilen erzeugen"), written, o.lines);
             }
         }
-        if (!batch.isEmpty()) {
-            db.exec(insertSql(int(batch.size() / kLineColumns)), batch).finish();
-            batch.clear();
-        }
+        if (!batch.isEmpty())
+            store.appendSales(batch);
         db.commit();
     } catch (...) {
         db.rollback();
+        store.resetCaches();
         throw;
     }
 

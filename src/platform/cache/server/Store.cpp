@@ -183,6 +183,20 @@ QList<int> periodsBetween(int from, int to) {
     return out;
 }
 
+// The finest level, from the sales lines through their dimension ids.
+QString insertFromLines(const SumLevel& target) {
+    QStringList d;
+    for (const QString& c : dimColumns(target.dims))
+        d << QStringLiteral("d.") + c;
+    return QStringLiteral("INSERT INTO %1 (firma, periode, %2, umsatz, kosten, skonto, nachlass) "
+                          "SELECT a.firma, a.periode, %3, a.u, a.k, a.s, a.n FROM (SELECT firma, "
+                          "periode, dimid, SUM(umsatz) AS u, SUM(kosten) AS k, SUM(skonto) AS s, "
+                          "SUM(nachlass) AS n FROM sales_line WHERE firma = ? AND periode = ? "
+                          "GROUP BY firma, periode, dimid) a JOIN sales_dim d ON d.dimid = a.dimid")
+        .arg(QLatin1String(target.table), dimColumns(target.dims).join(QStringLiteral(", ")),
+             d.join(QStringLiteral(", ")));
+}
+
 QString insertFrom(const SumLevel& target, const QString& source) {
     const QString cols = dimColumns(target.dims).join(QStringLiteral(", "));
     return QStringLiteral("INSERT INTO %1 (firma, periode, %2, umsatz, kosten, skonto, nachlass) "
@@ -204,7 +218,7 @@ void Store::generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateC
     const SumLevel& whFull = warehouseLevels().last();
     const SumLevel& plainFull = plainLevels().last();
     QStringList steps;
-    steps << insertFrom(whFull, QStringLiteral("sales_line"));
+    steps << insertFromLines(whFull);
     for (const SumLevel& l : warehouseLevels())
         if (&l != &whFull)
             steps << insertFrom(l, QLatin1String(whFull.table));
@@ -243,6 +257,76 @@ void Store::generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateC
         db_.commit();
     } catch (...) {
         db_.rollback();
+        throw;
+    }
+}
+
+qint64 Store::dimId(qint64 firma, const Selection& codes) {
+    if (!dimsLoaded_) {
+        QSqlQuery& q = db_.exec(QStringLiteral("SELECT dimid, firma, pcnr, habtnr, abtnr, hgrp, "
+                                               "ugrp, hkgrp, hvart, vart, styp FROM sales_dim"));
+        while (q.next()) {
+            QString key = q.value(1).toString();
+            for (int i = 0; i < kDimCount; ++i)
+                key += QChar(0x1F) + q.value(2 + i).toString();
+            const qint64 id = q.value(0).toLongLong();
+            dims_.insert(key, id);
+            nextDim_ = std::max(nextDim_, id + 1);
+        }
+        q.finish();
+        dimsLoaded_ = true;
+    }
+    QString key = QString::number(firma);
+    for (int i = 0; i < kDimCount; ++i)
+        key += QChar(0x1F) + codes[i];
+    const auto it = dims_.constFind(key);
+    if (it != dims_.constEnd())
+        return *it;
+    const qint64 id = nextDim_++;
+    QVariantList v{id, firma};
+    for (int i = 0; i < kDimCount; ++i)
+        v << codes[i];
+    db_.exec(QStringLiteral("INSERT INTO sales_dim (dimid, firma, pcnr, habtnr, abtnr, hgrp, ugrp, "
+                            "hkgrp, hvart, vart, styp) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+             v)
+        .finish();
+    dims_.insert(key, id);
+    return id;
+}
+
+void Store::appendSales(const QList<SalesLine>& lines) {
+    constexpr int kCols = 17;
+    constexpr int kBatch = 256;
+    static const QString one = QStringLiteral("(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    auto sqlFor = [](int rows) {
+        QString sql = QStringLiteral("INSERT INTO sales_line (datum, periode, firma, pcnr, habtnr, "
+                                     "abtnr, hgrp, ugrp, hkgrp, hvart, vart, styp, umsatz, kosten, "
+                                     "skonto, nachlass, dimid) VALUES ");
+        for (int i = 0; i < rows; ++i)
+            sql += (i ? QStringLiteral(",") : QString()) + one;
+        return sql;
+    };
+    static const QString full = sqlFor(kBatch);
+    QVariantList binds;
+    binds.reserve(kBatch * kCols);
+    // Dimension ids are rolled back with the caller's transaction, so the
+    // cache must not outlive a failure.
+    try {
+        for (const SalesLine& l : lines) {
+            const int year = l.datum / 10000, month = (l.datum / 100) % 100;
+            binds << l.datum << (year - 1900) * 100 + month << l.firma;
+            for (int i = 0; i < kDimCount; ++i)
+                binds << l.codes[i];
+            binds << l.umsatz << l.kosten << l.skonto << l.nachlass << dimId(l.firma, l.codes);
+            if (binds.size() == kBatch * kCols) {
+                db_.exec(full, binds).finish();
+                binds.clear();
+            }
+        }
+        if (!binds.isEmpty())
+            db_.exec(sqlFor(int(binds.size() / kCols)), binds).finish();
+    } catch (...) {
+        resetCaches();
         throw;
     }
 }

@@ -7,6 +7,7 @@
 #include "Database.h"
 #include "Schema.h"
 
+#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -41,6 +42,17 @@ struct SplitSums {
 struct CodeName {
     QString code;
     QString name;  // display form, with real umlauts
+};
+
+// One raw sales line; money in cents, datum as YYYYMMDD.
+struct SalesLine {
+    int datum = 0;
+    qint64 firma = 0;
+    Selection codes;  // every dimension set
+    qint64 umsatz = 0;
+    qint64 kosten = 0;
+    qint64 skonto = 0;
+    qint64 nachlass = 0;
 };
 
 struct GenerateProgress {
@@ -81,6 +93,17 @@ public:
     void generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateCallback& progress = {},
                   int faultAfterPeriods = -1);
 
+    // Appends sales lines (inside the caller's transaction, if any). The
+    // period sums change only with the next generate().
+    void appendSales(const QList<SalesLine>& lines);
+    // Forgets cached dimension ids; call after rolling back a transaction
+    // that appended sales lines.
+    void resetCaches() {
+        dims_.clear();
+        dimsLoaded_ = false;
+        nextDim_ = 0;
+    }
+
     int permission(const QString& user, const QString& program, const QString& part);
 
     // Server globals (^FA(0), ^XWGDAT); nullopt when not set.
@@ -97,7 +120,12 @@ private:
     std::optional<QHash<QString, QString>> record(const QString& sql, const QVariantList& binds);
     QString whereFor(const Selection& sel, QVariantList* binds) const;
 
+    qint64 dimId(qint64 firma, const Selection& codes);
+
     Database& db_;
+    QHash<QString, qint64> dims_;
+    qint64 nextDim_ = 0;
+    bool dimsLoaded_ = false;
 };
 
 } // namespace cache::server
