@@ -1,38 +1,123 @@
-// Desktop client. Until the full main window lands this is a small window
-// over the server component: it connects (filling the embedded demo
-// database on first start, with progress), logs in as the demo user and
-// shows the company's monthly revenue and margin of the last twelve months.
+// Desktop client. Starts with the real login against the configured server
+// (the embedded demo server unless the settings or the command line say
+// otherwise), then shows a small main window with the user context and a
+// re-login entry; the report window follows in a later step.
 
-#include "platform/cache/ConnectString.h"
 #include "platform/cache/server/DemoData.h"
 #include "platform/cache/server/ServerFactory.h"
+#include "platform/clock/QtClock.h"
+#include "platform/settings/QSettingsStore.h"
+#include "platform/ui/QtUi.h"
+#include "server/FMPass.h"
+#include "server/FMServer.h"
+#include "server/Session.h"
 
 #include <QApplication>
-#include <QDate>
-#include <QHeaderView>
+#include <QCloseEvent>
+#include <QFormLayout>
 #include <QLabel>
 #include <QLocale>
 #include <QMainWindow>
-#include <QMessageBox>
+#include <QMenuBar>
 #include <QProgressDialog>
-#include <QSettings>
 #include <QStatusBar>
-#include <QTableWidget>
-#include <QVBoxLayout>
-
-using namespace cache;
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
-QString periodCode(const QDate& d) {
-    return QString::number(d.year() - 1900) + QStringLiteral("%1").arg(d.month(), 2, 10, QLatin1Char('0'));
-}
+// The embedded server fills a new database on its first connect; this shows
+// that work in a progress window and closes it when the connect returns.
+class ProgressServerFactory : public cache::server::ServerFactory {
+public:
+    ProgressServerFactory() {
+        options().demoProgress = [this](const cache::server::DemoProgress& p) {
+            if (!progress_) {
+                progress_ = std::make_unique<QProgressDialog>(
+                    QStringLiteral("Demodaten werden angelegt .."), QString(), 0, 100);
+                progress_->setWindowTitle(QStringLiteral("Tallvero"));
+                progress_->setCancelButton(nullptr);
+                progress_->setMinimumDuration(300);
+            }
+            progress_->setLabelText(p.stage + QStringLiteral(" .."));
+            progress_->setValue(p.total > 0 ? int(p.done * 100 / p.total) : 0);
+            QApplication::processEvents();
+        };
+    }
+    bool connect(const QString& connectString) override {
+        const bool ok = ServerFactory::connect(connectString);
+        progress_.reset();
+        return ok;
+    }
 
-QString xecute(Factory& f, const QString& line) {
-    auto h = f.classHandle(QStringLiteral("ZK.Windows"));
-    const QString r = h->call(QStringLiteral("Xecute"), {line});
-    h->SYS_Close();
-    return r;
+private:
+    std::unique_ptr<QProgressDialog> progress_;
+};
+
+// Stand-in for the report window: the logged-in user and the connection.
+class StartWindow : public QMainWindow {
+public:
+    explicit StartWindow(srv::Session*& session) : session_(session) {
+        setObjectName(QStringLiteral("FMStart"));
+        auto* datei = menuBar()->addMenu(QStringLiteral("&Datei"));
+        auto* login = datei->addAction(QStringLiteral("&Anmelden ..."));
+        login->setObjectName(QStringLiteral("mLogin"));
+        connect(login, &QAction::triggered, this, [this] { session_->mLogin_Click(); });
+        datei->addSeparator();
+        auto* quit = datei->addAction(QStringLiteral("&Beenden"));
+        connect(quit, &QAction::triggered, this, &QWidget::close);
+
+        auto* central = new QWidget;
+        form_ = new QFormLayout(central);
+        setCentralWidget(central);
+        statusBar()->showMessage(QStringLiteral("Angemeldet"));
+        resize(640, 460);
+    }
+
+    void refresh(const QString& permission) {
+        while (form_->rowCount() > 0)
+            form_->removeRow(0);
+        const srv::UserContext& u = srv::userContext();
+        const srv::ConnectionSettings& c = srv::connectionSettings();
+        auto row = [&](const char* label, const QString& value) {
+            auto* v = new QLabel(value.isEmpty() ? QStringLiteral("–") : value);
+            v->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            form_->addRow(QString::fromUtf8(label), v);
+        };
+        row("Benutzer:", u.Benutzer);
+        row("Name:", u.BenutzerName);
+        row("Personalnummer:", u.PersonalNr);
+        row("Firma:", u.Firma);
+        row("Filiale:", u.Filiale);
+        row("Abteilung:", u.Abteilung + QStringLiteral(" ") + u.AbteilungBez);
+        row("Hauptabteilung:", u.HauptAbteilung);
+        row("DW / Berechtigungsgruppe:", u.DW + QStringLiteral(" / ") + u.BerGrp);
+        row("Fax:", u.Fax);
+        row("E-Mail:", u.EMail);
+        row("Berechtigung Tallvero:", permission);
+        row("Server:", c.Server + QStringLiteral(" [") + c.Port + QStringLiteral("]"));
+        row("Namespace / WJ:", c.Namespace + QStringLiteral(" / ") + c.WJ);
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        // Closing the main window closes the connection and ends the program.
+        event->accept();
+        session_->CacheDisconnect();
+        session_->EndProgram();
+    }
+
+private:
+    srv::Session*& session_;
+    QFormLayout* form_;
+};
+
+QString permissionText(srv::Session& s) {
+    try {
+        return QString::number(s.CheckPermission());
+    } catch (const cache::CacheError& e) {
+        return QStringLiteral("nicht ermittelbar (%1)").arg(e.description());
+    }
 }
 
 } // namespace
@@ -42,76 +127,58 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Tallvero"));
     QApplication::setOrganizationName(QStringLiteral("Tallvero"));
 
-    QSettings settings(QStringLiteral("Cache Login"), QStringLiteral("Cache Login"));
-    settings.beginGroup(QStringLiteral("Login"));
-    const QString server = settings.value(QStringLiteral("Server"), QStringLiteral("embedded")).toString();
-    const QString port = settings.value(QStringLiteral("Port"), QStringLiteral("1973")).toString();
-    const QString firma = settings.value(QStringLiteral("Firma"), QStringLiteral("1")).toString();
+    platform::QtClock clock;
+    platform::QtUi ui;
+    platform::QSettingsStore settings;
+    if (!settings.problem().isEmpty()) qWarning("%s", qPrintable(settings.problem()));
 
-    QProgressDialog progress(QStringLiteral("Demodaten werden angelegt .."), QString(), 0, 100);
-    progress.setWindowTitle(QStringLiteral("Tallvero"));
-    progress.setMinimumDuration(300);
-    progress.setCancelButton(nullptr);
-    server::ServerOptions options;
-    options.demoProgress = [&](const server::DemoProgress& p) {
-        progress.setLabelText(p.stage + QStringLiteral(" .."));
-        progress.setValue(p.total > 0 ? int(p.done * 100 / p.total) : 0);
-        QApplication::processEvents();
+    srv::Session* session = nullptr;
+    StartWindow window(session);
+    srv::FMPass pass(&window); // owned by the main window (re-login)
+    srv::FMServer server(clock, &pass);
+
+    const QStringList args = QApplication::arguments().mid(1);
+    srv::SessionServices services{
+        ui,
+        clock,
+        settings,
+        pass,
+        server,
+        [] { return std::make_unique<ProgressServerFactory>(); },
+        [&] {
+            // Last opened first, then the process ends at once.
+            const QWidgetList windows = QApplication::topLevelWidgets();
+            for (qsizetype i = windows.size() - 1; i >= 0; --i)
+                if (windows.at(i)->isVisible()) windows.at(i)->hide();
+            if (session) session->CacheDisconnect();
+            settings.sync();
+            std::fflush(nullptr);
+            std::exit(0);
+        },
+        [args] { return args.join(QLatin1Char(' ')); },
+        [&] { return window.isVisible(); },
+        [&](const QString& caption) {
+            window.setWindowTitle(caption);
+            window.refresh(permissionText(*session));
+        },
     };
-    server::ServerFactory factory(options);
-    if (!factory.connect(makeConnectString(server, port))) {
-        QMessageBox::critical(nullptr, QStringLiteral("Tallvero"),
-                              QStringLiteral("Keine Verbindung zum Server %1:\n%2")
-                                  .arg(server, factory.lastConnectError()));
-        return 1;
-    }
-    progress.close();
+    srv::Session s(std::move(services));
+    session = &s;
 
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Tallvero – Umsatz und Deckungsbeitrag"));
-    auto* central = new QWidget;
-    auto* layout = new QVBoxLayout(central);
-    auto* info = new QLabel;
-    auto* table = new QTableWidget(0, 3);
-    table->setHorizontalHeaderLabels({QStringLiteral("Periode"), QStringLiteral("Umsatz"),
-                                      QStringLiteral("DB")});
-    table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    table->verticalHeader()->hide();
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    layout->addWidget(info);
-    layout->addWidget(table);
-    window.setCentralWidget(central);
-
-    try {
-        xecute(factory, QStringLiteral("S FIRMA=%1,FIL=0,PERSONAL=\"DEMO\"").arg(firma));
-        const QString built = xecute(factory, QStringLiteral("S P0=^XWGDAT W P0"));
-        info->setText(QStringLiteral("Server: %1 · Firma %2 · Letzte Periode %3")
-                          .arg(server, firma, built.section(QLatin1Char('`'), 0, 0)));
-        const QLocale locale;
-        const QDate now = QDate::currentDate();
-        for (int back = 12; back >= 0; --back) {
-            const QDate d = now.addMonths(-back);
-            auto q = factory.query(QStringLiteral("ZKUmsatz.Daten"), QStringLiteral("PeriodenSumme"));
-            q->execute({firma, periodCode(d), QString(), QString(), QString(), QString(), QString(),
-                        QString(), QString()});
-            q->next();
-            const int row = table->rowCount();
-            table->insertRow(row);
-            table->setItem(row, 0, new QTableWidgetItem(periodCode(d)));
-            for (int c = 1; c <= 2; ++c) {
-                auto* item = new QTableWidgetItem(
-                    locale.toString(q->column(c).toDouble(), 'f', 0) + QStringLiteral(" €"));
-                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-                table->setItem(row, c, item);
-            }
-            q->SYS_Close();
-        }
-        window.statusBar()->showMessage(QStringLiteral("Fertig!"));
-    } catch (const CacheError& e) {
-        QMessageBox::warning(&window, QStringLiteral("Caché Zugriffsfehler"),
-                             QStringLiteral("Fehler: %1\n%2").arg(e.number()).arg(e.description()));
+    // Login loop of the start-up: repeat until it succeeds; cancelling ends
+    // the program from inside. Credentials from the command line are not
+    // retried: the same words would fail the same way for ever.
+    for (;;) {
+        srv::connectionSettings().CommandLine = args.join(QLatin1Char(' '));
+        if (s.CacheLogin()) break;
+        if (s.credentialsFromCommandLine()) s.EndProgram();
     }
-    window.resize(720, 520);
+
+    const srv::UserContext& u = srv::userContext();
+    window.setWindowTitle(QStringLiteral("ZORVEK Tallvero   Firma: ") + u.Firma +
+                          QStringLiteral("     Filiale: ") + u.Filiale +
+                          QStringLiteral("     Benutzer: ") + u.Benutzer);
+    window.refresh(permissionText(s));
     window.show();
     return QApplication::exec();
 }

@@ -1,0 +1,142 @@
+#pragma once
+
+// The server access of the client: one connection for the whole process,
+// opened lazily with bounded attempts and closed after a minute without
+// server work; the remote-call bracket and its wrappers; the login. All
+// outside effects (message boxes, dialogs, clock, settings, the factory,
+// ending the process) come in through SessionServices, so the whole
+// behaviour runs in tests without a window and without real waits.
+
+#include "Dialogs.h"
+#include "Records.h"
+#include "platform/cache/Factory.h"
+#include "platform/settings/SettingsStore.h"
+#include "platform/ui/Ui.h"
+
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace srv {
+
+using FactoryMaker = std::function<std::unique_ptr<cache::Factory>()>;
+
+// Thrown by EndProgram when its hook returns (tests): the program has ended
+// and nothing after the call may run.
+struct ProgramEnded {};
+
+struct SessionServices {
+    platform::Ui& ui;
+    platform::Clock& clock;
+    platform::SettingsStore& settings;
+    LoginDialog& login;
+    ServerDialog& server;
+    // A new, unconnected factory; called once per connection attempt.
+    FactoryMaker makeFactory;
+    // Unloads the windows and ends the process; should not return.
+    std::function<void()> endProgram;
+    // The process command line as one text (the words after the program name).
+    std::function<QString()> processCommandLine;
+    // The main window, once it exists: whether it is visible, and its caption.
+    std::function<bool()> mainWindowVisible;
+    std::function<void(const QString&)> setMainCaption;
+};
+
+class Session {
+public:
+    explicit Session(SessionServices services);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // The session the free functions below use (the last one constructed).
+    static Session* current();
+
+    // --- session and connection -------------------------------------------
+    void LoadConnection();
+    void ReadLoginSettings();
+    void CacheConnect();
+    void CacheDisconnect();
+    int Pause(int hundredths);
+    [[noreturn]] void EndProgram();
+
+    // --- remote execution -------------------------------------------------
+    void DBBegin(bool showHourglass);
+    void DBEnd(bool showHourglass);
+    template <class T> void CacheClose(std::unique_ptr<T>& object);
+    QString DBCall(const QString& code, bool& failed);
+    // The number of values, or nullopt when the server call failed.
+    std::optional<int> DBCallD(const QString& code, const QString& separator, QStringList& values,
+                               bool& failed);
+    void ShowAccessError(const QString& operation, int number, const QString& description);
+    void ShowAccessError(const QString& operation, const cache::CacheError& error);
+    int CheckPermission(const QString& programm = {}, const QString& user = {});
+
+    // --- login ------------------------------------------------------------
+    bool CacheLogin();
+    void Sichern();
+    void BUSpeich_Click();
+    void BUAusst_Click();
+    void BUServer_Click();
+    // Re-login from the main window: the login dialog without blocking.
+    void mLogin_Click();
+
+    // --- server settings dialog -------------------------------------------
+    void BUEdit_Click();
+    void BUZurück_Click();
+    void Lock_Timer();
+
+    // The current factory for direct class queries and methods inside a
+    // bracket; null before the first connection attempt.
+    cache::Factory* factory() const { return factory_.get(); }
+    // True when the last LoadConnection took its values from the command line.
+    bool credentialsFromCommandLine() const { return fromCommandLine_; }
+    // The line that tells the server company, branch and personnel code.
+    static QString sessionLine(const QString& firma, const QString& filiale,
+                               const QString& personalcode);
+
+    static constexpr char16_t kRowSeparator = 0xFF;
+
+private:
+    bool factoryConnected() const;
+    void sendSessionVariables();
+    [[noreturn]] void finalConnectFailure();
+    QString xecute(const QString& code);
+    void copyIntoDialogs();
+    void copyIntoServerDialog();
+
+    SessionServices s_;
+    std::unique_ptr<cache::Factory> factory_;
+    bool fromCommandLine_ = false;
+    Session* previous_ = nullptr;
+};
+
+template <class T> void Session::CacheClose(std::unique_ptr<T>& object) {
+    s_.ui.processEvents();
+    if (object) {
+        try {
+            object->SYS_Close();
+        } catch (const std::exception&) {
+            // Closing is best effort: the object is released either way.
+        }
+    }
+    object.reset();
+}
+
+// The operations under their own names, on Session::current().
+void DBBegin(bool showHourglass);
+void DBEnd(bool showHourglass);
+QString DBCall(const QString& code, bool& failed);
+std::optional<int> DBCallD(const QString& code, const QString& separator, QStringList& values,
+                           bool& failed);
+void ShowAccessError(const QString& operation, const cache::CacheError& error);
+int CheckPermission(const QString& programm = {}, const QString& user = {});
+void CacheDisconnect();
+bool CacheLogin();
+[[noreturn]] void EndProgram();
+template <class T> void CacheClose(std::unique_ptr<T>& object) {
+    Session::current()->CacheClose(object);
+}
+
+} // namespace srv

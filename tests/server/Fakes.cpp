@@ -1,0 +1,183 @@
+#include "Fakes.h"
+
+namespace fakes {
+
+using cache::CacheError;
+
+QStringList CallLog::xecutes() const {
+    QStringList out;
+    for (const QString& l : lines)
+        if (l.startsWith(QLatin1String("Xecute "))) out << l.mid(7);
+    return out;
+}
+
+FakeServer::FakeServer() {
+    xecute = [this](const QString& line) -> QString {
+        if (line.startsWith(QLatin1String("S FIRMA=")) || line == QLatin1String("D ^%XTT"))
+            return {};
+        if (line == QLatin1String("S P0=$P(^FA(0),\"`\",2) W P0")) return wj;
+        throw CacheError(cache::err::Syntax, QStringLiteral("<SYNTAX>"));
+    };
+}
+
+void FakeServer::addRecord(const QString& cls, const QString& id, QHash<QString, QString> props) {
+    QHash<QString, QString> lower;
+    for (auto it = props.cbegin(); it != props.cend(); ++it)
+        lower.insert(it.key().toLower(), it.value());
+    records.insert(cls + QLatin1Char(' ') + id, lower);
+}
+
+void FakeServer::addDemoUser(const QString& name) {
+    addRecord(QStringLiteral("ZK.ParPersEdv"), QStringLiteral("1||DEMO"),
+              {{QStringLiteral("Passwort"), QStringLiteral("demo")},
+               {QStringLiteral("AKTIV"), QStringLiteral("J")},
+               {QStringLiteral("PNAME"), name},
+               {QStringLiteral("PNR"), QStringLiteral("1001")},
+               {QStringLiteral("ABTNR"), QStringLiteral("B0")},
+               {QStringLiteral("DW"), QStringLiteral("0")},
+               {QStringLiteral("BERGRP"), QStringLiteral("ALLE")}});
+    addRecord(QStringLiteral("ZK.ParPersAbt"), QStringLiteral("1||B0"),
+              {{QStringLiteral("abtbez"), QStringLiteral("Gesch{ftsleitung")},
+               {QStringLiteral("ABTNR"), QStringLiteral("B0")},
+               {QStringLiteral("HAbtNr"), QStringLiteral("40")}});
+    addRecord(QStringLiteral("ZK.PersBasis"), QStringLiteral("1||1001"),
+              {{QStringLiteral("fax"), QStringLiteral("+43 1 234")},
+               {QStringLiteral("EMAIL"), QStringLiteral("demo@example.at")}});
+}
+
+namespace {
+
+class FakeObject : public cache::CacheObject {
+public:
+    FakeObject(FakeServer& s, QString cls, QHash<QString, QString> props)
+        : s_(s), cls_(std::move(cls)), props_(std::move(props)) {}
+
+    QString property(const QString& name) override {
+        const auto it = props_.constFind(name.toLower());
+        if (it == props_.constEnd())
+            throw CacheError(cache::err::PropertyDoesNotExist,
+                             QStringLiteral("keine Eigenschaft ") + name);
+        return *it;
+    }
+    QString call(const QString& method, const QStringList& args) override {
+        if (cls_ == QLatin1String("ZK.Windows") && method == QLatin1String("Xecute")) {
+            s_.log.add(QStringLiteral("Xecute ") + args.value(0));
+            return s_.xecute(args.value(0));
+        }
+        if (cls_ == QLatin1String("UserVerwaltung.Programm") &&
+            method == QLatin1String("Berechtigung")) {
+            s_.log.add(QStringLiteral("Berechtigung ") + args.join(QLatin1Char(',')));
+            return s_.permissionAnswer;
+        }
+        if (method.endsWith(QLatin1String("LogicalToODBC"), Qt::CaseInsensitive))
+            return args.value(0);
+        throw CacheError(cache::err::MethodDoesNotExist, QStringLiteral("keine Methode ") + method);
+    }
+    void SYS_Close() override { s_.log.add(QStringLiteral("close ") + cls_); }
+
+private:
+    FakeServer& s_;
+    QString cls_;
+    QHash<QString, QString> props_;
+};
+
+} // namespace
+
+bool FakeFactory::connect(const QString& connectString) {
+    s_.log.add(QStringLiteral("connect ") + connectString);
+    s_.log.connectStrings << connectString;
+    s_.log.connectTimes << (s_.log.clock ? s_.log.clock->elapsedMs() : -1);
+    if (s_.connectThrows)
+        throw CacheError(cache::err::NotConnected, QStringLiteral("Verbindung abgelehnt"));
+    const bool answer = s_.accepts(connectString);
+    connected_ = answer && s_.reportsConnected;
+    error_ = connected_ ? QString() : QStringLiteral("nicht erreichbar");
+    return answer;
+}
+
+void FakeFactory::disconnect() {
+    if (connected_) s_.log.add(QStringLiteral("disconnect"));
+    connected_ = false;
+}
+
+void FakeFactory::require() const {
+    if (!connected_)
+        throw CacheError(cache::err::NotConnected, QStringLiteral("Keine Verbindung zum Server"));
+}
+
+std::unique_ptr<cache::CacheObject> FakeFactory::classHandle(const QString& className) {
+    require();
+    return std::make_unique<FakeObject>(s_, className, QHash<QString, QString>{});
+}
+
+std::unique_ptr<cache::CacheObject> FakeFactory::open(const QString& className, const QString& id) {
+    require();
+    s_.log.add(QStringLiteral("open ") + className + QLatin1Char(' ') + id);
+    const auto it = s_.records.constFind(className + QLatin1Char(' ') + id);
+    if (it == s_.records.constEnd())
+        throw CacheError(cache::err::ObjectNotFound,
+                         QStringLiteral("Objekt nicht gefunden: ") + id);
+    return std::make_unique<FakeObject>(s_, className, *it);
+}
+
+std::unique_ptr<cache::CacheQuery> FakeFactory::query(const QString& className, const QString&) {
+    require();
+    throw CacheError(cache::err::ClassDoesNotExist,
+                     QStringLiteral("keine Abfragen in ") + className);
+}
+
+// --- recording decorator ---------------------------------------------------------
+
+namespace {
+
+class RecordingObject : public cache::CacheObject {
+public:
+    RecordingObject(std::unique_ptr<cache::CacheObject> inner, QString cls, CallLog& log)
+        : inner_(std::move(inner)), cls_(std::move(cls)), log_(log) {}
+    QString property(const QString& name) override { return inner_->property(name); }
+    QString call(const QString& method, const QStringList& args) override {
+        if (method.compare(QLatin1String("Xecute"), Qt::CaseInsensitive) == 0)
+            log_.add(QStringLiteral("Xecute ") + args.value(0));
+        else
+            log_.add(QStringLiteral("call ") + cls_ + QLatin1Char('.') + method);
+        return inner_->call(method, args);
+    }
+    void SYS_Close() override { inner_->SYS_Close(); }
+
+private:
+    std::unique_ptr<cache::CacheObject> inner_;
+    QString cls_;
+    CallLog& log_;
+};
+
+} // namespace
+
+bool RecordingFactory::connect(const QString& connectString) {
+    log_.add(QStringLiteral("connect ") + connectString);
+    log_.connectStrings << connectString;
+    log_.connectTimes << (log_.clock ? log_.clock->elapsedMs() : -1);
+    return inner_->connect(connectString);
+}
+
+void RecordingFactory::disconnect() {
+    if (inner_->isConnected()) log_.add(QStringLiteral("disconnect"));
+    inner_->disconnect();
+}
+
+std::unique_ptr<cache::CacheObject> RecordingFactory::classHandle(const QString& className) {
+    return std::make_unique<RecordingObject>(inner_->classHandle(className), className, log_);
+}
+
+std::unique_ptr<cache::CacheObject> RecordingFactory::open(const QString& className,
+                                                           const QString& id) {
+    log_.add(QStringLiteral("open ") + className + QLatin1Char(' ') + id);
+    return std::make_unique<RecordingObject>(inner_->open(className, id), className, log_);
+}
+
+std::unique_ptr<cache::CacheQuery> RecordingFactory::query(const QString& className,
+                                                           const QString& queryName) {
+    log_.add(QStringLiteral("query ") + className + QLatin1Char('.') + queryName);
+    return inner_->query(className, queryName);
+}
+
+} // namespace fakes
