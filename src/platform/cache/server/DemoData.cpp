@@ -1,6 +1,7 @@
 #include "DemoData.h"
 
 #include "../Factory.h"
+#include "Schema.h"
 #include "Text.h"
 
 #include <QDate>
@@ -240,6 +241,7 @@ DemoSummary generateDemo(Store& store, const DemoOptions& o,
     db.begin();
     try {
         replaceMasterData(store);
+        dropSalesIndex(db);
         qint64 written = 0;
         const qint64 step = std::max<qint64>(1, o.lines / 100);
         for (int mi = 0; mi < months; ++mi) {
@@ -324,6 +326,8 @@ DemoSummary generateDemo(Store& store, const DemoOptions& o,
         }
         if (!batch.isEmpty())
             store.appendSales(batch);
+        report(QStringLiteral("Index aufbauen"), 0, 1);
+        createSalesIndex(db);
         db.commit();
     } catch (...) {
         db.rollback();

@@ -359,18 +359,16 @@ ImportResult importCsv(Store& store, ImportKind kind, QIODevice& in) {
         r.lastPeriod = maxP;
         return r;
     }
+    // Master data from here on.
 
     QStringList cols;
-    if (sales)
-        cols << QStringLiteral("datum") << QStringLiteral("periode");
     for (const Column& c : k.columns)
-        if (QLatin1String(c.name) != QLatin1String("datum"))
-            cols << QLatin1String(c.name);
+        cols << QLatin1String(c.name);
     const int n = int(cols.size());
     Database& db = store.db();
     db.begin();
     try {
-        if (!sales) {
+        {
             QString where;
             for (const QString& key : k.key)
                 where += (where.isEmpty() ? QString() : QStringLiteral(" AND ")) + key +
@@ -413,9 +411,6 @@ ImportResult importCsv(Store& store, ImportKind kind, QIODevice& in) {
         return r;
     }
     r.rows = rows.size();
-    r.companies = QList<qint64>(companies.begin(), companies.end());
-    r.firstPeriod = minP;
-    r.lastPeriod = maxP;
     return r;
 }
 

@@ -46,6 +46,10 @@ const SumLevel& pickLevel(const QList<SumLevel>& family, DimSet restricted);
 void createSchema(Database& db);
 // True when the schema tables exist.
 bool hasSchema(Database& db);
+// The rebuild's index on the sales lines; a bulk load into an empty table
+// is faster without it and builds it afterwards.
+void createSalesIndex(Database& db);
+void dropSalesIndex(Database& db);
 // Drops every table of the schema (tests and "init --force").
 void dropSchema(Database& db);
 

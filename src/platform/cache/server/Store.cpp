@@ -93,13 +93,30 @@ QString Store::whereFor(const Selection& sel, QVariantList* binds) const {
     return w;
 }
 
+namespace {
+const QString kSumColumns = QStringLiteral("SELECT COALESCE(SUM(umsatz), 0), COALESCE(SUM(kosten), "
+                                           "0), COALESCE(SUM(skonto), 0), COALESCE(SUM(nachlass), "
+                                           "0) FROM ");
+
+Sums readSums(QSqlQuery& q) {
+    Sums s;
+    if (q.next()) {
+        s.umsatz = q.value(0).toLongLong();
+        s.kosten = q.value(1).toLongLong();
+        s.skonto = q.value(2).toLongLong();
+        s.nachlass = q.value(3).toLongLong();
+    }
+    q.finish();
+    return s;
+}
+} // namespace
+
 Sums Store::periodSum(qint64 firma, int fromPeriod, int toPeriod, const Selection& sel) {
     const DimSet r = sel.restricted();
     const bool wh = (r & (DimVart | DimStyp)) != 0;
     const SumLevel& level = pickLevel(wh ? warehouseLevels() : plainLevels(), r);
     QVariantList binds{firma};
-    QString sql = QStringLiteral("SELECT COALESCE(SUM(umsatz), 0), COALESCE(SUM(kosten), 0), "
-                                 "COALESCE(SUM(skonto), 0), COALESCE(SUM(nachlass), 0) FROM ") +
+    QString sql = kSumColumns +
                   QLatin1String(level.table) + QStringLiteral(" WHERE firma = ?");
     if (fromPeriod == toPeriod) {
         sql += QStringLiteral(" AND periode = ?");
@@ -110,15 +127,7 @@ Sums Store::periodSum(qint64 firma, int fromPeriod, int toPeriod, const Selectio
     }
     sql += whereFor(sel, &binds);
     QSqlQuery& q = db_.exec(sql, binds);
-    Sums s;
-    if (q.next()) {
-        s.umsatz = q.value(0).toLongLong();
-        s.kosten = q.value(1).toLongLong();
-        s.skonto = q.value(2).toLongLong();
-        s.nachlass = q.value(3).toLongLong();
-    }
-    q.finish();
-    return s;
+    return readSums(q);
 }
 
 SplitSums Store::periodSumByShipping(qint64 firma, int period, const Selection& sel) {
@@ -134,39 +143,22 @@ SplitSums Store::periodSumByShipping(qint64 firma, int period, const Selection& 
         const SumLevel& level = pickLevel(warehouseLevels(), r);
         QVariantList binds{firma, period};
         const QString sql =
-            QStringLiteral("SELECT COALESCE(SUM(umsatz), 0), COALESCE(SUM(kosten), 0), "
-                           "COALESCE(SUM(skonto), 0), COALESCE(SUM(nachlass), 0) FROM ") +
+            kSumColumns +
             QLatin1String(level.table) + QStringLiteral(" WHERE firma = ? AND periode = ?") +
             whereFor(s, &binds);
         QSqlQuery& q = db_.exec(sql, binds);
-        Sums& t = h == QLatin1String("L") ? out.lager : out.strecke;
-        if (q.next()) {
-            t.umsatz = q.value(0).toLongLong();
-            t.kosten = q.value(1).toLongLong();
-            t.skonto = q.value(2).toLongLong();
-            t.nachlass = q.value(3).toLongLong();
-        }
-        q.finish();
+        (h == QLatin1String("L") ? out.lager : out.strecke) = readSums(q);
     }
     return out;
 }
 
 Sums Store::rawSum(qint64 firma, int fromPeriod, int toPeriod, const Selection& sel) {
     QVariantList binds{firma, fromPeriod, toPeriod};
-    const QString sql = QStringLiteral("SELECT COALESCE(SUM(umsatz), 0), COALESCE(SUM(kosten), 0), "
-                                       "COALESCE(SUM(skonto), 0), COALESCE(SUM(nachlass), 0) FROM "
-                                       "sales_line WHERE firma = ? AND periode BETWEEN ? AND ?") +
+    const QString sql = kSumColumns +
+                        QStringLiteral("sales_line WHERE firma = ? AND periode BETWEEN ? AND ?") +
                         whereFor(sel, &binds);
     QSqlQuery& q = db_.exec(sql, binds);
-    Sums s;
-    if (q.next()) {
-        s.umsatz = q.value(0).toLongLong();
-        s.kosten = q.value(1).toLongLong();
-        s.skonto = q.value(2).toLongLong();
-        s.nachlass = q.value(3).toLongLong();
-    }
-    q.finish();
-    return s;
+    return readSums(q);
 }
 
 namespace {
@@ -192,7 +184,8 @@ QString insertFromLines(const SumLevel& target) {
                           "SELECT a.firma, a.periode, %3, a.u, a.k, a.s, a.n FROM (SELECT firma, "
                           "periode, dimid, SUM(umsatz) AS u, SUM(kosten) AS k, SUM(skonto) AS s, "
                           "SUM(nachlass) AS n FROM sales_line WHERE firma = ? AND periode = ? "
-                          "GROUP BY firma, periode, dimid) a JOIN sales_dim d ON d.dimid = a.dimid")
+                          "GROUP BY firma, periode, dimid) a JOIN sales_dim d ON d.dimid = a.dimid "
+                          "ORDER BY %3")
         .arg(QLatin1String(target.table), dimColumns(target.dims).join(QStringLiteral(", ")),
              d.join(QStringLiteral(", ")));
 }
@@ -202,7 +195,7 @@ QString insertFrom(const SumLevel& target, const QString& source) {
     return QStringLiteral("INSERT INTO %1 (firma, periode, %2, umsatz, kosten, skonto, nachlass) "
                           "SELECT firma, periode, %2, SUM(umsatz), SUM(kosten), SUM(skonto), "
                           "SUM(nachlass) FROM %3 WHERE firma = ? AND periode = ? GROUP BY firma, "
-                          "periode, %2")
+                          "periode, %2 ORDER BY %2")
         .arg(QLatin1String(target.table), cols, source);
 }
 } // namespace
@@ -215,17 +208,24 @@ void Store::generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateC
     if (periods.size() > 1200)
         throw CacheError(err::GenerateFailed, QStringLiteral("Periodenbereich zu groß"));
 
-    const SumLevel& whFull = warehouseLevels().last();
-    const SumLevel& plainFull = plainLevels().last();
+    // Each level is built from the smallest one already built that keeps
+    // its dimensions; rows go in in key order, which keeps the b-trees local.
+    auto level = [](const char* name) -> const SumLevel& {
+        for (const QList<SumLevel>* fam : {&warehouseLevels(), &plainLevels()})
+            for (const SumLevel& l : *fam)
+                if (qstrcmp(l.table, name) == 0)
+                    return l;
+        Q_UNREACHABLE();
+    };
+    static const char* const order[][2] = {
+        {"wsum_org", "wsum_full"}, {"wsum_prod", "wsum_full"}, {"psum_full", "wsum_full"},
+        {"wsum_top", "wsum_org"},  {"psum_org", "wsum_org"},   {"psum_prod", "wsum_prod"},
+        {"psum_top", "psum_org"},
+    };
     QStringList steps;
-    steps << insertFromLines(whFull);
-    for (const SumLevel& l : warehouseLevels())
-        if (&l != &whFull)
-            steps << insertFrom(l, QLatin1String(whFull.table));
-    steps << insertFrom(plainFull, QLatin1String(whFull.table));
-    for (const SumLevel& l : plainLevels())
-        if (&l != &plainFull)
-            steps << insertFrom(l, QLatin1String(plainFull.table));
+    steps << insertFromLines(level("wsum_full"));
+    for (const auto& [target, source] : order)
+        steps << insertFrom(level(target), QLatin1String(source));
     QStringList deletes;
     for (const QList<SumLevel>* fam : {&warehouseLevels(), &plainLevels()})
         for (const SumLevel& l : *fam)
