@@ -1,33 +1,59 @@
 #!/bin/bash
-# Runs the server benchmarks on SQLite and on a throwaway PostgreSQL cluster
-# and writes bench/results/<date>-report.md.
-#   bench/run.sh [--lines N] [--calls N]
+# Builds the server benchmark, fills the demo databases, measures and writes
+# bench/results/<date>-report.md (other sizes than the default:
+# <date>-report-<N>-lines.md), and prints the report.
+#
+#   bench/run.sh [--lines N] [--calls N] [--naive-calls N] [--work DIR]
+#                [--no-sqlite] [--no-pg]
+#
+# SQLite: a file in the work dir, reused when it already holds the same demo
+# (same size, seed and last month). PostgreSQL: a throwaway cluster on
+# loopback (scripts/with-pg.sh), filled anew on every run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-LINES=10000000 CALLS=2000
+ARGS="$*"
+LINES=10000000 CALLS=2000 NAIVE=100 SQLITE=1 PG=1
+WORK=${TALLVERO_BENCH_WORK:-${XDG_CACHE_HOME:-$HOME/.cache}/tallvero-bench}
 while [ $# -gt 0 ]; do
   case "$1" in
     --lines) LINES=$2; shift 2 ;;
     --calls) CALLS=$2; shift 2 ;;
+    --naive-calls) NAIVE=$2; shift 2 ;;
+    --work) WORK=$2; shift 2 ;;
+    --no-sqlite) SQLITE=0; shift ;;
+    --no-pg) PG=0; shift ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
-scripts/install-deps.sh
-BUILD_TYPE=Release scripts/build.sh >/dev/null
-BIN=${BUILD_DIR:-build}/bench/server_bench
-WORK=$(mktemp -d /tmp/tallvero-bench.XXXXXX)
-mkdir -p bench/results
-REPORT=bench/results/$(date +%Y-%m-%d)-report.md
-{
-  echo "# Server benchmarks, $(date '+%Y-%m-%d %H:%M')"
-  echo
-  echo "- machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
-  echo "- SQLite $(dpkg-query -W -f='${Version}' libsqlite3-0), PostgreSQL $(dpkg-query -W -f='${Version}' postgresql-15) on loopback"
-  echo "- $LINES demo sales lines, $CALLS calls per query kind"
-  echo "- command: bench/run.sh --lines $LINES --calls $CALLS"
-  echo
-  "$BIN" --db "$WORK/bench.sqlite" --lines "$LINES" --calls "$CALLS"
-  scripts/with-pg.sh sh -c "'$BIN' --db 127.0.0.1 --port \${TALLVERO_TEST_PG##*:} --lines $LINES --calls $CALLS"
-} | tee "$REPORT"
-rm -rf "$WORK"
-echo "report: $REPORT"
+
+# A build dir of its own, so the Release build does not disturb build/.
+BUILD_DIR=${BENCH_BUILD_DIR:-build-bench}
+configure() {
+  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLVERO_BUILD_TESTS=OFF >/dev/null
+}
+configure || { scripts/install-deps.sh && configure; }
+cmake --build "$BUILD_DIR" -j2 --target server_bench
+BIN=$(pwd)/$BUILD_DIR/bench/server_bench
+
+mkdir -p "$WORK" bench/results
+COMMON=(--lines "$LINES" --calls "$CALLS" --naive-calls "$NAIVE")
+RUNS=()
+if [ "$SQLITE" = 1 ]; then
+  rm -f "$WORK/sqlite-$LINES.json"
+  "$BIN" --db "$WORK/demo-$LINES.sqlite" --reuse "${COMMON[@]}" --json "$WORK/sqlite-$LINES.json"
+  RUNS+=("$WORK/sqlite-$LINES.json")
+fi
+if [ "$PG" = 1 ]; then
+  rm -f "$WORK/postgres-$LINES.json"
+  scripts/with-pg.sh "$BIN" --db pg-env "${COMMON[@]}" --json "$WORK/postgres-$LINES.json"
+  RUNS+=("$WORK/postgres-$LINES.json")
+fi
+[ ${#RUNS[@]} -gt 0 ] || { echo "nothing to run" >&2; exit 2; }
+
+if [ "$LINES" = 10000000 ]; then
+  REPORT=bench/results/$(date +%Y-%m-%d)-report.md
+else
+  REPORT=bench/results/$(date +%Y-%m-%d)-report-$LINES-lines.md
+fi
+"$BIN" --report --command "bench/run.sh${ARGS:+ $ARGS}" "${RUNS[@]}" | tee "$REPORT"
+echo "report: $REPORT" >&2
