@@ -6,7 +6,7 @@
 //   server_bench --db FILE.sqlite|HOST|pg-env [--port P] [--lines N]
 //                [--calls N] [--naive-calls N] [--seed S] [--reuse]
 //                [--skip-demo] --json OUT.json
-//   server_bench --report [--command TEXT] RUN.json...
+//   server_bench --report [--command TEXT] [--probe FILE] RUN.json...
 //
 // "pg-env" takes host and port from TALLVERO_TEST_PG (scripts/with-pg.sh).
 // Progress goes to stderr.
@@ -179,17 +179,21 @@ QJsonObject runDemo(Store& store, const RunOptions& o) {
     d.untilYear = o.untilYear;
     d.untilMonth = o.untilMonth;
     const auto t0 = Clock::now();
-    double tIndex = -1, tRebuild = -1, tAnalyze = -1;
+    double tIndex = -1, tRebuild = -1, tRebuildEnd = -1, tAnalyze = -1;
     qint64 lastShown = -1;
     QString lastStage;
     generateDemo(store, d, [&](const DemoProgress& p) {
         const double t = msSince(t0);
         if (tIndex < 0 && p.stage.startsWith(QStringLiteral("Index")))
             tIndex = t;
-        if (tRebuild < 0 && p.stage.startsWith(QStringLiteral("Periodensummen")))
-            tRebuild = t;
+        if (p.stage.startsWith(QStringLiteral("Periodensummen"))) {
+            if (tRebuild < 0)
+                tRebuild = t;
+            tRebuildEnd = t;
+        }
+        // ANALYZE runs between the last rebuild report and "Fertig".
         if (tAnalyze < 0 && p.stage == QStringLiteral("Fertig"))
-            tAnalyze = t;
+            tAnalyze = tRebuildEnd >= 0 ? tRebuildEnd : t;
         const qint64 tenth = p.total > 0 ? p.done * 10 / p.total : 0;
         if (p.stage != lastStage || (p.stage.startsWith(QStringLiteral("Verkaufszeilen")) &&
                                      tenth != lastShown)) {
@@ -665,7 +669,7 @@ QString memTotal() {
     return QStringLiteral("unknown");
 }
 
-int report(const QStringList& files, const QString& command) {
+int report(const QStringList& files, const QString& command, const QString& probe) {
     QList<QJsonObject> runs;
     for (const QString& path : files) {
         QFile f(path);
@@ -912,6 +916,17 @@ int report(const QStringList& files, const QString& command) {
         }
         out << "\n";
     }
+    if (!probe.isEmpty()) {
+        QFile f(probe);
+        if (f.open(QIODevice::ReadOnly)) {
+            out << "## Probe: rebuild aggregated in C++ and written through the SQLite C API\n\n"
+                   "`bench/rebuild_probe` on the SQLite file above: one scan per period grouped by "
+                   "dimension id, all eight levels aggregated in C++, rows bound and inserted "
+                   "through the C API on the server's own connection; then Store::generate on the "
+                   "same periods, and a comparison of every row of the eight tables.\n\n```\n"
+                << QString::fromUtf8(f.readAll()) << "```\n\n";
+        }
+    }
     out.flush();
     return 0;
 }
@@ -920,7 +935,7 @@ void usage() {
     std::fprintf(stderr,
                  "usage: server_bench --db FILE.sqlite|HOST|pg-env [--port P] [--lines N] [--calls N]\n"
                  "                    [--naive-calls N] [--seed S] [--reuse] [--skip-demo] --json OUT\n"
-                 "       server_bench --report [--command TEXT] RUN.json...\n");
+                 "       server_bench --report [--command TEXT] [--probe FILE] RUN.json...\n");
 }
 
 } // namespace
@@ -934,13 +949,13 @@ int main(int argc, char** argv) {
             for (int i = 1; i < a.size(); ++i) {
                 if (a[i] == QLatin1String("--report"))
                     continue;
-                if (a[i] == QLatin1String("--command")) {
+                if (a[i] == QLatin1String("--command") || a[i] == QLatin1String("--probe")) {
                     ++i;
                     continue;
                 }
                 files << a[i];
             }
-            return report(files, arg(a, "--command"));
+            return report(files, arg(a, "--command"), arg(a, "--probe"));
         }
         RunOptions o;
         o.server = arg(a, "--db");

@@ -3,7 +3,7 @@
 # Runs apt only when something is missing; uses sudo when not root.
 set -eu
 PKGS="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite \
-libqt6sql6-psql libqt6svg6-dev libgl1-mesa-dev libgtest-dev libgmock-dev libbenchmark-dev \
+libqt6sql6-psql qt6-svg-dev libgl1-mesa-dev libgtest-dev libgmock-dev libbenchmark-dev \
 postgresql-15 fonts-liberation xvfb xauth poppler-utils"
 missing=""
 for p in $PKGS; do
