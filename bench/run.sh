@@ -4,7 +4,7 @@
 # <date>-report-<N>-lines.md), and prints the report.
 #
 #   bench/run.sh [--lines N] [--calls N] [--naive-calls N] [--work DIR]
-#                [--no-sqlite] [--no-pg] [--no-probe]
+#                [--no-sqlite] [--no-pg]
 #
 # SQLite: a file in the work dir, reused when it already holds the same demo
 # (same size, seed and last month). PostgreSQL: a throwaway cluster on
@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ARGS="$*"
-LINES=10000000 CALLS=2000 NAIVE=100 SQLITE=1 PG=1 PROBE=1
+LINES=10000000 CALLS=2000 NAIVE=100 SQLITE=1 PG=1
 WORK=${TALLVERO_BENCH_WORK:-${XDG_CACHE_HOME:-$HOME/.cache}/tallvero-bench}
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -22,7 +22,6 @@ while [ $# -gt 0 ]; do
     --work) WORK=$2; shift 2 ;;
     --no-sqlite) SQLITE=0; shift ;;
     --no-pg) PG=0; shift ;;
-    --no-probe) PROBE=0; shift ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -35,23 +34,14 @@ configure() {
 configure || { scripts/install-deps.sh && configure; }
 cmake --build "$BUILD_DIR" -j2 --target server_bench
 BIN=$(pwd)/$BUILD_DIR/bench/server_bench
-# The rebuild probe needs the SQLite headers; without them it is skipped.
-PROBE_BIN=$(pwd)/$BUILD_DIR/bench/rebuild_probe
-[ "$PROBE" = 1 ] && { cmake --build "$BUILD_DIR" -j2 --target rebuild_probe || PROBE=0; }
 
 mkdir -p "$WORK" bench/results
 COMMON=(--lines "$LINES" --calls "$CALLS" --naive-calls "$NAIVE")
 RUNS=()
-REPORT_ARGS=()
 if [ "$SQLITE" = 1 ]; then
   rm -f "$WORK/sqlite-$LINES.json"
   "$BIN" --db "$WORK/demo-$LINES.sqlite" --reuse "${COMMON[@]}" --json "$WORK/sqlite-$LINES.json"
   RUNS+=("$WORK/sqlite-$LINES.json")
-  if [ "$PROBE" = 1 ]; then
-    # Leaves the sum tables as Store::generate builds them.
-    "$PROBE_BIN" --db "$WORK/demo-$LINES.sqlite" --rounds 2 | tee "$WORK/probe-$LINES.txt" >&2
-    REPORT_ARGS+=(--probe "$WORK/probe-$LINES.txt")
-  fi
 fi
 if [ "$PG" = 1 ]; then
   rm -f "$WORK/postgres-$LINES.json"
@@ -65,6 +55,6 @@ if [ "$LINES" = 10000000 ]; then
 else
   REPORT=bench/results/$(date +%Y-%m-%d)-report-$LINES-lines.md
 fi
-"$BIN" --report --command "bench/run.sh${ARGS:+ $ARGS}" ${REPORT_ARGS[@]+"${REPORT_ARGS[@]}"} "${RUNS[@]}" \
+"$BIN" --report --command "bench/run.sh${ARGS:+ $ARGS}" "${RUNS[@]}" \
   | tee "$REPORT"
 echo "report: $REPORT" >&2

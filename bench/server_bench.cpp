@@ -6,7 +6,7 @@
 //   server_bench --db FILE.sqlite|HOST|pg-env [--port P] [--lines N]
 //                [--calls N] [--naive-calls N] [--seed S] [--reuse]
 //                [--skip-demo] --json OUT.json
-//   server_bench --report [--command TEXT] [--probe FILE] RUN.json...
+//   server_bench --report [--command TEXT] RUN.json...
 //
 // "pg-env" takes host and port from TALLVERO_TEST_PG (scripts/with-pg.sh).
 // Progress goes to stderr.
@@ -264,6 +264,7 @@ int runBench(const RunOptions& o) {
                     db.scalar(QStringLiteral("SELECT COUNT(*) FROM sales_line")).toLongLong() ==
                         o.lines) {
                     reused = true;
+                    upgradeSchema(db);
                     demo = meta[QStringLiteral("demo")].toObject();
                     demo[QStringLiteral("reused")] = true;
                     progress(QStringLiteral("reusing %1 (%2 lines)")
@@ -669,7 +670,7 @@ QString memTotal() {
     return QStringLiteral("unknown");
 }
 
-int report(const QStringList& files, const QString& command, const QString& probe) {
+int report(const QStringList& files, const QString& command) {
     QList<QJsonObject> runs;
     for (const QString& path : files) {
         QFile f(path);
@@ -916,17 +917,6 @@ int report(const QStringList& files, const QString& command, const QString& prob
         }
         out << "\n";
     }
-    if (!probe.isEmpty()) {
-        QFile f(probe);
-        if (f.open(QIODevice::ReadOnly)) {
-            out << "## Probe: rebuild aggregated in C++ and written through the SQLite C API\n\n"
-                   "`bench/rebuild_probe` on the SQLite file above: one scan per period grouped by "
-                   "dimension id, all eight levels aggregated in C++, rows bound and inserted "
-                   "through the C API on the server's own connection; then Store::generate on the "
-                   "same periods, and a comparison of every row of the eight tables.\n\n```\n"
-                << QString::fromUtf8(f.readAll()) << "```\n\n";
-        }
-    }
     out.flush();
     return 0;
 }
@@ -935,7 +925,7 @@ void usage() {
     std::fprintf(stderr,
                  "usage: server_bench --db FILE.sqlite|HOST|pg-env [--port P] [--lines N] [--calls N]\n"
                  "                    [--naive-calls N] [--seed S] [--reuse] [--skip-demo] --json OUT\n"
-                 "       server_bench --report [--command TEXT] [--probe FILE] RUN.json...\n");
+                 "       server_bench --report [--command TEXT] RUN.json...\n");
 }
 
 } // namespace
@@ -949,13 +939,13 @@ int main(int argc, char** argv) {
             for (int i = 1; i < a.size(); ++i) {
                 if (a[i] == QLatin1String("--report"))
                     continue;
-                if (a[i] == QLatin1String("--command") || a[i] == QLatin1String("--probe")) {
+                if (a[i] == QLatin1String("--command")) {
                     ++i;
                     continue;
                 }
                 files << a[i];
             }
-            return report(files, arg(a, "--command"), arg(a, "--probe"));
+            return report(files, arg(a, "--command"));
         }
         RunOptions o;
         o.server = arg(a, "--db");

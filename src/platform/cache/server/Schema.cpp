@@ -29,6 +29,23 @@ const QStringList& tableNames() {
     }();
     return names;
 }
+const char* const kSumIndexColumns[] = {"abtnr", "hgrp", "ugrp"};
+
+// Single restrictions that are not a prefix of the key. On SQLite the full
+// levels are read fast enough without them (well under a millisecond on ten
+// million lines), and every index costs the rebuild dearly. PostgreSQL
+// keeps them; the wide table only for the department.
+void createSumIndexes(Database& db, const SumLevel& l) {
+    if (db.engine() == Engine::Sqlite)
+        return;
+    const bool wide = QLatin1String(l.table) == QLatin1String("wsum_full");
+    for (const char* c : kSumIndexColumns) {
+        if (wide && qstrcmp(c, "abtnr") != 0)
+            continue;
+        db.execDirect(QStringLiteral("CREATE INDEX IF NOT EXISTS %1_%2 ON %1 (firma, periode, %2)")
+                          .arg(QLatin1String(l.table), QLatin1String(c)));
+    }
+}
 } // namespace
 
 const char* dimColumn(int i) { return kDimColumns[i]; }
@@ -128,19 +145,8 @@ void createSchema(Database& db) {
             if (db.engine() == Engine::Sqlite)
                 sql += QStringLiteral(" WITHOUT ROWID");
             db.execDirect(sql);
-            if (full) {
-                // Selective single restrictions that are not a prefix of the key;
-                // the wide table keeps only the department, as each index
-                // costs the rebuild dearly there.
-                const bool wide = QLatin1String(l.table) == QLatin1String("wsum_full");
-                for (const char* c : {"abtnr", "hgrp", "ugrp"}) {
-                    if (wide && qstrcmp(c, "abtnr") != 0)
-                        continue;
-                    db.execDirect(QStringLiteral("CREATE INDEX IF NOT EXISTS %1_%2 ON %1 (firma, "
-                                                 "periode, %2)")
-                                      .arg(QLatin1String(l.table), QLatin1String(c)));
-                }
-            }
+            if (full)
+                createSumIndexes(db, l);
         };
         for (const SumLevel& l : plainLevels())
             sumTable(l, QLatin1String(l.table).endsWith(QLatin1String("full")));
@@ -154,6 +160,16 @@ void createSchema(Database& db) {
         db.rollback();
         throw;
     }
+}
+
+void upgradeSchema(Database& db) {
+    if (db.engine() != Engine::Sqlite)
+        return;
+    // Files made before the in-memory rebuild carry indexes that only slowed it.
+    for (const SumLevel& l : {plainLevels().last(), warehouseLevels().last()})
+        for (const char* c : kSumIndexColumns)
+            db.execDirect(QStringLiteral("DROP INDEX IF EXISTS %1_%2")
+                              .arg(QLatin1String(l.table), QLatin1String(c)));
 }
 
 void createSalesIndex(Database& db) {

@@ -44,6 +44,8 @@ const SumLevel& pickLevel(const QList<SumLevel>& family, DimSet restricted);
 
 // Creates all tables and indexes if missing. Idempotent.
 void createSchema(Database& db);
+// Brings an existing database up to the current layout. Idempotent, cheap.
+void upgradeSchema(Database& db);
 // True when the schema tables exist.
 bool hasSchema(Database& db);
 // The rebuild's index on the sales lines; a bulk load into an empty table

@@ -368,6 +368,8 @@ bool ServerFactory::connect(const QString& connectString) {
             createSchema(*c->db);
             DemoOptions demo;
             generateDemo(*c->store, demo, options_.demoProgress);
+        } else {
+            upgradeSchema(*c->db);
         }
         conn_ = std::move(c);
         return true;

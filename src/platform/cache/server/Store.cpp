@@ -1,6 +1,7 @@
 #include "Store.h"
 
 #include "../Factory.h"
+#include "SqliteRebuild.h"
 #include "Text.h"
 
 #include <QDate>
@@ -234,26 +235,30 @@ void Store::generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateC
 
     db_.begin();
     try {
+        std::unique_ptr<SqliteRebuild> fast;
+        if (db_.engine() == Engine::Sqlite)
+            fast = std::make_unique<SqliteRebuild>(db_, firma);
         int done = 0;
         for (int p : periods) {
             if (faultAfterPeriods >= 0 && done >= faultAfterPeriods)
                 throw CacheError(err::GenerateFailed,
                                  QStringLiteral("Aufbau abgebrochen (Fehler bei Periode %1)").arg(p));
-            for (const QString& d : deletes)
-                db_.exec(d, {firma, p}).finish();
-            for (const QString& s : steps)
-                db_.exec(s, {firma, p}).finish();
+            if (fast) {
+                fast->period(p);
+            } else {
+                for (const QString& d : deletes)
+                    db_.exec(d, {firma, p}).finish();
+                for (const QString& s : steps)
+                    db_.exec(s, {firma, p}).finish();
+            }
             ++done;
             if (progress && !progress({done, int(periods.size()), p}))
                 throw CacheError(err::GenerateFailed, QStringLiteral("Aufbau abgebrochen"));
         }
         const QDate today = QDate::currentDate();
-        const QString built = QString::number(toPeriod) + QLatin1Char('`') +
-                              serverDayNumber(today.year(), today.month(), today.day());
-        db_.exec(QStringLiteral("DELETE FROM server_info WHERE key = ?"),
-                 {QStringLiteral("XWGDAT")}).finish();
-        db_.exec(QStringLiteral("INSERT INTO server_info (key, value) VALUES (?, ?)"),
-                 {QStringLiteral("XWGDAT"), built}).finish();
+        setGlobal(QStringLiteral("XWGDAT"), QString::number(toPeriod) + QLatin1Char('`') +
+                                               serverDayNumber(today.year(), today.month(),
+                                                               today.day()));
         db_.commit();
     } catch (...) {
         db_.rollback();
