@@ -4,12 +4,10 @@
 #include "Schema.h"
 
 #include <QSqlDriver>
-
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <array>
 #include <map>
+#include <sqlite3.h>
 #include <string>
 #include <vector>
 
@@ -44,8 +42,7 @@ public:
     void run() {
         const int rc = sqlite3_step(h_);
         sqlite3_reset(h_);
-        if (rc != SQLITE_DONE)
-            fail(db_, "step");
+        if (rc != SQLITE_DONE) fail(db_, "step");
     }
 
 private:
@@ -58,8 +55,7 @@ sqlite3* nativeHandle(Database& db) {
     if (qstrcmp(v.typeName(), "sqlite3*") != 0)
         throw CacheError(err::Sql, QStringLiteral("Keine SQLite-Verbindung"));
     sqlite3* h = *static_cast<sqlite3* const*>(v.constData());
-    if (!h)
-        throw CacheError(err::NotConnected, QStringLiteral("Keine Verbindung zur Datenbank"));
+    if (!h) throw CacheError(err::NotConnected, QStringLiteral("Keine Verbindung zur Datenbank"));
     return h;
 }
 
@@ -69,8 +65,7 @@ const char* const kTables[] = {"wsum_full", "wsum_org", "wsum_prod", "wsum_top",
 DimSet dimsOf(const char* table) {
     for (const QList<SumLevel>* fam : {&warehouseLevels(), &plainLevels()})
         for (const SumLevel& l : *fam)
-            if (qstrcmp(l.table, table) == 0)
-                return l.dims;
+            if (qstrcmp(l.table, table) == 0) return l.dims;
     Q_UNREACHABLE();
 }
 
@@ -79,7 +74,7 @@ DimSet dimsOf(const char* table) {
 struct SqliteRebuild::Impl {
     sqlite3* db = nullptr;
     qint64 firma = 0;
-    std::array<std::vector<std::string>, kDimCount> codes;  // by rank
+    std::array<std::vector<std::string>, kDimCount> codes; // by rank
     std::vector<Key> byDim;                                // by dimension id
     std::vector<bool> known;
     std::vector<std::unique_ptr<Stmt>> inserts, deletes;
@@ -93,9 +88,9 @@ struct SqliteRebuild::Impl {
         std::vector<Row> rows = src;
         for (Row& r : rows)
             for (int i = 0; i < kDimCount; ++i)
-                if (!(keep & (1u << i)))
-                    r.key[size_t(i)] = 0;
-        std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.key < b.key; });
+                if (!(keep & (1u << i))) r.key[size_t(i)] = 0;
+        std::sort(rows.begin(), rows.end(),
+                  [](const Row& a, const Row& b) { return a.key < b.key; });
         std::vector<Row> out;
         out.reserve(rows.size());
         for (const Row& r : rows) {
@@ -148,8 +143,7 @@ SqliteRebuild::SqliteRebuild(Database& db, qint64 firma) : d_(std::make_unique<I
         }
         raw.emplace_back(sqlite3_column_int64(q.h(), 0), std::move(c));
     }
-    if (rc != SQLITE_DONE)
-        fail(h, "sales_dim");
+    if (rc != SQLITE_DONE) fail(h, "sales_dim");
     for (int i = 0; i < kDimCount; ++i) {
         uint32_t r = 1;
         d_->codes[size_t(i)].emplace_back();
@@ -159,8 +153,7 @@ SqliteRebuild::SqliteRebuild(Database& db, qint64 firma) : d_(std::make_unique<I
         }
     }
     for (const auto& [id, c] : raw) {
-        if (id < 0)
-            continue;
+        if (id < 0) continue;
         Key k{};
         for (int i = 0; i < kDimCount; ++i)
             k[size_t(i)] = seen[size_t(i)][c[size_t(i)]];
@@ -182,8 +175,8 @@ SqliteRebuild::SqliteRebuild(Database& db, qint64 firma) : d_(std::make_unique<I
             sql += ", ?";
         sql += ")";
         d_->inserts.push_back(std::make_unique<Stmt>(h, sql));
-        d_->deletes.push_back(std::make_unique<Stmt>(
-            h, "DELETE FROM " + std::string(t) + " WHERE firma = ? AND periode = ?"));
+        d_->deletes.push_back(std::make_unique<Stmt>(h, "DELETE FROM " + std::string(t) +
+                                                            " WHERE firma = ? AND periode = ?"));
         d_->dims.push_back(dims);
     }
     d_->scan = std::make_unique<Stmt>(
@@ -219,8 +212,7 @@ void SqliteRebuild::period(int p) {
         full.push_back(r);
     }
     sqlite3_reset(s);
-    if (rc != SQLITE_DONE)
-        fail(d.db, "sales_line");
+    if (rc != SQLITE_DONE) fail(d.db, "sales_line");
     for (size_t t = 0; t < d.dims.size(); ++t)
         d.write(t, p, Impl::aggregate(full, d.dims[t]));
 }
