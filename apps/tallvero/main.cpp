@@ -1,8 +1,8 @@
-// Desktop client. Starts with the real login against the configured server
-// (the embedded demo server unless the settings or the command line say
-// otherwise), then shows a small main window with the user context and a
-// re-login entry; the report window follows in a later step.
+// Desktop client. The main window logs the user in against the configured
+// server (the embedded demo server unless the settings or the command line
+// say otherwise), fills its selection lists and shows the report page.
 
+#include "main_window/FMStart.h"
 #include "platform/cache/server/DemoData.h"
 #include "platform/cache/server/ServerFactory.h"
 #include "platform/clock/QtClock.h"
@@ -11,16 +11,14 @@
 #include "server/FMPass.h"
 #include "server/FMServer.h"
 #include "server/Session.h"
+#include "windows/FrmAbout.h"
+#include "windows/FrmProgrammverlauf.h"
+#include "windows/Registry.h"
 
 #include <QApplication>
-#include <QCloseEvent>
-#include <QFormLayout>
-#include <QLabel>
 #include <QLocale>
-#include <QMainWindow>
-#include <QMenuBar>
 #include <QProgressDialog>
-#include <QStatusBar>
+#include <QScreen>
 #include <cstdio>
 #include <cstdlib>
 
@@ -54,78 +52,13 @@ private:
     std::unique_ptr<QProgressDialog> progress_;
 };
 
-// Stand-in for the report window: the logged-in user and the connection.
-class StartWindow : public QMainWindow {
-public:
-    explicit StartWindow(srv::Session*& session) : session_(session) {
-        setObjectName(QStringLiteral("FMStart"));
-        auto* datei = menuBar()->addMenu(QStringLiteral("&Datei"));
-        auto* login = datei->addAction(QStringLiteral("&Anmelden ..."));
-        login->setObjectName(QStringLiteral("mLogin"));
-        connect(login, &QAction::triggered, this, [this] { session_->mLogin_Click(); });
-        datei->addSeparator();
-        auto* quit = datei->addAction(QStringLiteral("&Beenden"));
-        connect(quit, &QAction::triggered, this, &QWidget::close);
-
-        auto* central = new QWidget;
-        form_ = new QFormLayout(central);
-        setCentralWidget(central);
-        statusBar()->showMessage(QStringLiteral("Angemeldet"));
-        resize(640, 460);
-    }
-
-    void refresh(const QString& permission) {
-        while (form_->rowCount() > 0)
-            form_->removeRow(0);
-        const srv::UserContext& u = srv::userContext();
-        const srv::ConnectionSettings& c = srv::connectionSettings();
-        auto row = [&](const char* label, const QString& value) {
-            auto* v = new QLabel(value.isEmpty() ? QStringLiteral("–") : value);
-            v->setTextInteractionFlags(Qt::TextSelectableByMouse);
-            form_->addRow(QString::fromUtf8(label), v);
-        };
-        row("Benutzer:", u.Benutzer);
-        row("Name:", u.BenutzerName);
-        row("Personalnummer:", u.PersonalNr);
-        row("Firma:", u.Firma);
-        row("Filiale:", u.Filiale);
-        row("Abteilung:", u.Abteilung + QStringLiteral(" ") + u.AbteilungBez);
-        row("Hauptabteilung:", u.HauptAbteilung);
-        row("DW / Berechtigungsgruppe:", u.DW + QStringLiteral(" / ") + u.BerGrp);
-        row("Fax:", u.Fax);
-        row("E-Mail:", u.EMail);
-        row("Berechtigung Tallvero:", permission);
-        row("Server:", c.Server + QStringLiteral(" [") + c.Port + QStringLiteral("]"));
-        row("Namespace / WJ:", c.Namespace + QStringLiteral(" / ") + c.WJ);
-    }
-
-protected:
-    void closeEvent(QCloseEvent* event) override {
-        // Closing the main window closes the connection and ends the program.
-        event->accept();
-        session_->CacheDisconnect();
-        session_->EndProgram();
-    }
-
-private:
-    srv::Session*& session_;
-    QFormLayout* form_;
-};
-
-QString permissionText(srv::Session& s) {
-    try {
-        return QString::number(s.CheckPermission());
-    } catch (const cache::CacheError& e) {
-        return QStringLiteral("nicht ermittelbar (%1)").arg(e.description());
-    }
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tallvero"));
     QApplication::setOrganizationName(QStringLiteral("Tallvero"));
+    QApplication::setApplicationVersion(QStringLiteral(TALLVERO_VERSION));
 
     platform::QtClock clock;
     platform::QtUi ui;
@@ -133,20 +66,23 @@ int main(int argc, char** argv) {
     if (!settings.problem().isEmpty()) qWarning("%s", qPrintable(settings.problem()));
 
     srv::Session* session = nullptr;
-    StartWindow window(session);
-    srv::FMPass pass(&window); // owned by the main window (re-login)
-    srv::FMServer server(clock, &pass);
+    mw::FMStart* window = nullptr;
+    // The login dialog belongs to the main window (re-login); it gets its
+    // owner as soon as the window exists.
+    auto* pass = new srv::FMPass;
+    srv::FMServer server(clock, pass);
 
     const QStringList args = QApplication::arguments().mid(1);
     srv::SessionServices services{
         ui,
         clock,
         settings,
-        pass,
+        *pass,
         server,
         [] { return std::make_unique<ProgressServerFactory>(); },
         [&] {
             // Last opened first, then the process ends at once.
+            windows::frmProgrammverlauf::shutdown();
             const QWidgetList windows = QApplication::topLevelWidgets();
             for (qsizetype i = windows.size() - 1; i >= 0; --i)
                 if (windows.at(i)->isVisible()) windows.at(i)->hide();
@@ -156,29 +92,40 @@ int main(int argc, char** argv) {
             std::exit(0);
         },
         [args] { return args.join(QLatin1Char(' ')); },
-        [&] { return window.isVisible(); },
+        [&] { return window && window->isVisible(); },
         [&](const QString& caption) {
-            window.setWindowTitle(caption);
-            window.refresh(permissionText(*session));
+            if (window) window->setWindowTitle(caption);
         },
     };
     srv::Session s(std::move(services));
     session = &s;
 
-    // Login loop of the start-up: repeat until it succeeds; cancelling ends
-    // the program from inside. Credentials from the command line are not
-    // retried: the same words would fail the same way for ever.
-    for (;;) {
-        srv::connectionSettings().CommandLine = args.join(QLatin1Char(' '));
-        if (s.CacheLogin()) break;
-        if (s.credentialsFromCommandLine()) s.EndProgram();
-    }
+    windows::IniRegistry registry(windows::IniRegistry::defaultPath());
+    mw::FMStart w(mw::FMStartServices{
+        ui,
+        clock,
+        s,
+        {},
+        [&ui](QWidget*) {
+            ui.message(QStringLiteral("Tallvero"),
+                       QStringLiteral("Der Neuaufbau der Periodensummen ist in dieser Version "
+                                      "noch nicht verfügbar.\nBitte verwenden Sie "
+                                      "\"tallvero-db generate\"."),
+                       platform::MsgIcon::Information, platform::MsgButtons::Ok);
+        },
+        [&] { windows::frmAbout::showInstance(ui, registry); },
+        [](QWidget* owner) { windows::frmProgrammverlauf::showInstance(owner); },
+        [args] { return args.join(QLatin1Char(' ')); },
+        {},
+    });
+    window = &w;
+    pass->setParent(&w, pass->windowFlags());
 
-    const srv::UserContext& u = srv::userContext();
-    window.setWindowTitle(QStringLiteral("ZORVEK Tallvero   Firma: ") + u.Firma +
-                          QStringLiteral("     Filiale: ") + u.Filiale +
-                          QStringLiteral("     Benutzer: ") + u.Benutzer);
-    window.refresh(permissionText(s));
-    window.show();
+    w.Form_Load();
+    // Without a window manager (a bare X server) maximising does nothing,
+    // so the window takes the screen's available area itself.
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        w.setGeometry(screen->availableGeometry());
+    w.showMaximized();
     return QApplication::exec();
 }

@@ -6,7 +6,7 @@
 #include "platform/cache/server/DemoData.h"
 #include "platform/cache/server/ServerFactory.h"
 #include "platform/cache/server/Store.h"
-#include "support/TestDatabase.h"
+#include "support/DemoSite.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -21,50 +21,29 @@ srv::UserContext& uc() {
     return srv::userContext();
 }
 
-struct Site {
-    std::unique_ptr<testsupport::TestDatabase> db;
-    QString server, port;
-};
-
 // One database per engine: the demo business plus a few odd personnel rows.
-Site& site(TestEngine e) {
-    static std::map<TestEngine, Site> all;
-    Site& s = all[e];
-    if (!s.db) {
-        s.db = testsupport::makeTestDatabase(e, QStringLiteral("login"));
-        auto d = s.db->open();
-        cache::server::Store store(*d);
-        cache::server::DemoOptions o;
-        o.lines = 200;
-        o.untilYear = 2024;
-        o.untilMonth = 3;
-        cache::server::generateDemo(store, o);
+testsupport::DemoSite& site(TestEngine e) {
+    return testsupport::demoSite(e, QStringLiteral("login"), 200, [](cache::server::Database& d) {
         auto user = [&](const char* code, const char* pw, const char* aktiv, const QString& name,
                         const char* pnr, const char* abt) {
-            d->exec(
-                 QStringLiteral("INSERT INTO pers_edv (firma, code, passwort, aktiv, pname, pnr, "
-                                "abtnr, dw, bergrp) VALUES (1, ?, ?, ?, ?, ?, ?, '7', 'ALLE')"),
-                 {QString::fromUtf8(code), QString::fromUtf8(pw), QString::fromUtf8(aktiv), name,
-                  QString::fromUtf8(pnr), QString::fromUtf8(abt)})
+            d.exec(QStringLiteral("INSERT INTO pers_edv (firma, code, passwort, aktiv, pname, pnr, "
+                                  "abtnr, dw, bergrp) VALUES (1, ?, ?, ?, ?, ?, ?, '7', 'ALLE')"),
+                   {QString::fromUtf8(code), QString::fromUtf8(pw), QString::fromUtf8(aktiv), name,
+                    QString::fromUtf8(pnr), QString::fromUtf8(abt)})
                 .finish();
         };
         user("KLEINJ", "klein", "j", QStringLiteral("Karl Klein"), "1001", "B0");
         user("PIPE", "pipe", "J", QStringLiteral("Anna|Berta"), "1001", "B0");
         user("NOABT", "x", "J", QStringLiteral("Otto Ohne"), "1001", "ZZ");
         user("NOBASIS", "x", "J", QStringLiteral("Bruno Basislos"), "9999", "B0");
-        const auto target = cache::parseConnectString(s.db->connectString);
-        s.server = target->server;
-        s.port = target->port;
-    }
-    s.db->activate();
-    return s;
+    });
 }
 
 class Login : public ::testing::TestWithParam<TestEngine> {
 protected:
     void SetUp() override {
         REQUIRE_ENGINE(GetParam());
-        Site& s = site(GetParam());
+        testsupport::DemoSite& s = site(GetParam());
         server = s.server;
         port = s.port;
         env = std::make_unique<Env>([this] {

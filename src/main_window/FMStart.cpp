@@ -1,0 +1,1022 @@
+#include "FMStart.h"
+
+#include "ProportionalPanel.h"
+#include "Rules.h"
+#include "Splash.h"
+#include "platform/clock/Clock.h"
+#include "platform/ui/Ui.h"
+#include "report/Series.h"
+#include "server/Records.h"
+#include "server/Session.h"
+#include "server/Text.h"
+#include "values/ValueStore.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <cmath>
+
+namespace mw {
+
+using platform::MsgAnswer;
+using platform::MsgButtons;
+using platform::MsgIcon;
+
+namespace {
+
+constexpr char16_t kRowSeparator = 0xFF;
+
+// Design geometry of the selection panel at the reference width, in pixels
+// of a 96-dpi screen (times 15 gives twips).
+struct Place {
+    int x, y, w;
+};
+constexpr int kRow1 = 6, kRow2 = 36, kRowHeight = 26, kPanelHeight = 68;
+
+QRect twipsRect(const Place& p) {
+    return QRect(p.x * 15, p.y * 15, p.w * 15, kRowHeight * 15);
+}
+
+} // namespace
+
+FMStart::FMStart(FMStartServices services) : s_(std::move(services)) {
+    setObjectName(QStringLiteral("FMStart"));
+    setWindowTitle(srv::kApplicationTitle);
+    const int dpi = logicalDpiX();
+    twipsPerPixel_ = dpi > 0 ? std::max(1, int(std::lround(1440.0 / dpi))) : 15;
+
+    central_ = new QWidget;
+    setCentralWidget(central_);
+    buildSelectionPanel();
+
+    ctSplit = new QSplitter(Qt::Horizontal, central_);
+    ctSplit->setObjectName(QStringLiteral("ctSplit"));
+    ctSplit->setChildrenCollapsible(true);
+
+    printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer_->setPageSize(QPageSize(QPageSize::A4));
+    printer_->setPageOrientation(QPageLayout::Landscape);
+    printer_->setDocName(QString());
+    VSPrinter1 = new QPrintPreviewWidget(printer_.get());
+    VSPrinter1->setObjectName(QStringLiteral("VSPrinter1"));
+    connect(VSPrinter1, &QPrintPreviewWidget::paintRequested, this,
+            [this](QPrinter* p) { paintPage(p); });
+    ctSplit->addWidget(VSPrinter1);
+
+    ctSize2 = new QWidget;
+    ctSize2->setObjectName(QStringLiteral("ctSize2"));
+    // The pane has the width the layout gives it, not its contents' wish.
+    ctSize2->setMinimumWidth(1);
+    buildDetailsPane();
+    ctSplit->addWidget(ctSize2);
+    ctSplit->setStretchFactor(0, 1);
+    ctSplit->setStretchFactor(1, 0);
+    connect(ctSplit, &QSplitter::splitterMoved, this, [this] { ctSplit_Resize(); });
+    ctSize2->installEventFilter(this);
+
+    cmdEinblenden = new QPushButton(QStringLiteral("Ei&nblenden (F2)"), central_);
+    cmdEinblenden->setObjectName(QStringLiteral("cmdEinblenden"));
+    cmdEinblenden->hide();
+    connect(cmdEinblenden, &QPushButton::clicked, this, [this] { mDaten_Click(0); });
+
+    buildMenus();
+    frDetails->hide();
+    ctSize2->hide();
+    resize(1100, 760);
+}
+
+FMStart::~FMStart() {
+    // The preview paints through the printer; it must go first.
+    delete VSPrinter1;
+    VSPrinter1 = nullptr;
+}
+
+// --- construction ------------------------------------------------------------
+
+void FMStart::buildSelectionPanel() {
+    ctSize3 = new ProportionalPanel(central_);
+    ctSize3->setObjectName(QStringLiteral("ctSize3"));
+    ctSize3->setAutoFillBackground(true);
+    connect(ctSize3, &ProportionalPanel::labelMoved, this,
+            [this](int id, int left) { ctSize3_Resize(id, left); });
+
+    auto combo = [this](const char* name, int chars) {
+        auto* c = new QComboBox(ctSize3);
+        c->setObjectName(QString::fromUtf8(name));
+        c->setMinimumContentsLength(chars);
+        c->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        c->setMaxVisibleItems(24);
+        return c;
+    };
+    SPCNR = combo("SPCNR", 12);
+    SHABT = combo("SHABT", 14);
+    SABTNR = combo("SABTNR", 14);
+    SHGRP = combo("SHGRP", 14);
+    SUGRP = combo("SUGRP", 14);
+    SPG = combo("SPG", 8);
+    SHVArt = combo("SHVArt", 8);
+    cmbZoom = combo("cmbZoom", 8);
+    cmbZoom->setEditable(true);
+    cmbZoom->setInsertPolicy(QComboBox::NoInsert);
+    cmbZoom->setToolTip(QStringLiteral("Zommstufen"));
+    cmbZoom->addItems({QStringLiteral("Ganze Seite"), QStringLiteral("Seitenbreite"),
+                       QStringLiteral("Zwei Seiten"), QStringLiteral("Alle Seiten"),
+                       QStringLiteral("100%"), QStringLiteral("150%"), QStringLiteral("200%"),
+                       QStringLiteral("400%")});
+    SFirma = new QLineEdit(ctSize3);
+    SFirma->setObjectName(QStringLiteral("SFirma"));
+    SFirma->setMaxLength(6);
+    cmdÜbernehmen = new QPushButton(QStringLiteral("Daten &holen (F5)"), ctSize3);
+    cmdÜbernehmen->setObjectName(QStringLiteral("cmdÜbernehmen"));
+    cmdÜbernehmen->setDefault(true);
+    cmdAusblenden = new QPushButton(QStringLiteral("&Ausblenden (F3)"), ctSize3);
+    cmdAusblenden->setObjectName(QStringLiteral("cmdAusblenden"));
+
+    auto label = [this](const char* name, const char* text, QWidget* buddy) {
+        auto* l = new QLabel(QString::fromUtf8(text), ctSize3);
+        l->setObjectName(QString::fromUtf8(name));
+        l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        l->setBuddy(buddy);
+        return l;
+    };
+    lblPC = label("lblPC", "PC:", SPCNR);
+    lblFirma = label("lblFirma", "FA:", SFirma);
+    lblZoom = label("lblZoom", "Zoom", cmbZoom);
+    lblHabt = label("lblHabt", "HABT:", SHABT);
+    lblAbt = label("lblAbt", "ABT:", SABTNR);
+    lblHG = label("lblHG", "HG:", SHGRP);
+    lblUG = label("lblUG", "UG:", SUGRP);
+    lblHVArt = label("lblHVArt", "HVArt:", SHVArt);
+    lblHKG = label("lblHKG", "HKG:", SPG);
+
+    connect(SHABT, &QComboBox::activated, this, [this] { SHABT_Click(); });
+    connect(SABTNR, &QComboBox::activated, this, [this] { SABTNR_Click(); });
+    connect(SPCNR, &QComboBox::activated, this, [this] { SPCNR_Click(); });
+    connect(SHGRP, &QComboBox::activated, this, [this] { SHGRP_Click(); });
+    connect(SUGRP, &QComboBox::activated, this, [this] { SUGRP_Click(); });
+    connect(SPG, &QComboBox::activated, this, [this] { SPG_Click(); });
+    connect(SHVArt, &QComboBox::activated, this, [this] { SHVArt_Click(); });
+    connect(SFirma, &QLineEdit::textChanged, this, [this] { SFirma_Change(); });
+    connect(cmdÜbernehmen, &QPushButton::clicked, this, [this] { cmdÜbernehmen_Click(); });
+    connect(cmdAusblenden, &QPushButton::clicked, this, [this] { mDaten_Click(1); });
+    connect(cmbZoom, &QComboBox::activated, this, [this](int i) {
+        // Fixed steps; a typed percentage is read up to its "%".
+        switch (i) {
+        case 0:
+            VSPrinter1->setViewMode(QPrintPreviewWidget::SinglePageView);
+            VSPrinter1->fitInView();
+            break;
+        case 1:
+            VSPrinter1->setViewMode(QPrintPreviewWidget::SinglePageView);
+            VSPrinter1->fitToWidth();
+            break;
+        case 2:
+            VSPrinter1->setViewMode(QPrintPreviewWidget::FacingPagesView);
+            break;
+        case 3:
+            VSPrinter1->setViewMode(QPrintPreviewWidget::AllPagesView);
+            break;
+        default: {
+            const double pct = cmbZoom->itemText(i).section(QLatin1Char('%'), 0, 0).toDouble();
+            if (pct > 0) {
+                VSPrinter1->setViewMode(QPrintPreviewWidget::SinglePageView);
+                VSPrinter1->setZoomFactor(pct / 100.0);
+            }
+        }
+        }
+    });
+    connect(cmbZoom->lineEdit(), &QLineEdit::editingFinished, this, [this] {
+        const double pct =
+            cmbZoom->currentText().section(QLatin1Char('%'), 0, 0).trimmed().toDouble();
+        if (pct > 0) {
+            VSPrinter1->setViewMode(QPrintPreviewWidget::SinglePageView);
+            VSPrinter1->setZoomFactor(pct / 100.0);
+        }
+    });
+    ctSize3->setFixedHeight(kPanelHeight);
+}
+
+void FMStart::buildDetailsPane() {
+    auto* outer = new QVBoxLayout(ctSize2);
+    outer->setContentsMargins(0, 0, 0, 0);
+    frDetails = new QGroupBox(QStringLiteral(" Details "));
+    frDetails->setObjectName(QStringLiteral("frDetails"));
+    outer->addWidget(frDetails);
+    auto* lay = new QVBoxLayout(frDetails);
+    lay->setSpacing(4);
+
+    chkUGRP = new QCheckBox(QStringLiteral("Aufteilung Untergruppen"));
+    chkUGRP->setObjectName(QStringLiteral("chkUGRP"));
+    chkHKGRP = new QCheckBox(QStringLiteral("Aufteilung Hauptkundengruppen"));
+    chkHKGRP->setObjectName(QStringLiteral("chkHKGRP"));
+    chkHVArt = new QCheckBox(QStringLiteral("Aufteilung Hauptversandart"));
+    chkHVArt->setObjectName(QStringLiteral("chkHVArt"));
+    // Ticked as designed; the mask starts at 1 + 2.
+    chkUGRP->setChecked(true);
+    chkHKGRP->setChecked(true);
+    for (QCheckBox* c : {chkUGRP, chkHKGRP, chkHVArt})
+        lay->addWidget(c);
+    connect(chkUGRP, &QCheckBox::toggled, this, [this] { chkUGRP_Click(); });
+    connect(chkHKGRP, &QCheckBox::toggled, this, [this] { chkHKGRP_Click(); });
+    connect(chkHVArt, &QCheckBox::toggled, this, [this] { chkHVArt_Click(); });
+
+    auto* years = new QHBoxLayout;
+    auto* yearGroup = new QButtonGroup(this);
+    for (int i = 0; i < 3; ++i) {
+        optJahr[i] = new QRadioButton;
+        optJahr[i]->setObjectName(QStringLiteral("optJahr%1").arg(i));
+        yearGroup->addButton(optJahr[i], i);
+        years->addWidget(optJahr[i]);
+        connect(optJahr[i], &QRadioButton::clicked, this, [this, i] { optJahr_Click(i); });
+    }
+    years->addStretch();
+    optJahr[0]->setChecked(true);
+    lay->addLayout(years);
+
+    auto* kind = new QGridLayout;
+    auto* kindGroup = new QButtonGroup(this);
+    const char* kinds[] = {"Jahreswerte", "Monatswerte"};
+    for (int i = 0; i < 2; ++i) {
+        optJahrMonat[i] = new QRadioButton(QString::fromUtf8(kinds[i]));
+        optJahrMonat[i]->setObjectName(QStringLiteral("optJahrMonat%1").arg(i));
+        kindGroup->addButton(optJahrMonat[i], i);
+        kind->addWidget(optJahrMonat[i], i, 0);
+        connect(optJahrMonat[i], &QRadioButton::clicked, this,
+                [this, i] { optJahrMonat_Click(i); });
+    }
+    optJahrMonat[0]->setChecked(true);
+    txtMonat = new QSpinBox;
+    txtMonat->setObjectName(QStringLiteral("txtMonat"));
+    txtMonat->setRange(1, 12);
+    txtMonat->setToolTip(QStringLiteral("Monat (1 bis 12)"));
+    txtMonat->setEnabled(false);
+    kind->addWidget(txtMonat, 1, 1);
+    kind->setColumnStretch(2, 1);
+    lay->addLayout(kind);
+
+    auto* buttons = new QHBoxLayout;
+    cmdÜbernehmenDetails = new QPushButton(QStringLiteral("D&aten holen (F5)"));
+    cmdÜbernehmenDetails->setObjectName(QStringLiteral("cmdÜbernehmenDetails"));
+    cmdAusbeldenDetails = new QPushButton(QStringLiteral("Aus&blenden"));
+    cmdAusbeldenDetails->setObjectName(QStringLiteral("cmdAusbeldenDetails"));
+    buttons->addWidget(cmdÜbernehmenDetails);
+    buttons->addWidget(cmdAusbeldenDetails);
+    lay->addLayout(buttons);
+    connect(cmdÜbernehmenDetails, &QPushButton::clicked, this,
+            [this] { cmdÜbernehmenDetails_Click(); });
+    connect(cmdAusbeldenDetails, &QPushButton::clicked, this, [this] { mDetails_Click(1); });
+
+    ctList = new QTreeWidget;
+    ctList->setObjectName(QStringLiteral("ctList"));
+    ctList->setRootIsDecorated(false);
+    ctList->setUniformRowHeights(true);
+    ctList->setAlternatingRowColors(true);
+    ctList->setHeaderLabels(
+        {QStringLiteral("Grp"), QStringLiteral("Umsatz"), QStringLiteral("DB")});
+    ctList->header()->setSectionsClickable(true);
+    ctList->header()->setStretchLastSection(false);
+    ctList->header()->setMinimumSectionSize(20);
+    ctList->setColumnWidth(0, 36);
+    connect(ctList->header(), &QHeaderView::sectionClicked, this,
+            [this](int logical) { ctList_HeaderClick(logical + 1); });
+    lay->addWidget(ctList, 1);
+}
+
+void FMStart::buildMenus() {
+    auto act = [this](QMenu* m, const char* name, const char* text, QKeySequence key = {},
+                      bool checkable = false) {
+        QAction* a = m->addAction(QString::fromUtf8(text));
+        a->setObjectName(QString::fromUtf8(name));
+        if (!key.isEmpty()) a->setShortcut(key);
+        a->setCheckable(checkable);
+        return a;
+    };
+    // Ticks follow the handlers, not Qt's own toggling: undo that first.
+    auto onClick = [this](QAction* a, std::function<void()> handler) {
+        connect(a, &QAction::triggered, this, [a, handler] {
+            if (a->isCheckable()) a->setChecked(!a->isChecked());
+            handler();
+        });
+    };
+
+    QMenu* datei = menuBar()->addMenu(QStringLiteral("&Datei"));
+    datei->setObjectName(QStringLiteral("MDatei"));
+    mLogin = act(datei, "mLogin", "&Anmelden ...");
+    onClick(mLogin, [this] { mLogin_Click(); });
+    datei->addSeparator();
+    mDrucken = act(datei, "mDrucken", "&Drucken", QKeySequence(Qt::CTRL | Qt::Key_P));
+    mDrucken->setEnabled(false); // printing comes with the report page
+    mStandardDrucker = act(datei, "mStandardDrucker", "Druckereinstellungen");
+    datei->addSeparator();
+    Beenden = act(datei, "Beenden", "&Beenden");
+    connect(Beenden, &QAction::triggered, this, &QWidget::close);
+
+    QMenu* eig = menuBar()->addMenu(QStringLiteral("&Eigenschaften"));
+    eig->setObjectName(QStringLiteral("MEigenschaften"));
+    mDaten[0] = act(eig, "mDaten0", "Dateneingabe Anzeigen", QKeySequence(Qt::Key_F2), true);
+    mDaten[1] = act(eig, "mDaten1", "Dateneingabe Ausblenden", QKeySequence(Qt::Key_F3), true);
+    mDaten[0]->setChecked(true);
+    for (int i = 0; i < 2; ++i)
+        onClick(mDaten[i], [this, i] { mDaten_Click(i); });
+
+    QMenu* hGraph = eig->addMenu(QStringLiteral("Darstellung Graph"));
+    hGraph->setObjectName(QStringLiteral("HGraph"));
+    const char* graph[] = {"bezogen auf Jahresmittel", "bezogen auf letztes Quartal", "Absolut",
+                           "DB in % von Umsatz"};
+    for (int i = 0; i < 4; ++i) {
+        mGraph[i] = act(hGraph, qPrintable(QStringLiteral("mGraph%1").arg(i)), graph[i],
+                        QKeySequence(Qt::Key_F6 + i), true);
+        onClick(mGraph[i], [this, i] { mGraph_Click(i); });
+    }
+    mGraph[0]->setChecked(true);
+
+    QMenu* hTabelle = eig->addMenu(QStringLiteral("Darstellung Tabelle"));
+    hTabelle->setObjectName(QStringLiteral("HTabelle"));
+    const char* table[] = {"Werte Kumuliert", "Absolut", "% Bezogen auf", "% Bezogen auf",
+                           "Werte Graph"};
+    const QKeySequence tableKeys[] = {
+        QKeySequence(Qt::CTRL | Qt::Key_F6), QKeySequence(Qt::CTRL | Qt::Key_F7),
+        QKeySequence(Qt::CTRL | Qt::Key_F8), QKeySequence(), QKeySequence(Qt::CTRL | Qt::Key_F9)};
+    for (int i = 0; i < 5; ++i) {
+        mTabelle[i] = act(hTabelle, qPrintable(QStringLiteral("mTabelle%1").arg(i)), table[i],
+                          tableKeys[i], true);
+        onClick(mTabelle[i], [this, i] { mTabelle_Click(i); });
+    }
+    mTabelle[2]->setChecked(true);
+
+    QMenu* hJahr = eig->addMenu(QStringLiteral("Darstellung Jahr"));
+    hJahr->setObjectName(QStringLiteral("HJahr"));
+    mJahr[0] = act(hJahr, "mJahr0", "Kalenderjahr", QKeySequence(Qt::CTRL | Qt::Key_K), true);
+    mJahr[1] = act(hJahr, "mJahr1", "Wirtschaftsjahr", QKeySequence(Qt::CTRL | Qt::Key_W), true);
+    mJahr[0]->setChecked(true);
+    for (int i = 0; i < 2; ++i)
+        onClick(mJahr[i], [this, i] { mJahr_Click(i); });
+
+    eig->addSeparator();
+    mAuswahl = act(eig, "mAuswahl", "Erweiterte Auswahl", {}, true);
+    onClick(mAuswahl, [this] { mAuswahl_Click(); });
+    eig->addSeparator();
+    mNeuZeichnen = act(eig, "mNeuZeichnen", "Daten holen", QKeySequence(Qt::Key_F5));
+    onClick(mNeuZeichnen, [this] { mNeuZeichnen_Click(); });
+
+    QMenu* details = menuBar()->addMenu(QStringLiteral("Detai&ls"));
+    details->setObjectName(QStringLiteral("HDetails"));
+    mDetails[0] =
+        act(details, "mDetails0", "Details Anz&eigen", QKeySequence(Qt::CTRL | Qt::Key_D), true);
+    mDetails[1] = act(details, "mDetails1", "Details &Ausbelden", {}, true);
+    mDetails[1]->setChecked(true);
+    for (int i = 0; i < 2; ++i)
+        onClick(mDetails[i], [this, i] { mDetails_Click(i); });
+
+    QMenu* tools = menuBar()->addMenu(QStringLiteral("E&xtras"));
+    tools->setObjectName(QStringLiteral("HTools"));
+    mGenerieren = act(tools, "mGenerieren", "Daten &Generieren");
+    onClick(mGenerieren, [this] { mGenerieren_Click(); });
+
+    QMenu* hilfe = menuBar()->addMenu(QStringLiteral("&Hilfe"));
+    hilfe->setObjectName(QStringLiteral("HHilfe"));
+    HilfeUeber = act(hilfe, "HilfeUeber", "Hilfe &über ...", QKeySequence(Qt::Key_F1));
+    onClick(HilfeUeber, [this] { HilfeUeber_Click(); });
+    mProgrammverlauf =
+        act(hilfe, "mProgrammverlauf", "Programmverlauf", QKeySequence(Qt::CTRL | Qt::Key_F1));
+    onClick(mProgrammverlauf, [this] { mProgrammverlauf_Click(); });
+}
+
+// --- start-up --------------------------------------------------------------
+
+void FMStart::status(const QString& text) {
+    if (splash_) splash_->setStatus(text);
+    if (s_.statusObserver) s_.statusObserver(text);
+}
+
+void FMStart::loginLoop() {
+    for (;;) {
+        srv::connectionSettings().CommandLine =
+            s_.processCommandLine ? s_.processCommandLine() : QString();
+        if (s_.session.CacheLogin()) return;
+        // Credentials from the command line would fail the same way again,
+        // and no dialog could change them: end instead of looping.
+        if (s_.session.credentialsFromCommandLine()) s_.session.EndProgram();
+    }
+}
+
+void FMStart::Form_Load() {
+    loginLoop();
+
+    s_.ui.processEvents();
+    if (!splash_) splash_ = new Splash(this);
+    splash_->show();
+    splash_->raise();
+    s_.ui.processEvents();
+
+    status(QStringLiteral("Überprüfung Berechtigung"));
+    int level = -1;
+    try {
+        level = s_.session.CheckPermission();
+    } catch (const cache::CacheError& e) {
+        // Rights that cannot be read are no rights.
+        s_.session.ShowAccessError(QStringLiteral("Überprüfung Berechtigung"), e);
+        level = -1;
+    }
+    if (level == -1) {
+        s_.ui.message(QStringLiteral("Abbruch!"),
+                      QStringLiteral("Sie haben keine Berchtigung für dieses Programm."),
+                      MsgIcon::Stop, MsgButtons::Ok);
+        status(QStringLiteral("Beenden"));
+        Form_Unload();
+        return;
+    }
+    permission_ = level;
+
+    const srv::UserContext& u = srv::userContext();
+    setWindowTitle(QStringLiteral("ZORVEK Tallvero   Firma: ") + u.Firma +
+                   QStringLiteral("     Filiale: ") + u.Filiale +
+                   QStringLiteral("     Benutzer: ") + u.Benutzer);
+
+    startupLayout();
+
+    const int year = s_.clock.now().date().year();
+    mTabelle[2]->setText(mTabelle[2]->text() + QLatin1Char(' ') +
+                         srv::Piece(report::SeriesLabel(2, 0, year), QChar(' '), 3));
+    mTabelle[3]->setText(mTabelle[3]->text() + QLatin1Char(' ') +
+                         srv::Piece(report::SeriesLabel(1, 0, year), QChar(' '), 3));
+
+    SUGRP->clear();
+    SUGRP->setCurrentText(QString());
+
+    status(QStringLiteral("Firma Setzten"));
+    {
+        const QSignalBlocker block(SFirma);
+        SFirma->setText(u.Firma);
+    }
+
+    status(QStringLiteral("Hauptgruppen lesen .."));
+    fillFromRoutine(SHGRP, QStringLiteral("d HGRP^ZKCLSU"));
+    status(QStringLiteral("Abteilung lesen .."));
+    fillFromRoutine(SABTNR, QStringLiteral("d ABTNR^ZKCLSU"));
+    status(QStringLiteral("Profitcenter lesen .."));
+    fillFromQuery(SPCNR, QStringLiteral("Profitcenter"), {});
+    status(QStringLiteral("Hauptabteilung lesen .."));
+    fillFromRoutine(SHABT, QStringLiteral("d HABT^ZKCLSU"));
+    status(QStringLiteral("Hauptkundengruppe lesen .."));
+    SPG->clear();
+    SPG->addItems({QString(), QStringLiteral("P Privat"), QStringLiteral("G Gewerbe")});
+    SPG->setCurrentIndex(-1);
+    status(QStringLiteral("Hauptversandart lesen .."));
+    SHVArt->clear();
+    SHVArt->addItems({QString(), QStringLiteral("L Lager"), QStringLiteral("S Strecke")});
+    SHVArt->setCurrentIndex(-1);
+
+    status(QStringLiteral("Defaultparameter .."));
+    try {
+        permission_ = s_.session.CheckPermission();
+    } catch (const cache::CacheError& e) {
+        // Unknown rights: the narrower ones.
+        s_.session.ShowAccessError(QStringLiteral("Defaultparameter"), e);
+        permission_ = kRestrictedLevel;
+    }
+    if (restricted()) {
+        SPCNR->setEnabled(false);
+        mGraph[1]->setEnabled(false);
+        mTabelle[3]->setEnabled(false);
+        mAuswahl->setEnabled(false);
+    }
+
+    values::PeriodValueStore& st = values::store();
+    st.TableMode = 2;
+    st.GraphMode = 0;
+    PeriodKind = 0;
+    SplitMask = kSplitUGRP + kSplitHKGRP;
+    YearChoice = 0;
+
+    optJahr[0]->setText(srv::Piece(report::SeriesLabel(0, 0, year), QChar(' '), 3));
+    optJahr[1]->setText(srv::Piece(report::SeriesLabel(1, 0, year), QChar(' '), 3));
+    optJahr[2]->setText(srv::Piece(report::SeriesLabel(2, 0, year), QChar(' '), 3));
+
+    status(QStringLiteral("Überprüfung Datenbasis"));
+    dataBasisCheck();
+
+    status(QStringLiteral("Fertig!"));
+    splash_->hide();
+    splash_->deleteLater();
+    splash_ = nullptr;
+    loaded_ = true;
+    Zeichnen();
+}
+
+void FMStart::dataBasisCheck() {
+    bool failed = false;
+    const QString text = s_.session.DBCall(QStringLiteral("S P0=^XWGDAT W P0"), failed);
+    if (failed) return;
+    const QString built = srv::Piece(text, QChar('`'), 1);
+    const QString day = srv::Piece(text, QChar('`'), 2);
+    if (!srv::IsNumeric(built)) return;
+    const QDate date = srv::DateFromServer(day);
+    if (!date.isValid()) return;
+    const QDate today = s_.clock.now().date();
+    const int current = today.year() * 100 + today.month();
+    const QString expected =
+        srv::PeriodAdd(QString::number(current - 190000), QStringLiteral("-1"));
+    if (!srv::IsNumeric(expected)) return;
+    if (expected.toDouble() > built.toDouble()) {
+        const QString question = QStringLiteral("Daten für Periode:") + built +
+                                 QStringLiteral(" wurden zuletzt\n") + QStringLiteral("am : ") +
+                                 QLocale().toString(date, QLocale::ShortFormat) +
+                                 QStringLiteral(" aufgebaut.\nWollen Sie die Daten neu aufbauen?");
+        if (s_.ui.message(srv::kApplicationTitle, question, MsgIcon::None, MsgButtons::YesNo) ==
+                MsgAnswer::Yes &&
+            s_.openRebuildDialog)
+            s_.openRebuildDialog(this);
+    }
+}
+
+void FMStart::startupLayout() {
+    // The page: A4 landscape, no document name.
+    printer_->setPageSize(QPageSize(QPageSize::A4));
+    printer_->setPageOrientation(QPageLayout::Landscape);
+    printer_->setDocName(QString());
+
+    const int screen = s_.screenWidth ? s_.screenWidth()
+                                      : (QGuiApplication::primaryScreen()
+                                             ? QGuiApplication::primaryScreen()->size().width()
+                                             : layout::kReferenceScreenWidth);
+    const double factor = layout::scaleFactor(screen);
+    auto scaledRect = [&](const Place& p) {
+        const QRect r = twipsRect(p);
+        return QRect(layout::scaled(r.x(), factor), r.y(), layout::scaled(r.width(), factor),
+                     r.height());
+    };
+    struct LabelPlace {
+        int id;
+        QLabel* l;
+        Place p;
+    };
+    const LabelPlace labels[] = {
+        {100, lblPC, {6, kRow2, 40}},    {110, lblFirma, {6, kRow1, 40}},
+        {120, lblZoom, {94, kRow1, 40}}, {200, lblHabt, {262, kRow1, 44}},
+        {210, lblAbt, {262, kRow2, 44}}, {300, lblHG, {538, kRow1, 32}},
+        {310, lblUG, {538, kRow2, 32}},  {400, lblHVArt, {800, kRow1, 50}},
+        {410, lblHKG, {800, kRow2, 50}},
+    };
+    for (const LabelPlace& l : labels)
+        ctSize3->registerLabel(l.id, l.l, scaledRect(l.p));
+    struct ControlPlace {
+        QWidget* w;
+        Place p;
+    };
+    const ControlPlace controls[] = {
+        {SPCNR, {50, kRow2, 204}},          {SFirma, {50, kRow1, 40}},
+        {SHABT, {310, kRow1, 220}},         {SABTNR, {310, kRow2, 220}},
+        {SHGRP, {574, kRow1, 220}},         {SUGRP, {574, kRow2, 220}},
+        {SPG, {854, kRow2, 132}},           {SHVArt, {854, kRow1, 132}},
+        {cmdÜbernehmen, {998, kRow1, 146}}, {cmdAusblenden, {998, kRow2, 146}},
+        {cmbZoom, {138, kRow1, 116}},
+    };
+    for (const ControlPlace& c : controls)
+        ctSize3->registerControl(c.w, scaledRect(c.p));
+    // The scaled geometry holds at the screen's width; the panel keeps it
+    // in proportion at any other width.
+    ctSize3->setReferenceWidth(
+        int(std::lround(layout::kReferenceScreenWidth * 15 * factor / twipsPerPixel_)));
+    Form_Resize();
+}
+
+void FMStart::Form_Unload() {
+    s_.session.CacheDisconnect();
+    s_.session.EndProgram();
+}
+
+void FMStart::mLogin_Click() {
+    s_.session.mLogin_Click();
+}
+
+// --- lists -----------------------------------------------------------------
+
+QString FMStart::code(const QComboBox* list) {
+    return srv::Piece(list->currentText(), QChar(' '), 1);
+}
+
+bool FMStart::restricted() const {
+    return permission_ == kRestrictedLevel;
+}
+
+void FMStart::setSelectionChanged() {
+    values::store().SelectionChanged = true;
+}
+
+void FMStart::emptyList(QComboBox* list, bool withEmptyItem) {
+    list->clear();
+    if (withEmptyItem) list->addItem(QString());
+    list->setCurrentIndex(-1);
+}
+
+void FMStart::fillFromRoutine(QComboBox* list, const QString& routine) {
+    emptyList(list, true);
+    QStringList values;
+    bool failed = false;
+    const std::optional<int> n =
+        s_.session.DBCallD(routine, QString(QChar(kRowSeparator)), values, failed);
+    for (int i = 1; n && i <= *n; ++i) {
+        const QString& v = values.value(i);
+        list->addItem(srv::Piece(v, QChar('`'), 1) + QLatin1Char(' ') +
+                      srv::Piece(v, QChar('`'), 2));
+    }
+    list->setCurrentIndex(-1);
+}
+
+void FMStart::fillFromQuery(QComboBox* list, const QString& query, const QStringList& args,
+                            bool addEmpty) {
+    emptyList(list, addEmpty);
+    s_.session.DBBegin(false);
+    std::unique_ptr<cache::CacheQuery> q;
+    try {
+        q = s_.session.factory()->query(QStringLiteral("ZKUmsatz.Daten"), query);
+        q->execute(args);
+        while (q->next())
+            list->addItem(q->column(1) + QLatin1Char(' ') +
+                          srv::ConvertText(q->column(2), QStringLiteral("ZORVEK")));
+    } catch (const cache::CacheError& e) {
+        // The list keeps what arrived; the user sees why it is short.
+        s_.session.ShowAccessError(QStringLiteral("Abfrage ") + query, e);
+    }
+    s_.session.CacheClose(q);
+    s_.session.DBEnd(false);
+    list->setCurrentIndex(-1);
+}
+
+void FMStart::setListIndex(QComboBox* list, int index) {
+    list->setCurrentIndex(index);
+    if (list == SHABT)
+        SHABT_Click();
+    else if (list == SABTNR)
+        SABTNR_Click();
+    else if (list == SPCNR)
+        SPCNR_Click();
+    else if (list == SHGRP)
+        SHGRP_Click();
+    else if (list == SUGRP)
+        SUGRP_Click();
+    else if (list == SPG)
+        SPG_Click();
+    else if (list == SHVArt)
+        SHVArt_Click();
+}
+
+void FMStart::SHABT_Click() {
+    if (SHABT->currentText().isEmpty()) {
+        fillFromRoutine(SABTNR, QStringLiteral("d ABTNR^ZKCLSU"));
+        DepartmentChosen = false;
+        return;
+    }
+    DepartmentChosen = true;
+    const QString habt = code(SHABT);
+    fillFromQuery(SABTNR, QStringLiteral("AbtInHAbt"), {srv::userContext().Firma, habt});
+    if (restricted() && srv::userContext().HauptAbteilung != habt) {
+        s_.ui.message(QStringLiteral("Fehlermeldung"),
+                      QStringLiteral("Sie dürfen nur Ihre eigene Hauptabteilung selektieren."),
+                      MsgIcon::None, MsgButtons::Ok);
+        setListIndex(SHABT, 0);
+        return;
+    }
+    setSelectionChanged();
+}
+
+void FMStart::SABTNR_Click() {
+    if (SABTNR->currentText().isEmpty()) {
+        DepartmentChosen = false;
+        return;
+    }
+    DepartmentChosen = true;
+    if (!restricted()) {
+        setSelectionChanged();
+        return;
+    }
+    if (departmentAllowed(srv::userContext().Abteilung, code(SABTNR))) {
+        setSelectionChanged();
+    } else {
+        s_.ui.message(QStringLiteral("Fehlermeldung"),
+                      QStringLiteral("Sie dürfen nur Ihre eigene Abteilung selektieren."),
+                      MsgIcon::None, MsgButtons::Ok);
+    }
+}
+
+void FMStart::SPCNR_Click() {
+    if (SPCNR->currentText().isEmpty()) {
+        fillFromRoutine(SHABT, QStringLiteral("d HABT^ZKCLSU"));
+    } else {
+        emptyList(SHABT, true);
+        emptyList(SABTNR, true);
+        const QString pc = code(SPCNR);
+        fillFromQuery(SHABT, QStringLiteral("HAbtInPC"), {srv::userContext().Firma, pc});
+        fillFromQuery(SABTNR, QStringLiteral("AbtInPC"), {srv::userContext().Firma, pc});
+    }
+    setSelectionChanged();
+}
+
+void FMStart::SHGRP_Click() {
+    const QString hg = code(SHGRP);
+    if (!hg.isEmpty()) {
+        fillFromRoutine(SUGRP, QStringLiteral("d UGRP^ZKCLSU(") + hg + QStringLiteral(")"));
+        setSelectionChanged();
+    } else {
+        emptyList(SUGRP, false);
+    }
+}
+
+void FMStart::SUGRP_Click() {
+    setSelectionChanged();
+}
+
+void FMStart::SPG_Click() {
+    setSelectionChanged();
+}
+
+void FMStart::SHVArt_Click() {
+    setSelectionChanged();
+}
+
+void FMStart::SFirma_Change() {
+    setSelectionChanged();
+}
+
+void FMStart::chkUGRP_Click() {
+    SplitMask += chkUGRP->isChecked() ? kSplitUGRP : -kSplitUGRP;
+}
+
+void FMStart::chkHKGRP_Click() {
+    if (chkHKGRP->isChecked()) {
+        SplitMask += kSplitHKGRP;
+        // Unticking runs the other box's own handler, which subtracts.
+        if (chkHVArt->isChecked()) chkHVArt->setChecked(false);
+    } else {
+        SplitMask -= kSplitHKGRP;
+    }
+}
+
+void FMStart::chkHVArt_Click() {
+    if (chkHVArt->isChecked()) {
+        SplitMask += kSplitHVArt;
+        if (chkHKGRP->isChecked()) chkHKGRP->setChecked(false);
+    } else {
+        SplitMask -= kSplitHVArt;
+    }
+}
+
+void FMStart::optJahr_Click(int index) {
+    YearChoice = index;
+}
+
+void FMStart::optJahrMonat_Click(int index) {
+    if (index == 1) {
+        txtMonat->setEnabled(true);
+        optJahr[2]->setEnabled(false);
+        if (YearChoice == 2) optJahr_Click(0);
+    } else {
+        txtMonat->setEnabled(false);
+        optJahr[2]->setEnabled(true);
+    }
+    PeriodKind = index;
+}
+
+FrmAuswahlDetail* FMStart::auswahlDetail() {
+    if (!auswahl_) {
+        auswahl_ = new FrmAuswahlDetail(*this, this);
+        auswahl_->Form_Load();
+    }
+    return auswahl_;
+}
+
+void FMStart::mAuswahl_Click() {
+    if (mAuswahl->isChecked()) {
+        mAuswahl->setChecked(false);
+        if (auswahl_) auswahl_->close();
+    } else {
+        const bool existed = auswahl_ != nullptr;
+        FrmAuswahlDetail* w = auswahlDetail();
+        // Every opening loads the window afresh.
+        if (existed) w->Form_Load();
+        w->show();
+        w->raise();
+        mAuswahl->setChecked(true);
+    }
+}
+
+void FMStart::extendedSelectionClosed() {
+    if (mAuswahl->isChecked()) mAuswahl->setChecked(false);
+}
+
+void FMStart::mGenerieren_Click() {
+    if (s_.openRebuildDialog) s_.openRebuildDialog(this);
+}
+
+QString FMStart::companyNumber() const {
+    return QString::number(srv::LeadingNumber(SFirma->text()));
+}
+
+QString FMStart::mainShippingCode() const {
+    return code(SHVArt);
+}
+
+// --- layout ----------------------------------------------------------------
+
+int FMStart::toPixels(int twips) const {
+    return int(std::lround(double(twips) / twipsPerPixel_));
+}
+
+int FMStart::toTwips(int px) const {
+    return px * twipsPerPixel_;
+}
+
+void FMStart::mDaten_Click(int index) {
+    mDaten[0]->setChecked(false);
+    mDaten[1]->setChecked(false);
+    if (index == 1) {
+        ctSize3->hide();
+        cmdEinblenden->show();
+    } else {
+        ctSize3->show();
+        cmdEinblenden->hide();
+    }
+    mDaten[index]->setChecked(true);
+    Form_Resize();
+}
+
+void FMStart::mDetails_Click(int index) {
+    mDetails[0]->setChecked(false);
+    mDetails[1]->setChecked(false);
+    frDetails->setVisible(index == 0);
+    mDetails[index]->setChecked(true);
+    Form_Resize();
+}
+
+void FMStart::Form_Resize() {
+    if (isMinimized() || !central_) return;
+    const int W = toTwips(central_->width());
+    const int H = toTwips(central_->height());
+    const bool details = !frDetails->isHidden();
+    const int top = ctSize3->isHidden() ? 0 : toTwips(ctSize3->height());
+
+    // The right pane is closed while the details are hidden.
+    ctSize2->setVisible(details);
+    const int pos = layout::splitterPosition(W, details);
+    ctSplit->setGeometry(0, toPixels(top), toPixels(W), std::max(0, toPixels(H - top)));
+    // The position is the left pane's width; the handle takes from the right.
+    ctSplit->setSizes(
+        {toPixels(pos), details ? std::max(1, toPixels(W - pos) - ctSplit->handleWidth()) : 0});
+
+    ctSize3->setGeometry(0, 0, toPixels(W), ctSize3->height());
+
+    const int ausLeft = toTwips(cmdAusblenden->x());
+    const int ausWidth = toTwips(cmdAusblenden->width());
+    const int left = layout::einblendenLeft(ausLeft, ausWidth, W, layout::kDetailsWidthTwips,
+                                            mDaten[1]->isChecked(), mDetails[0]->isChecked());
+    cmdEinblenden->setGeometry(toPixels(left), 4, cmdAusblenden->width(), cmdAusblenden->height());
+    cmdEinblenden->raise();
+    ctSplit_Resize();
+}
+
+void FMStart::ctSplit_Resize() {
+    const int columns = ctList->columnCount();
+    const int w = layout::detailColumnWidth(ctList->width(), columns);
+    if (w <= 0) return;
+    for (int c = 1; c < columns; ++c)
+        ctList->setColumnWidth(c, w);
+}
+
+void FMStart::ctSize3_Resize(int id, int leftTwips) {
+    if (QWidget* l = ctSize3->label(id))
+        l->move(toPixels(leftTwips), toPixels(ctSize3->registeredTwips(l).y()));
+}
+
+void FMStart::ctList_HeaderClick(int column) {
+    if (column < 2 || column > ctList->columnCount()) return;
+    const int c = column - 1;
+    const QLocale locale;
+    for (int i = 0; i < ctList->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = ctList->topLevelItem(i);
+        bool ok = false;
+        QString t = item->text(c).trimmed();
+        qlonglong v = locale.toLongLong(t, &ok);
+        if (!ok) {
+            t.remove(locale.groupSeparator());
+            v = std::llround(t.toDouble(&ok));
+        }
+        item->setData(c, Qt::UserRole, ok ? v : 0);
+    }
+    // First click: largest first; clicking the same column again turns it.
+    // Sorted here rather than by the view, so any row type sorts by value.
+    sortDescending_ = (sortColumn_ == c) ? !sortDescending_ : true;
+    sortColumn_ = c;
+    QList<QTreeWidgetItem*> rows;
+    while (ctList->topLevelItemCount() > 0)
+        rows.append(ctList->takeTopLevelItem(0));
+    std::stable_sort(rows.begin(), rows.end(), [&](QTreeWidgetItem* a, QTreeWidgetItem* b) {
+        const qlonglong x = a->data(c, Qt::UserRole).toLongLong();
+        const qlonglong y = b->data(c, Qt::UserRole).toLongLong();
+        return sortDescending_ ? x > y : x < y;
+    });
+    ctList->addTopLevelItems(rows);
+    ctList->header()->setSortIndicatorShown(true);
+    ctList->header()->setSortIndicator(c,
+                                       sortDescending_ ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+void FMStart::resizeEvent(QResizeEvent* e) {
+    QMainWindow::resizeEvent(e);
+    Form_Resize();
+}
+
+bool FMStart::eventFilter(QObject* o, QEvent* e) {
+    if (o == ctSize2 && e->type() == QEvent::Resize) ctSplit_Resize();
+    return QMainWindow::eventFilter(o, e);
+}
+
+void FMStart::closeEvent(QCloseEvent* e) {
+    e->accept();
+    Form_Unload();
+}
+
+// --- view and report -------------------------------------------------------
+
+namespace {
+// A group of radio entries: untick the one the flag names, tick the new one.
+void moveTick(QAction* const* group, int& flag, int index) {
+    group[flag]->setChecked(false);
+    group[index]->setChecked(true);
+    flag = index;
+}
+} // namespace
+
+void FMStart::mGraph_Click(int index) {
+    if (index == 3)
+        mGraph[3]->setChecked(!mGraph[3]->isChecked());
+    else
+        moveTick(mGraph, values::store().GraphMode, index);
+    Zeichnen();
+}
+
+void FMStart::mTabelle_Click(int index) {
+    moveTick(mTabelle, values::store().TableMode, index);
+    Zeichnen();
+}
+
+void FMStart::mJahr_Click(int index) {
+    moveTick(mJahr, values::store().YearMode, index);
+    Zeichnen();
+}
+
+void FMStart::mNeuZeichnen_Click() {
+    cmdÜbernehmen_Click();
+    if (!frDetails->isHidden()) cmdÜbernehmenDetails_Click();
+}
+
+void FMStart::HilfeUeber_Click() {
+    if (s_.showAbout) s_.showAbout();
+}
+
+void FMStart::mProgrammverlauf_Click() {
+    if (s_.showLog) s_.showLog(this);
+}
+
+void FMStart::cmdÜbernehmen_Click() {
+    // The fetch of the period sums fills the value store; until it exists
+    // the page is drawn from what the store holds.
+    Zeichnen();
+}
+
+void FMStart::cmdÜbernehmenDetails_Click() {
+    // The split query fills the details list; nothing to fetch yet.
+}
+
+void FMStart::Zeichnen() {
+    ++redraws_;
+    if (VSPrinter1) VSPrinter1->updatePreview();
+}
+
+void FMStart::paintPage(QPrinter* printer) {
+    // An empty page of the report's size until the page is drawn here.
+    QPainter p(printer);
+    Q_UNUSED(p);
+}
+
+} // namespace mw

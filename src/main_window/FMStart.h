@@ -1,0 +1,221 @@
+#pragma once
+
+// The main window: start-up, selection panel, print preview and details
+// pane, and the menus. Handlers keep the names of the events they answer,
+// so that the other windows and the tests call them directly.
+
+#include "FrmAuswahlDetail.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPrinter;
+class QPrintPreviewWidget;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QSplitter;
+class QTreeWidget;
+
+namespace platform {
+class Clock;
+class Ui;
+} // namespace platform
+namespace srv {
+class Session;
+}
+
+namespace mw {
+
+class ProportionalPanel;
+class Splash;
+
+struct FMStartServices {
+    platform::Ui& ui;
+    platform::Clock& clock;
+    srv::Session& session;
+    // Screen width in pixels for the start-up layout; the primary screen
+    // when not set.
+    std::function<int()> screenWidth;
+    // Opens the data rebuild dialog modally, owned by the main window.
+    std::function<void(QWidget* owner)> openRebuildDialog;
+    // The about box (no owner, not modal) and the program log window
+    // (owned by the main window, not modal).
+    std::function<void()> showAbout;
+    std::function<void(QWidget* owner)> showLog;
+    // The process command line as one text (the words after the program name).
+    std::function<QString()> processCommandLine;
+    // Sees every status text of the start-up (tests, log).
+    std::function<void(const QString&)> statusObserver;
+};
+
+class FMStart : public QMainWindow, public AuswahlHost {
+    Q_OBJECT
+public:
+    explicit FMStart(FMStartServices services);
+    ~FMStart() override;
+
+    // --- start-up and end --------------------------------------------------
+    void Form_Load();
+    void Form_Unload();
+    void mLogin_Click();
+
+    // --- selection ---------------------------------------------------------
+    void SHABT_Click();
+    void SABTNR_Click();
+    void SPCNR_Click();
+    void SHGRP_Click();
+    void SUGRP_Click();
+    void SPG_Click();
+    void SHVArt_Click();
+    void SFirma_Change();
+    void chkUGRP_Click();
+    void chkHKGRP_Click();
+    void chkHVArt_Click();
+    void optJahr_Click(int index);
+    void optJahrMonat_Click(int index);
+    void mAuswahl_Click();
+    void mGenerieren_Click();
+    // Chooses entry index of a list from code; runs its handler at once,
+    // as a choice by the user does.
+    void setListIndex(QComboBox* list, int index);
+
+    // --- layout ------------------------------------------------------------
+    void mDaten_Click(int index);
+    void mDetails_Click(int index);
+    void Form_Resize();
+    void ctSplit_Resize();
+    void ctSize3_Resize(int id, int leftTwips);
+    void ctList_HeaderClick(int column);
+
+    // --- view and report ---------------------------------------------------
+    void mGraph_Click(int index);
+    void mTabelle_Click(int index);
+    void mJahr_Click(int index);
+    void mNeuZeichnen_Click();
+    void HilfeUeber_Click();
+    void mProgrammverlauf_Click();
+    void Zeichnen();
+    void cmdÜbernehmen_Click();
+    void cmdÜbernehmenDetails_Click();
+
+    // --- AuswahlHost -------------------------------------------------------
+    QString companyNumber() const override;
+    QString mainShippingCode() const override;
+    void runPeriodQuery() override { cmdÜbernehmen_Click(); }
+    void extendedSelectionClosed() override;
+
+    // The extended selection window, created on first use.
+    FrmAuswahlDetail* auswahlDetail();
+    bool auswahlDetailExists() const { return auswahl_ != nullptr; }
+
+    // --- state -------------------------------------------------------------
+    bool DepartmentChosen = false;
+    int SplitMask = 3;
+    int YearChoice = 0;
+    int PeriodKind = 0;
+    int permissionLevel() const { return permission_; }
+    bool restricted() const;
+    int twipsPerPixel() const { return twipsPerPixel_; }
+    // Redraws so far (tests).
+    int redraws() const { return redraws_; }
+
+    // --- controls ----------------------------------------------------------
+    QLineEdit* SFirma;
+    QComboBox* SPCNR;
+    QComboBox* SHABT;
+    QComboBox* SABTNR;
+    QComboBox* SHGRP;
+    QComboBox* SUGRP;
+    QComboBox* SPG;
+    QComboBox* SHVArt;
+    QComboBox* cmbZoom;
+    QPushButton* cmdÜbernehmen;
+    QPushButton* cmdAusblenden;
+    QPushButton* cmdEinblenden;
+    QLabel* lblPC;
+    QLabel* lblFirma;
+    QLabel* lblZoom;
+    QLabel* lblHabt;
+    QLabel* lblAbt;
+    QLabel* lblHG;
+    QLabel* lblUG;
+    QLabel* lblHVArt;
+    QLabel* lblHKG;
+    ProportionalPanel* ctSize3;
+    QSplitter* ctSplit;
+    QPrintPreviewWidget* VSPrinter1;
+    QWidget* ctSize2;
+    QGroupBox* frDetails;
+    QCheckBox* chkUGRP;
+    QCheckBox* chkHKGRP;
+    QCheckBox* chkHVArt;
+    QRadioButton* optJahr[3];
+    QRadioButton* optJahrMonat[2];
+    QSpinBox* txtMonat;
+    QPushButton* cmdÜbernehmenDetails;
+    QPushButton* cmdAusbeldenDetails;
+    QTreeWidget* ctList;
+
+    QAction* mDaten[2];
+    QAction* mDetails[2];
+    QAction* mGraph[4];
+    QAction* mTabelle[5];
+    QAction* mJahr[2];
+    QAction* mAuswahl;
+    QAction* mNeuZeichnen;
+    QAction* mGenerieren;
+    QAction* mLogin;
+    QAction* mDrucken;
+    QAction* mStandardDrucker;
+    QAction* Beenden;
+    QAction* HilfeUeber;
+    QAction* mProgrammverlauf;
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    bool eventFilter(QObject* o, QEvent* e) override;
+
+private:
+    void buildMenus();
+    void buildSelectionPanel();
+    void buildDetailsPane();
+    void startupLayout();
+    void status(const QString& text);
+    void loginLoop();
+    void dataBasisCheck();
+    // Refills from a routine answer (rows at character 255, code`name).
+    void fillFromRoutine(QComboBox* list, const QString& code);
+    // Refills from a class query of ZKUmsatz.Daten with (company, code).
+    void fillFromQuery(QComboBox* list, const QString& query, const QStringList& args,
+                       bool addEmpty = true);
+    void emptyList(QComboBox* list, bool withEmptyItem);
+    static QString code(const QComboBox* list);
+    void setSelectionChanged();
+    int toPixels(int twips) const;
+    int toTwips(int px) const;
+    void paintPage(QPrinter* printer);
+
+    FMStartServices s_;
+    Splash* splash_ = nullptr;
+    FrmAuswahlDetail* auswahl_ = nullptr;
+    std::unique_ptr<QPrinter> printer_;
+    QWidget* central_ = nullptr;
+    int permission_ = 0;
+    int twipsPerPixel_ = 15;
+    int redraws_ = 0;
+    int sortColumn_ = -1;
+    bool sortDescending_ = true;
+    bool loaded_ = false;
+};
+
+} // namespace mw

@@ -1,0 +1,14 @@
+#include "ValueStore.h"
+
+namespace values {
+
+PeriodValueStore& store() {
+    static PeriodValueStore s;
+    return s;
+}
+
+void resetStore() {
+    store() = PeriodValueStore{};
+}
+
+} // namespace values

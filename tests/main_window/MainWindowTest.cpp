@@ -1,0 +1,582 @@
+// The main window against the embedded server (and PostgreSQL): start-up,
+// lists and their cascades, the permission rules, the details options, the
+// extended selection window, the data basis question, layout and menus.
+
+#include "main_window/FMStart.h"
+#include "main_window/ProportionalPanel.h"
+#include "main_window/Rules.h"
+#include "platform/cache/server/Database.h"
+#include "platform/cache/server/DemoData.h"
+#include "platform/cache/server/ServerFactory.h"
+#include "platform/cache/server/Store.h"
+#include "server/SessionEnv.h"
+#include "support/DemoSite.h"
+#include "values/ValueStore.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QSqlQuery>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+#include <map>
+#include <optional>
+
+using platform::MsgAnswer;
+using platform::MsgButtons;
+using platform::MsgIcon;
+using testsupport::TestEngine;
+
+namespace {
+
+using Site = testsupport::DemoSite;
+
+QStringList items(const QComboBox* c) {
+    QStringList out;
+    for (int i = 0; i < c->count(); ++i)
+        out << c->itemText(i);
+    return out;
+}
+
+// Code + " " + name rows of a master-data query, with the empty first entry.
+QStringList expected(Site& s, const QString& sql, const QVariantList& binds = {}) {
+    auto d = s.db->open();
+    QStringList out{QString()};
+    QSqlQuery& q = d->exec(sql, binds);
+    while (q.next())
+        out << q.value(0).toString() + QLatin1Char(' ') + q.value(1).toString();
+    q.finish();
+    return out;
+}
+
+class MainWindow : public ::testing::TestWithParam<TestEngine> {
+protected:
+    void SetUp() override {
+        REQUIRE_ENGINE(GetParam());
+        site_ = &testsupport::demoSite(GetParam(), QStringLiteral("mainwindow"), 3000);
+        values::resetStore();
+        setXwgdat(QStringLiteral("12403`1240401"));
+    }
+    void TearDown() override {
+        window.reset();
+        env.reset();
+    }
+
+    void setXwgdat(const QString& v) {
+        auto d = site_->db->open();
+        cache::server::Store(*d).setGlobal(QStringLiteral("XWGDAT"), v);
+    }
+
+    // Starts the window as `user` with the clock at `today`.
+    void start(const char* user, const char* password, QDate today = QDate(2024, 4, 15),
+               int screen = 1152, std::optional<MsgAnswer> answer = {}) {
+        window.reset();
+        env.reset();
+        env = std::make_unique<testenv::Env>(
+            [] { return std::make_unique<cache::server::ServerFactory>(); },
+            QDateTime(today, QTime(8, 0), Qt::UTC));
+        if (answer) env->ui.queueAnswer(*answer);
+        env->commandLine =
+            QStringLiteral("1 0 %1 %2 %3 %4")
+                .arg(QLatin1String(user), QLatin1String(password), site_->server, site_->port);
+        window = std::make_unique<mw::FMStart>(mw::FMStartServices{
+            env->ui,
+            env->clock,
+            env->s(),
+            [screen] { return screen; },
+            [this](QWidget*) { ++rebuildOpened; },
+            [this] { ++aboutShown; },
+            [this](QWidget*) { ++logShown; },
+            [this] { return env->commandLine; },
+            [this](const QString& t) { statuses << t; },
+        });
+        window->resize(1100, 700);
+        window->Form_Load();
+    }
+    void choose(QComboBox* list, const QString& startsWith) {
+        for (int i = 0; i < list->count(); ++i)
+            if (startsWith.isEmpty()
+                    ? list->itemText(i).isEmpty()
+                    : list->itemText(i).startsWith(startsWith + QLatin1Char(' '))) {
+                window->setListIndex(list, i);
+                return;
+            }
+        ADD_FAILURE() << "no item " << startsWith.toStdString();
+    }
+
+    Site* site_ = nullptr;
+    std::unique_ptr<testenv::Env> env;
+    std::unique_ptr<mw::FMStart> window;
+    QStringList statuses;
+    int rebuildOpened = 0, aboutShown = 0, logShown = 0;
+};
+
+TEST_P(MainWindow, StartUpRunsInOrderAndFillsTheLists) {
+    start("DEMO", "demo");
+    EXPECT_EQ(
+        statuses,
+        (QStringList{
+            QStringLiteral("Überprüfung Berechtigung"), QStringLiteral("Firma Setzten"),
+            QStringLiteral("Hauptgruppen lesen .."), QStringLiteral("Abteilung lesen .."),
+            QStringLiteral("Profitcenter lesen .."), QStringLiteral("Hauptabteilung lesen .."),
+            QStringLiteral("Hauptkundengruppe lesen .."),
+            QStringLiteral("Hauptversandart lesen .."), QStringLiteral("Defaultparameter .."),
+            QStringLiteral("Überprüfung Datenbasis"), QStringLiteral("Fertig!")}));
+    EXPECT_TRUE(env->messages().isEmpty()); // data built for March, clock in April
+    EXPECT_EQ(
+        window->windowTitle(),
+        QStringLiteral("ZORVEK Tallvero   Firma: 1     Filiale: 0     Benutzer: DEMO|Demo Müller"));
+    EXPECT_EQ(window->SFirma->text(), QStringLiteral("1"));
+
+    Site& s = *site_;
+    EXPECT_EQ(items(window->SHGRP),
+              expected(s, QStringLiteral(
+                              "SELECT hgrp, name FROM hauptgruppe WHERE firma = 1 ORDER BY hgrp")));
+    EXPECT_EQ(items(window->SABTNR),
+              expected(s, QStringLiteral(
+                              "SELECT abtnr, name FROM abteilung WHERE firma = 1 ORDER BY abtnr")));
+    EXPECT_EQ(
+        items(window->SHABT),
+        expected(s,
+                 QStringLiteral(
+                     "SELECT habtnr, name FROM hauptabteilung WHERE firma = 1 ORDER BY habtnr")));
+    // Names of a class query come 7-bit and are converted back.
+    EXPECT_EQ(items(window->SPCNR), (QStringList{QString(), QStringLiteral("1 Stammhaus"),
+                                                 QStringLiteral("2 Filiale Süd"),
+                                                 QStringLiteral("3 Großkunden & Objekte")}));
+    EXPECT_TRUE(items(window->SHGRP).contains(QStringLiteral("10 Sanitärkeramik")));
+    EXPECT_EQ(items(window->SPG),
+              (QStringList{QString(), QStringLiteral("P Privat"), QStringLiteral("G Gewerbe")}));
+    EXPECT_EQ(items(window->SHVArt),
+              (QStringList{QString(), QStringLiteral("L Lager"), QStringLiteral("S Strecke")}));
+    EXPECT_EQ(window->SUGRP->count(), 0);
+    for (QComboBox* c : {window->SHGRP, window->SABTNR, window->SPCNR, window->SHABT, window->SPG,
+                         window->SHVArt}) {
+        EXPECT_EQ(c->currentIndex(), -1) << c->objectName().toStdString();
+        EXPECT_EQ(c->itemText(0), QString());
+    }
+
+    // Captions from the year labels of the clock year.
+    EXPECT_EQ(window->mTabelle[2]->text(), QStringLiteral("% Bezogen auf 2020-2022"));
+    EXPECT_EQ(window->mTabelle[3]->text(), QStringLiteral("% Bezogen auf 2023"));
+    EXPECT_EQ(window->optJahr[1]->text(), QStringLiteral("2023"));
+    EXPECT_EQ(window->optJahr[2]->text(), QStringLiteral("2020-2022"));
+
+    // View defaults and the ticks that match them.
+    EXPECT_EQ(values::store().TableMode, 2);
+    EXPECT_EQ(values::store().GraphMode, 0);
+    EXPECT_EQ(window->SplitMask, 3);
+    EXPECT_EQ(window->YearChoice, 0);
+    EXPECT_EQ(window->PeriodKind, 0);
+    EXPECT_TRUE(window->mTabelle[2]->isChecked());
+    EXPECT_TRUE(window->mGraph[0]->isChecked());
+    EXPECT_TRUE(window->mJahr[0]->isChecked());
+    EXPECT_TRUE(window->mDaten[0]->isChecked());
+    EXPECT_TRUE(window->mDetails[1]->isChecked());
+    EXPECT_TRUE(window->SPCNR->isEnabled());
+    EXPECT_TRUE(window->mAuswahl->isEnabled());
+    EXPECT_FALSE(values::store().SelectionChanged);
+}
+
+TEST_P(MainWindow, AUserWithoutRightsEndsTheProgram) {
+    EXPECT_THROW(start("GAST", "gast"), srv::ProgramEnded);
+    ASSERT_FALSE(env->messages().isEmpty());
+    const platform::RecordedMessage& m = env->messages().last();
+    EXPECT_EQ(m.title, QStringLiteral("Abbruch!"));
+    EXPECT_EQ(m.text, QStringLiteral("Sie haben keine Berchtigung für dieses Programm."));
+    EXPECT_EQ(m.icon, MsgIcon::Stop);
+    EXPECT_EQ(statuses,
+              (QStringList{QStringLiteral("Überprüfung Berechtigung"), QStringLiteral("Beenden")}));
+    EXPECT_EQ(env->endCalls, 1);
+}
+
+TEST_P(MainWindow, RestrictedUserRules) {
+    start("ABTLEITER", "abt");
+    EXPECT_EQ(window->permissionLevel(), 5);
+    EXPECT_FALSE(window->SPCNR->isEnabled());
+    EXPECT_FALSE(window->mGraph[1]->isEnabled());
+    EXPECT_FALSE(window->mTabelle[3]->isEnabled());
+    EXPECT_FALSE(window->mAuswahl->isEnabled());
+    EXPECT_TRUE(window->mGraph[0]->isEnabled());
+    EXPECT_TRUE(window->mTabelle[2]->isEnabled());
+    const int allDepartments = window->SABTNR->count();
+
+    // Own department M2: MA is allowed, M3 is not.
+    choose(window->SABTNR, QStringLiteral("MA"));
+    EXPECT_TRUE(values::store().SelectionChanged);
+    EXPECT_TRUE(window->DepartmentChosen);
+    EXPECT_TRUE(env->messages().isEmpty());
+    values::store().SelectionChanged = false;
+    choose(window->SABTNR, QStringLiteral("M3"));
+    EXPECT_FALSE(values::store().SelectionChanged);
+    ASSERT_EQ(env->messages().size(), 1);
+    EXPECT_EQ(env->messages().last().title, QStringLiteral("Fehlermeldung"));
+    EXPECT_EQ(env->messages().last().text,
+              QStringLiteral("Sie dürfen nur Ihre eigene Abteilung selektieren."));
+
+    // A foreign main department is undone at once: all departments again.
+    choose(window->SHABT, QStringLiteral("20"));
+    ASSERT_EQ(env->messages().size(), 2);
+    EXPECT_EQ(env->messages().last().text,
+              QStringLiteral("Sie dürfen nur Ihre eigene Hauptabteilung selektieren."));
+    EXPECT_EQ(window->SHABT->currentIndex(), 0);
+    EXPECT_EQ(window->SABTNR->count(), allDepartments);
+    EXPECT_FALSE(window->DepartmentChosen);
+    EXPECT_FALSE(values::store().SelectionChanged);
+    // The own main department is accepted.
+    choose(window->SHABT, QStringLiteral("10"));
+    EXPECT_EQ(env->messages().size(), 2);
+    EXPECT_TRUE(window->DepartmentChosen);
+    EXPECT_TRUE(values::store().SelectionChanged);
+}
+
+TEST_P(MainWindow, ListsCascade) {
+    start("DEMO", "demo");
+    Site& s = *site_;
+    auto* w = window.get();
+
+    choose(w->SPCNR, QStringLiteral("2"));
+    EXPECT_EQ(items(w->SHABT),
+              expected(s, QStringLiteral(
+                              "SELECT h.habtnr, h.name FROM hauptabteilung h WHERE h.firma = 1 AND "
+                              "EXISTS (SELECT 1 FROM abteilung a WHERE a.firma = 1 AND a.habtnr = "
+                              "h.habtnr AND a.pcnr = '2') ORDER BY h.habtnr")));
+    const QStringList pcDepartments = expected(
+        s, QStringLiteral(
+               "SELECT abtnr, name FROM abteilung WHERE firma = 1 AND pcnr = '2' ORDER BY abtnr"));
+    EXPECT_EQ(items(w->SABTNR), pcDepartments);
+    EXPECT_TRUE(items(w->SABTNR).contains(QStringLiteral("ME Fliesen Filiale Süd")));
+    EXPECT_TRUE(values::store().SelectionChanged);
+
+    // The empty profit centre brings all main departments back; the
+    // departments stay as they were.
+    choose(w->SPCNR, QString());
+    EXPECT_EQ(
+        items(w->SHABT),
+        expected(s,
+                 QStringLiteral(
+                     "SELECT habtnr, name FROM hauptabteilung WHERE firma = 1 ORDER BY habtnr")));
+    EXPECT_EQ(items(w->SABTNR), pcDepartments);
+
+    values::store().SelectionChanged = false;
+    choose(w->SHABT, QStringLiteral("10"));
+    EXPECT_EQ(items(w->SABTNR),
+              expected(s, QStringLiteral(
+                              "SELECT abtnr, name FROM abteilung WHERE firma = 1 AND habtnr = '10' "
+                              "ORDER BY abtnr")));
+    EXPECT_TRUE(w->DepartmentChosen);
+    EXPECT_TRUE(values::store().SelectionChanged);
+    values::store().SelectionChanged = false;
+    choose(w->SHABT, QString());
+    EXPECT_EQ(items(w->SABTNR),
+              expected(s, QStringLiteral(
+                              "SELECT abtnr, name FROM abteilung WHERE firma = 1 ORDER BY abtnr")));
+    EXPECT_FALSE(w->DepartmentChosen);
+    EXPECT_FALSE(values::store().SelectionChanged);
+
+    choose(w->SHGRP, QStringLiteral("20"));
+    const QStringList subs = expected(
+        s, QStringLiteral(
+               "SELECT ugrp, name FROM untergruppe WHERE firma = 1 AND hgrp = '20' ORDER BY ugrp"));
+    EXPECT_EQ(items(w->SUGRP), subs);
+    EXPECT_GT(subs.size(), 2);
+    EXPECT_TRUE(std::any_of(subs.begin(), subs.end(), [](const QString& t) {
+        return t.endsWith(QStringLiteral(" Zubehör"));
+    }));
+    EXPECT_TRUE(values::store().SelectionChanged);
+    values::store().SelectionChanged = false;
+    choose(w->SHGRP, QString());
+    EXPECT_EQ(w->SUGRP->count(), 0); // not even the empty entry
+    EXPECT_FALSE(values::store().SelectionChanged);
+
+    for (QComboBox* c : {w->SPG, w->SHVArt}) {
+        values::store().SelectionChanged = false;
+        window->setListIndex(c, 1);
+        EXPECT_TRUE(values::store().SelectionChanged) << c->objectName().toStdString();
+    }
+    values::store().SelectionChanged = false;
+    w->SFirma->setText(QStringLiteral("2"));
+    EXPECT_TRUE(values::store().SelectionChanged);
+    EXPECT_EQ(w->companyNumber(), QStringLiteral("2"));
+    w->SFirma->setText(QStringLiteral("01"));
+    EXPECT_EQ(w->companyNumber(), QStringLiteral("1"));
+}
+
+TEST_P(MainWindow, DetailsOptions) {
+    start("DEMO", "demo");
+    auto* w = window.get();
+    ASSERT_EQ(w->SplitMask, 3);
+    // The two split boxes exclude each other; the mask follows every tick.
+    w->chkHVArt->setChecked(true);
+    EXPECT_EQ(w->SplitMask, 9);
+    EXPECT_FALSE(w->chkHKGRP->isChecked());
+    w->chkHKGRP->setChecked(true);
+    EXPECT_EQ(w->SplitMask, 3);
+    EXPECT_FALSE(w->chkHVArt->isChecked());
+    w->chkUGRP->setChecked(false);
+    EXPECT_EQ(w->SplitMask, 2);
+    w->chkHKGRP->setChecked(false);
+    EXPECT_EQ(w->SplitMask, 0);
+    w->chkHVArt->setChecked(true);
+    EXPECT_EQ(w->SplitMask, 8);
+    w->chkUGRP->setChecked(true);
+    EXPECT_EQ(w->SplitMask, 9);
+    w->chkHVArt->setChecked(false);
+    EXPECT_EQ(w->SplitMask, 1);
+
+    // "Monatswerte" takes the third year button away.
+    w->optJahr[2]->click();
+    EXPECT_EQ(w->YearChoice, 2);
+    w->optJahrMonat[1]->click();
+    EXPECT_EQ(w->PeriodKind, 1);
+    EXPECT_EQ(w->YearChoice, 0);
+    EXPECT_FALSE(w->optJahr[2]->isEnabled());
+    EXPECT_TRUE(w->txtMonat->isEnabled());
+    w->optJahr[1]->click();
+    EXPECT_EQ(w->YearChoice, 1);
+    w->optJahrMonat[0]->click();
+    EXPECT_EQ(w->PeriodKind, 0);
+    EXPECT_EQ(w->YearChoice, 1);
+    EXPECT_TRUE(w->optJahr[2]->isEnabled());
+    EXPECT_FALSE(w->txtMonat->isEnabled());
+}
+
+TEST_P(MainWindow, ExtendedSelectionWindowAndItsTick) {
+    start("DEMO", "demo");
+    auto* w = window.get();
+    choose(w->SHVArt, QStringLiteral("S"));
+    w->mAuswahl->trigger();
+    ASSERT_TRUE(w->auswahlDetailExists());
+    mw::FrmAuswahlDetail* x = w->auswahlDetail();
+    EXPECT_TRUE(w->mAuswahl->isChecked());
+    EXPECT_TRUE(x->isVisible());
+    EXPECT_EQ(x->windowTitle(), QStringLiteral("Zusätzliche Auswahlparameter"));
+    EXPECT_EQ(items(x->SSTyp),
+              (QStringList{QStringLiteral("A Alle"), QStringLiteral("L Lager Artikel"),
+                           QStringLiteral("B Bestell Artikel"), QStringLiteral("W Wert Artikel")}));
+    EXPECT_EQ(x->SSTyp->currentText(), QStringLiteral("A Alle"));
+    // Only the shipping types of the chosen main shipping type, names converted.
+    EXPECT_EQ(items(x->SVART), (QStringList{QString(), QStringLiteral("11 Strecke direkt ab Werk"),
+                                            QStringLiteral("12 Strecke über Spedition")}));
+    EXPECT_EQ(x->SVART->currentText(), QString());
+
+    x->oDarstellung[1]->click();
+    EXPECT_EQ(values::store().DisplayMode, 1);
+    EXPECT_FALSE(x->oDarstellung[0]->isChecked());
+    const int before = w->redraws();
+    x->OKButton->click();
+    EXPECT_EQ(w->redraws(), before + 1); // the period query ends with a redraw
+
+    // Closing unticks the menu entry; the display choice stays until the next opening.
+    x->CancelButton->click();
+    EXPECT_FALSE(x->isVisible());
+    EXPECT_FALSE(w->mAuswahl->isChecked());
+    EXPECT_EQ(values::store().DisplayMode, 1);
+
+    choose(w->SHVArt, QString());
+    w->mAuswahl->trigger();
+    EXPECT_TRUE(w->mAuswahl->isChecked());
+    EXPECT_EQ(values::store().DisplayMode, 0);
+    EXPECT_TRUE(x->oDarstellung[0]->isChecked());
+    EXPECT_EQ(x->SVART->count(), 6); // every shipping type for an empty code
+    // The tick closes the window again.
+    w->mAuswahl->trigger();
+    EXPECT_FALSE(w->mAuswahl->isChecked());
+    EXPECT_FALSE(x->isVisible());
+}
+
+TEST_P(MainWindow, DataBasisQuestion) {
+    // Built for November 2007 on 5 December 2007; any day of January 2008
+    // expects December.
+    setXwgdat(QStringLiteral("10711`1071205"));
+    for (MsgAnswer a : {MsgAnswer::Yes, MsgAnswer::No}) {
+        rebuildOpened = 0;
+        statuses.clear();
+        start("DEMO", "demo", QDate(2008, 1, a == MsgAnswer::Yes ? 1 : 31), 1152, a);
+        ASSERT_EQ(env->messages().size(), 1);
+        const platform::RecordedMessage& m = env->messages().first();
+        EXPECT_EQ(m.title, QStringLiteral("Tallvero"));
+        EXPECT_EQ(m.text, QStringLiteral("Daten für Periode:10711 wurden zuletzt\nam : ") +
+                              QLocale().toString(QDate(2007, 12, 5), QLocale::ShortFormat) +
+                              QStringLiteral(" aufgebaut.\nWollen Sie die Daten neu aufbauen?"));
+        EXPECT_EQ(m.icon, MsgIcon::None);
+        EXPECT_EQ(m.buttons, MsgButtons::YesNo);
+        EXPECT_EQ(env->ui.pendingAnswers(), 0);
+        EXPECT_EQ(rebuildOpened, a == MsgAnswer::Yes ? 1 : 0);
+        // The start-up goes on after the dialog.
+        EXPECT_EQ(statuses.last(), QStringLiteral("Fertig!"));
+    }
+}
+
+TEST_P(MainWindow, NoQuestionWhenCurrentOrUnreadable) {
+    // Built for December 2007: current on 15 January 2008 (the year
+    // changes inside the previous-month arithmetic).
+    for (const char* v : {"10712`1080105", "10801`1080115", "`", "abc`1071205", "10711`99"}) {
+        setXwgdat(QString::fromUtf8(v));
+        start("DEMO", "demo", QDate(2008, 1, 15));
+        EXPECT_TRUE(env->messages().isEmpty()) << v;
+        EXPECT_EQ(statuses.last(), QStringLiteral("Fertig!")) << v;
+        statuses.clear();
+    }
+}
+
+TEST_P(MainWindow, LayoutFollowsScreenAndPanels) {
+    start("DEMO", "demo", QDate(2024, 4, 15), 1152);
+    const QRect base = window->ctSize3->registeredTwips(window->SPCNR);
+    const QRect baseLabel = window->ctSize3->registeredTwips(window->lblHabt);
+    statuses.clear();
+    start("DEMO", "demo", QDate(2024, 4, 15), 1536);
+    const QRect wide = window->ctSize3->registeredTwips(window->SPCNR);
+    EXPECT_EQ(wide.x(), base.x() * 4 / 3);
+    EXPECT_EQ(wide.width(), base.width() * 4 / 3);
+    EXPECT_EQ(wide.y(), base.y());
+    EXPECT_EQ(wide.height(), base.height());
+    const QRect wideLabel = window->ctSize3->registeredTwips(window->lblHabt);
+    EXPECT_EQ(wideLabel.x(), baseLabel.x() * 4 / 3);
+    EXPECT_EQ(wideLabel.width(), baseLabel.width() * 4 / 3);
+
+    auto* w = window.get();
+    const int tpp = w->twipsPerPixel();
+    w->resize(1000, 700);
+    w->show();
+    QApplication::processEvents();
+    // The panel keeps its children in proportion at any width.
+    const int panelW = w->ctSize3->width();
+    EXPECT_NEAR(w->SHABT->x(),
+                w->ctSize3->registeredTwips(w->SHABT).x() * panelW /
+                    double(w->ctSize3->referenceWidth()) / tpp,
+                1.5);
+    EXPECT_NEAR(w->lblHabt->x(),
+                w->ctSize3->registeredTwips(w->lblHabt).x() * panelW /
+                    double(w->ctSize3->referenceWidth()) / tpp,
+                1.5);
+
+    const int top = w->ctSplit->y();
+    EXPECT_EQ(top, w->ctSize3->height());
+    EXPECT_FALSE(w->ctSize2->isVisible());
+    const int ausX = w->cmdAusblenden->x();
+    w->cmdAusblenden->click();
+    EXPECT_TRUE(w->mDaten[1]->isChecked());
+    EXPECT_FALSE(w->mDaten[0]->isChecked());
+    EXPECT_FALSE(w->ctSize3->isVisible());
+    EXPECT_EQ(w->ctSplit->y(), 0);
+    EXPECT_TRUE(w->cmdEinblenden->isVisible());
+    EXPECT_EQ(w->cmdEinblenden->x() * tpp, ausX * tpp - 150);
+
+    // Details shown: the splitter stands 3735 twips left of the right edge.
+    w->mDetails[0]->trigger();
+    QApplication::processEvents();
+    EXPECT_TRUE(w->mDetails[0]->isChecked());
+    EXPECT_FALSE(w->mDetails[1]->isChecked());
+    EXPECT_TRUE(w->frDetails->isVisible());
+    const int W = w->centralWidget()->width() * tpp;
+    EXPECT_NEAR(w->ctSplit->sizes().at(0) * tpp, W - 3735, 2 * tpp);
+    // The panel button stays left of the details pane.
+    EXPECT_NEAR(w->cmdEinblenden->x() * tpp, W - 3735 - w->cmdEinblenden->width() * tpp - 250, tpp);
+    w->cmdEinblenden->click();
+    EXPECT_TRUE(w->ctSize3->isVisible());
+    EXPECT_EQ(w->ctSplit->y(), top);
+    w->cmdAusbeldenDetails->click();
+    EXPECT_FALSE(w->frDetails->isVisible());
+    EXPECT_TRUE(w->mDetails[1]->isChecked());
+    QApplication::processEvents();
+    EXPECT_EQ(w->ctSplit->sizes().value(1), 0);
+    w->hide();
+}
+
+TEST_P(MainWindow, MenusTickAndRedraw) {
+    start("DEMO", "demo");
+    auto* w = window.get();
+    values::PeriodValueStore& st = values::store();
+    int redraws = w->redraws();
+    w->mGraph[2]->trigger();
+    EXPECT_EQ(st.GraphMode, 2);
+    EXPECT_TRUE(w->mGraph[2]->isChecked());
+    EXPECT_FALSE(w->mGraph[0]->isChecked());
+    // The DB-percent tick combines with any view.
+    w->mGraph[3]->trigger();
+    EXPECT_TRUE(w->mGraph[3]->isChecked());
+    EXPECT_TRUE(w->mGraph[2]->isChecked());
+    EXPECT_EQ(st.GraphMode, 2);
+    w->mGraph[3]->trigger();
+    EXPECT_FALSE(w->mGraph[3]->isChecked());
+    // The ticked entry clicked again stays ticked and still redraws.
+    w->mGraph[2]->trigger();
+    EXPECT_TRUE(w->mGraph[2]->isChecked());
+    EXPECT_EQ(w->redraws(), redraws + 4);
+
+    w->mTabelle[4]->trigger();
+    EXPECT_EQ(st.TableMode, 4);
+    EXPECT_FALSE(w->mTabelle[2]->isChecked());
+    w->mJahr[1]->trigger();
+    EXPECT_EQ(st.YearMode, 1);
+    EXPECT_TRUE(w->mJahr[1]->isChecked());
+    EXPECT_FALSE(w->mJahr[0]->isChecked());
+    EXPECT_EQ(w->redraws(), redraws + 6);
+
+    EXPECT_EQ(w->mGraph[0]->shortcut(), QKeySequence(Qt::Key_F6));
+    EXPECT_EQ(w->mGraph[3]->shortcut(), QKeySequence(Qt::Key_F9));
+    EXPECT_EQ(w->mTabelle[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F6));
+    EXPECT_TRUE(w->mTabelle[3]->shortcut().isEmpty());
+    EXPECT_EQ(w->mTabelle[4]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F9));
+    EXPECT_EQ(w->mJahr[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_W));
+    EXPECT_EQ(w->mNeuZeichnen->shortcut(), QKeySequence(Qt::Key_F5));
+    EXPECT_EQ(w->mDetails[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_D));
+    EXPECT_EQ(w->mProgrammverlauf->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F1));
+    EXPECT_EQ(w->HilfeUeber->text(), QStringLiteral("Hilfe &über ..."));
+
+    w->HilfeUeber->trigger();
+    w->mProgrammverlauf->trigger();
+    w->mGenerieren->trigger();
+    EXPECT_EQ(aboutShown, 1);
+    EXPECT_EQ(logShown, 1);
+    EXPECT_EQ(rebuildOpened, 1);
+}
+
+TEST_P(MainWindow, DetailsListSortsByWholeNumbers) {
+    start("DEMO", "demo");
+    auto* l = window->ctList;
+    const QStringList rows[] = {
+        {QString(), QStringLiteral("12.345"), QStringLiteral("-7")},
+        {QStringLiteral("10"), QStringLiteral("987"), QStringLiteral("1.000")},
+        {QStringLiteral("20"), QStringLiteral("-1.200"), QStringLiteral("5")},
+        {QStringLiteral("30"), QStringLiteral("4.560"), QStringLiteral("80")}};
+    for (const QStringList& r : rows)
+        l->addTopLevelItem(new QTreeWidgetItem(r));
+    auto column = [&](int c) {
+        QStringList out;
+        for (int i = 0; i < l->topLevelItemCount(); ++i)
+            out << l->topLevelItem(i)->text(c);
+        return out;
+    };
+    window->ctList_HeaderClick(2); // "Umsatz": largest first (not text order)
+    EXPECT_EQ(column(1), (QStringList{QStringLiteral("12.345"), QStringLiteral("4.560"),
+                                      QStringLiteral("987"), QStringLiteral("-1.200")}));
+    window->ctList_HeaderClick(2);
+    EXPECT_EQ(column(1), (QStringList{QStringLiteral("-1.200"), QStringLiteral("987"),
+                                      QStringLiteral("4.560"), QStringLiteral("12.345")}));
+    window->ctList_HeaderClick(3);
+    EXPECT_EQ(column(2), (QStringList{QStringLiteral("1.000"), QStringLiteral("80"),
+                                      QStringLiteral("5"), QStringLiteral("-7")}));
+    const QStringList before = column(0);
+    window->ctList_HeaderClick(1); // the group column does not sort
+    EXPECT_EQ(column(0), before);
+}
+
+std::string engineParamName(const ::testing::TestParamInfo<TestEngine>& i) {
+    return testsupport::engineName(i.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, MainWindow,
+                         ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
+                         engineParamName);
+
+} // namespace

@@ -1,0 +1,102 @@
+// Department rules, layout arithmetic and series labels, as tables.
+
+#include "main_window/Rules.h"
+
+#include "report/Series.h"
+
+#include <QStringList>
+#include <gtest/gtest.h>
+
+using namespace mw;
+
+namespace {
+
+const QStringList kAllCodes = {
+    QStringLiteral("B0"), QStringLiteral("B1"), QStringLiteral("B2"), QStringLiteral("B9"),
+    QStringLiteral("M1"), QStringLiteral("M2"), QStringLiteral("M3"), QStringLiteral("M4"),
+    QStringLiteral("M5"), QStringLiteral("M6"), QStringLiteral("M7"), QStringLiteral("M8"),
+    QStringLiteral("M9"), QStringLiteral("MA"), QStringLiteral("MB"), QStringLiteral("MC"),
+    QStringLiteral("MD"), QStringLiteral("ME"), QStringLiteral("MF"), QStringLiteral("MG"),
+    QStringLiteral("MH"), QStringLiteral("42"), QStringLiteral("")};
+
+} // namespace
+
+// Every own department against every code: exactly the allowed ones pass.
+TEST(DepartmentRules, WholeTable) {
+    struct Row {
+        const char* own;
+        QStringList allowed; // empty = every code
+    };
+    const Row table[] = {
+        {"B1", {"B1", "M7"}},
+        {"B2", {"B2"}},
+        {"M1", {"M1", "MD", "MG", "MH"}},
+        {"M2", {"M2", "MA", "MF"}},
+        {"M3", {"M3", "M6", "ME"}},
+        {"M6", {"M3", "M6", "ME"}},
+        {"M4", {"M4", "MC"}},
+        {"M5", {"M5", "M7", "MB"}},
+        {"M7", {"M5", "M7", "MB"}},
+        {"M8", {"M8"}},
+        {"M9", {"M9"}},
+        {"B0", {"B0", "B1", "B2", "B9", "M7"}},
+        {"42", {}},
+        {"MA", {}},
+        {"", {}},
+    };
+    for (const Row& r : table) {
+        for (const QString& c : kAllCodes) {
+            const bool want = r.allowed.isEmpty() || r.allowed.contains(c);
+            EXPECT_EQ(departmentAllowed(QString::fromLatin1(r.own), c), want)
+                << "own " << r.own << " chosen " << c.toStdString();
+        }
+    }
+    // B0 sees every code beginning with B, also ones not in the demo.
+    EXPECT_TRUE(departmentAllowed(QStringLiteral("B0"), QStringLiteral("BX7")));
+    EXPECT_FALSE(departmentAllowed(QStringLiteral("B0"), QStringLiteral("M1")));
+    // Codes are compared exactly.
+    EXPECT_FALSE(departmentAllowed(QStringLiteral("M2"), QStringLiteral("m2")));
+    EXPECT_FALSE(departmentAllowed(QStringLiteral("M2"), QStringLiteral("M2 ")));
+}
+
+TEST(Layout, Numbers) {
+    using namespace layout;
+    EXPECT_DOUBLE_EQ(scaleFactor(1152), 1.0);
+    EXPECT_DOUBLE_EQ(scaleFactor(1536), 4.0 / 3.0);
+    // At the reference width nothing changes; 1536 pixels grow by a third.
+    for (int t : {0, 90, 750, 3000, 14970}) {
+        EXPECT_EQ(scaled(t, scaleFactor(1152)), t);
+        EXPECT_EQ(scaled(t, scaleFactor(1536)), t * 4 / 3) << t;
+    }
+    EXPECT_EQ(scaled(5, 0.5), 2); // 2.5: halves to even
+    EXPECT_EQ(scaled(7, 0.5), 4); // 3.5
+    EXPECT_EQ(splitterPosition(10000, true), 6265);
+    EXPECT_EQ(splitterPosition(10000, false), 10000);
+    EXPECT_EQ(detailColumnWidth(650, 7), 100);
+    EXPECT_EQ(detailColumnWidth(249, 3), 100); // 199 / 2 = 99.5 -> even
+    EXPECT_EQ(detailColumnWidth(250, 5), 50);
+    EXPECT_EQ(detailColumnWidth(300, 1), 0);
+    // The show button: 150 twips left of the hide button, or left of the
+    // details pane while the panel is hidden and the details are shown.
+    EXPECT_EQ(einblendenLeft(14970, 2190, 20000, 3735, true, false), 14820);
+    EXPECT_EQ(einblendenLeft(14970, 2190, 20000, 3735, false, true), 14820);
+    EXPECT_EQ(einblendenLeft(14970, 2190, 20000, 3735, true, true), 20000 - 3735 - 2190 - 250);
+}
+
+TEST(SeriesLabels, YearsAndModes) {
+    using report::SeriesLabel;
+    const QStringList kj = {"U KJ* 2004", "U KJ 2003",  "U KJ 2000-2002",
+                            "DB KJ 2004", "DB KJ 2003", "DB KJ 2000-2002"};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(SeriesLabel(i, 0, 2004), kj[i]);
+    EXPECT_EQ(SeriesLabel(0, 1, 2024), QStringLiteral("U WJ* 2024"));
+    EXPECT_EQ(SeriesLabel(5, 1, 2024), QStringLiteral("DB WJ 2020-2022"));
+    EXPECT_EQ(SeriesLabel(6, 0, 2024), QString());
+    EXPECT_EQ(report::YearWord(2, 0, 2004), QStringLiteral("2000-2002"));
+    EXPECT_EQ(report::YearWord(1, 1, 2024), QStringLiteral("2023"));
+    EXPECT_EQ(report::MonthName(0), QStringLiteral("Jänner"));
+    EXPECT_EQ(report::MonthName(2), QStringLiteral("März"));
+    EXPECT_EQ(report::MonthName(12), QStringLiteral("Jänner"));
+    EXPECT_EQ(report::MonthName(13), QStringLiteral("Februar"));
+    EXPECT_EQ(report::MonthName(14), QString());
+}

@@ -1,0 +1,564 @@
+// The auxiliary windows: the program log and its window, the registry
+// stand-in with GetKeyValue, and the about box with its system information
+// button.
+
+#include "platform/ui/ScriptedUi.h"
+#include "windows/FrmAbout.h"
+#include "windows/FrmProgrammverlauf.h"
+#include "windows/ProgramLog.h"
+#include "windows/Registry.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTreeView>
+#include <gtest/gtest.h>
+
+using namespace windows;
+using platform::MsgButtons;
+using platform::MsgIcon;
+using platform::RecordedMessage;
+
+namespace {
+
+QString cell(QTreeView* view, int row, int column) {
+    return view->model()->index(row, column).data().toString();
+}
+
+// Every test starts with an empty log and no window.
+class LogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        frmProgrammverlauf::shutdown();
+        programLog().clear();
+    }
+    void TearDown() override {
+        frmProgrammverlauf::shutdown();
+        programLog().clear();
+    }
+};
+
+// --- the log -------------------------------------------------------------
+
+TEST_F(LogTest, KeepsTheNewestHundredEntriesNewestFirst) {
+    for (int i = 1; i <= 150; ++i)
+        WriteLog(QStringLiteral("fmstart.cmdÜbernehmen"),
+                 QStringLiteral("Datenabfrage Periode %1").arg(i), QStringLiteral("1|%1").arg(i));
+    const QList<LogEntry>& rows = programLog().entries();
+    ASSERT_EQ(programLog().rowCount(), 100);
+    ASSERT_EQ(rows.size(), 100);
+    // Row r holds entry 150 - r: the latest first, entries 1..50 gone.
+    for (int r = 0; r < 100; ++r) {
+        EXPECT_EQ(rows[r].text, QStringLiteral("Datenabfrage Periode %1").arg(150 - r)) << r;
+        EXPECT_EQ(rows[r].parameter, QStringLiteral("1|%1").arg(150 - r)) << r;
+    }
+    for (const LogEntry& e : rows) EXPECT_GT(e.parameter.section(QLatin1Char('|'), 1).toInt(), 50);
+}
+
+TEST_F(LogTest, RowTextIsSplitAtSemicolons) {
+    WriteLog(QStringLiteral("frmNeueDaten.OKButton_Click"), QStringLiteral("Daten Holen für"),
+             QStringLiteral("202401-202412 um 08:15:00"));
+    WriteLog(QStringLiteral("a;b"), QStringLiteral("c"), QStringLiteral("d"));
+    WriteLog(QStringLiteral("p"), QStringLiteral("t;u;v"), QStringLiteral("w"));
+    WriteLog({}, {}, {});
+
+    const QList<LogEntry>& rows = programLog().entries();
+    ASSERT_EQ(rows.size(), 4);
+    EXPECT_EQ(rows[0], (LogEntry{}));
+    // Everything after the second ";" stays in the last column.
+    EXPECT_EQ(rows[1], (LogEntry{"p", "t", "u;v;w"}));
+    // A ";" in the first part pushes the rest one column to the right.
+    EXPECT_EQ(rows[2], (LogEntry{"a", "b", "c;d"}));
+    EXPECT_EQ(rows[3], (LogEntry{QStringLiteral("frmNeueDaten.OKButton_Click"),
+                                 QStringLiteral("Daten Holen für"),
+                                 QStringLiteral("202401-202412 um 08:15:00")}));
+
+    EXPECT_EQ(splitRowText(QStringLiteral("only")), (LogEntry{"only", "", ""}));
+    EXPECT_EQ(splitRowText(QStringLiteral("x;y")), (LogEntry{"x", "y", ""}));
+}
+
+TEST_F(LogTest, ModelHasThreeNamedColumnsAndClears) {
+    ProgramLog& log = programLog();
+    ASSERT_EQ(log.columnCount(), 3);
+    EXPECT_EQ(log.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Programmteil"));
+    EXPECT_EQ(log.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Text"));
+    EXPECT_EQ(log.headerData(2, Qt::Horizontal).toString(), QStringLiteral("Parameter"));
+    WriteLog(QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"));
+    EXPECT_EQ(log.data(log.index(0, 1)).toString(), QStringLiteral("B"));
+    EXPECT_FALSE(log.data(log.index(0, 1), Qt::EditRole).isValid());
+    log.clear();
+    EXPECT_EQ(log.rowCount(), 0);
+}
+
+TEST_F(LogTest, WritesFromAnotherThreadArriveInTheLogsThread) {
+    QThread* worker = QThread::create([] {
+        for (int i = 0; i < 5; ++i)
+            WriteLog(QStringLiteral("worker"), QString::number(i), QString());
+    });
+    worker->start();
+    ASSERT_TRUE(worker->wait(10000));
+    delete worker;
+    EXPECT_EQ(programLog().thread(), QCoreApplication::instance()->thread());
+    QCoreApplication::sendPostedEvents(&programLog());
+    ASSERT_EQ(programLog().rowCount(), 5);
+    EXPECT_EQ(programLog().entries().first().text, QStringLiteral("4"));
+}
+
+// --- the log window ------------------------------------------------------
+
+TEST_F(LogTest, WindowShowsEntriesWrittenBeforeItExisted) {
+    WriteLog(QStringLiteral("eins"), QStringLiteral("a"), QStringLiteral("1"));
+    WriteLog(QStringLiteral("zwei"), QStringLiteral("b"), QStringLiteral("2"));
+    WriteLog(QStringLiteral("drei"), QStringLiteral("c"), QStringLiteral("3"));
+    ASSERT_EQ(frmProgrammverlauf::existing(), nullptr);
+
+    frmProgrammverlauf* w = frmProgrammverlauf::instance();
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+    QTreeView* view = w->findChild<QTreeView*>(QStringLiteral("Verlauf"));
+    ASSERT_EQ(view, w->Verlauf());
+    ASSERT_EQ(view->model()->rowCount(), 3);
+    EXPECT_EQ(cell(view, 0, 0), QStringLiteral("drei"));
+    EXPECT_EQ(cell(view, 1, 1), QStringLiteral("b"));
+    EXPECT_EQ(cell(view, 2, 2), QStringLiteral("1"));
+}
+
+TEST_F(LogTest, WindowTitleColumnsAndLayout) {
+    frmProgrammverlauf* w = frmProgrammverlauf::instance();
+    EXPECT_EQ(w->objectName(), QStringLiteral("frmProgrammverlauf"));
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("Programmverlauf"));
+    EXPECT_TRUE(w->isWindow());
+    EXPECT_TRUE(w->windowFlags().testFlag(Qt::Tool));
+    EXPECT_FALSE(w->isVisible()); // created, not shown
+
+    QHeaderView* header = w->Verlauf()->header();
+    const QAbstractItemModel* m = w->Verlauf()->model();
+    ASSERT_EQ(m->columnCount(), 3);
+    EXPECT_EQ(m->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Programmteil"));
+    EXPECT_EQ(m->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Parameter"));
+    EXPECT_GT(header->sectionSize(0), 100);
+
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+    for (const QSize size : {QSize(500, 200), QSize(900, 450)}) {
+        w->resize(size);
+        QApplication::processEvents();
+        EXPECT_EQ(w->Verlauf()->geometry(), w->rect()) << size.width();
+    }
+}
+
+TEST_F(LogTest, OpenWindowFollowsNewEntries) {
+    frmProgrammverlauf* w = frmProgrammverlauf::showInstance(nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+    QTreeView* view = w->Verlauf();
+    EXPECT_EQ(view->model()->rowCount(), 0);
+    w->StatusText(QStringLiteral("frmNeueDaten.OKButton_Click"),
+                  QStringLiteral("Daten Holen erledigt um"), QStringLiteral("08:16:02"));
+    ASSERT_EQ(view->model()->rowCount(), 1);
+    EXPECT_EQ(cell(view, 0, 1), QStringLiteral("Daten Holen erledigt um"));
+    w->StatusText(QStringLiteral("nur Teil"));
+    ASSERT_EQ(view->model()->rowCount(), 2);
+    EXPECT_EQ(cell(view, 0, 0), QStringLiteral("nur Teil"));
+    EXPECT_EQ(cell(view, 0, 1), QString());
+    EXPECT_EQ(cell(view, 0, 2), QString());
+    EXPECT_EQ(cell(view, 1, 2), QStringLiteral("08:16:02"));
+}
+
+TEST_F(LogTest, CloseButtonOnlyHidesUntilTheProgramEnds) {
+    for (int i = 0; i < 7; ++i) WriteLog(QStringLiteral("t"), QString::number(i), {});
+    QPointer<frmProgrammverlauf> w = frmProgrammverlauf::showInstance(nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+
+    // What the window's close button sends.
+    QCloseEvent ev;
+    QApplication::sendEvent(w, &ev);
+    EXPECT_FALSE(ev.isAccepted());
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_FALSE(w->close());
+    ASSERT_TRUE(w);
+
+    EXPECT_EQ(frmProgrammverlauf::showInstance(nullptr), w.data());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+    ASSERT_EQ(w->Verlauf()->model()->rowCount(), 7);
+    EXPECT_EQ(cell(w->Verlauf(), 0, 1), QStringLiteral("6"));
+
+    w->setQuitting(true);
+    EXPECT_TRUE(w->close());
+    w->setQuitting(false);
+    frmProgrammverlauf::shutdown();
+    EXPECT_TRUE(w.isNull());
+    EXPECT_EQ(frmProgrammverlauf::existing(), nullptr);
+    EXPECT_EQ(programLog().rowCount(), 7); // the log outlives the window
+}
+
+TEST_F(LogTest, OwnerGivenLaterBecomesTheParent) {
+    frmProgrammverlauf* w = frmProgrammverlauf::showInstance(nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+    EXPECT_EQ(w->parentWidget(), nullptr);
+    WriteLog(QStringLiteral("vor"), QStringLiteral("dem"), QStringLiteral("Hauptfenster"));
+
+    auto* main = new QWidget;
+    main->show();
+    QPointer<frmProgrammverlauf> owned = frmProgrammverlauf::instance(main);
+    EXPECT_EQ(owned.data(), w);
+    EXPECT_EQ(w->parentWidget(), main);
+    EXPECT_TRUE(w->isWindow());
+    EXPECT_TRUE(w->windowFlags().testFlag(Qt::Tool));
+    EXPECT_TRUE(w->isVisible()); // re-parenting keeps an open window open
+    EXPECT_EQ(frmProgrammverlauf::instance(), w); // no owner: keeps the one it has
+
+    // The owner takes the window with it; the log stays.
+    delete main;
+    EXPECT_TRUE(owned.isNull());
+    frmProgrammverlauf* again = frmProgrammverlauf::instance();
+    ASSERT_EQ(again->Verlauf()->model()->rowCount(), 1);
+    EXPECT_EQ(cell(again->Verlauf(), 0, 2), QStringLiteral("Hauptfenster"));
+}
+
+// --- GetKeyValue -----------------------------------------------------------
+
+const QString kKey = QStringLiteral("SOFTWARE\\Tallvero\\Test");
+
+RegValue rawValue(quint32 type, const QByteArray& data, quint32 length) {
+    RegValue v;
+    v.type = type;
+    v.data = data;
+    v.length = length;
+    return v;
+}
+
+TEST(GetKeyValue, TextValues) {
+    MemoryRegistry reg;
+    reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("mitNul"),
+                 RegValue::text(QStringLiteral("C:\\Programme\\Überall")));
+    reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("ohneNul"),
+                 rawValue(REG_SZ, QByteArrayLiteral("abc"), 3));
+    reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("kurz"),
+                 rawValue(REG_SZ, QByteArray("C:\\Tools\0Rest dahinter", 22), 9));
+    reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("leer"), RegValue::text(QString()));
+
+    const struct {
+        const char* name;
+        const char* expected;
+    } cases[] = {{"mitNul", "C:\\Programme\\Überall"},
+                 {"ohneNul", "abc"},
+                 {"kurz", "C:\\Tools"},
+                 {"leer", ""},
+                 {"MITNUL", "C:\\Programme\\Überall"}}; // names are case-insensitive
+    for (const auto& c : cases) {
+        QString val = QStringLiteral("vorher");
+        EXPECT_TRUE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey, QString::fromLatin1(c.name), val))
+            << c.name;
+        EXPECT_EQ(val, QString::fromUtf8(c.expected)) << c.name;
+    }
+    EXPECT_EQ(reg.opens(), 5);
+    EXPECT_EQ(reg.closes(), 5);
+    EXPECT_EQ(reg.openHandles(), 0);
+    for (quint32 mask : reg.accessMasks()) EXPECT_EQ(mask, 0x2003Fu);
+}
+
+TEST(GetKeyValue, DwordsBecomeTheirDecimalValue) {
+    const struct {
+        quint32 value;
+        const char* expected;
+    } cases[] = {{0u, "0"},
+                 {1u, "1"},
+                 {0x12345678u, "305419896"},
+                 {0x0000FF00u, "65280"},
+                 {0x00345678u, "3430008"}, // most significant byte 0 is the final NUL
+                 {0x80000000u, "2147483648"},
+                 {0xFFFFFFFFu, "4294967295"}};
+    MemoryRegistry reg;
+    for (const auto& c : cases) {
+        const QString name = QString::number(c.value, 16);
+        reg.setValue(HKEY_CURRENT_USER, kKey, name, RegValue::dword(c.value));
+        QString val;
+        EXPECT_TRUE(GetKeyValue(reg, HKEY_CURRENT_USER, kKey, name, val)) << name.toStdString();
+        EXPECT_EQ(val, QString::fromLatin1(c.expected)) << name.toStdString();
+    }
+    // The raw bytes of the example: 78 56 34 12.
+    EXPECT_EQ(RegValue::dword(0x12345678u).data, QByteArrayLiteral("\x78\x56\x34\x12"));
+    EXPECT_EQ(reg.closes(), reg.opens());
+}
+
+TEST(GetKeyValue, OtherTypesComeBackRaw) {
+    MemoryRegistry reg;
+    reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("bin"),
+                 rawValue(REG_BINARY, QByteArrayLiteral("\x41\xe4\x42"), 3));
+    QString val;
+    ASSERT_TRUE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey, QStringLiteral("bin"), val));
+    EXPECT_EQ(val, QStringLiteral("A\u00e4B"));
+}
+
+TEST(GetKeyValue, OpenFailureReturnsFalseWithoutClosing) {
+    MemoryRegistry reg;
+    reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("PATH"), RegValue::text("x"));
+    QString val = QStringLiteral("unberührt");
+    EXPECT_FALSE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey + QStringLiteral("\\Fehlt"),
+                             QStringLiteral("PATH"), val));
+    EXPECT_FALSE(GetKeyValue(reg, HKEY_CURRENT_USER, kKey, QStringLiteral("PATH"), val));
+    EXPECT_EQ(val, QStringLiteral("unberührt"));
+    EXPECT_EQ(reg.openAttempts(), 2);
+    EXPECT_EQ(reg.opens(), 0);
+    EXPECT_EQ(reg.closes(), 0);
+}
+
+TEST(GetKeyValue, ReadFailureClosesTheKey) {
+    MemoryRegistry reg;
+    reg.addKey(HKEY_LOCAL_MACHINE, kKey);
+    // 1024 bytes fit the buffer, 1025 do not.
+    reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("passt"),
+                 RegValue::text(QString(1023, QLatin1Char('x'))));
+    reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("zuLang"),
+                 RegValue::text(QString(1024, QLatin1Char('x'))));
+    QString val = QStringLiteral("unberührt");
+    EXPECT_FALSE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey, QStringLiteral("fehlt"), val));
+    EXPECT_FALSE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey, QStringLiteral("zuLang"), val));
+    EXPECT_EQ(val, QStringLiteral("unberührt"));
+    EXPECT_EQ(reg.opens(), 2);
+    EXPECT_EQ(reg.closes(), 2);
+    EXPECT_EQ(reg.openHandles(), 0);
+
+    ASSERT_TRUE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey, QStringLiteral("passt"), val));
+    EXPECT_EQ(val.size(), 1023);
+}
+
+// --- the INI file ----------------------------------------------------------
+
+TEST(IniRegistry, ReadsTypedValuesFromSections) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("registry.ini"));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(R"(; Stand-in for the machine's registry
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Shared Tools\MSINFO]
+PATH=sz:C:\Programme\Gemeinsame Dateien\MSINFO32.EXE
+Zahl = dword:305419896
+Hex=dword:0xFFFFFFFF
+Kaputt=dword:zwölf
+Roh=hex:41,42,00
+Typ7=hex(7):61,00,62,00,00
+@=sz:Standard
+Ohne=Überall\Text
+
+[HKEY_CURRENT_USER\Software\Leer]
+# a key without values
+)");
+    f.close();
+
+    IniRegistry reg(path);
+    const QString msinfo = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO");
+    const struct {
+        const char* name;
+        const char* expected;
+    } cases[] = {{"PATH", "C:\\Programme\\Gemeinsame Dateien\\MSINFO32.EXE"},
+                 {"path", "C:\\Programme\\Gemeinsame Dateien\\MSINFO32.EXE"},
+                 {"Zahl", "305419896"},
+                 {"Hex", "4294967295"},
+                 {"Roh", "AB"},
+                 {"", "Standard"},
+                 {"Ohne", "Überall\\Text"}};
+    for (const auto& c : cases) {
+        QString val;
+        EXPECT_TRUE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, msinfo, QString::fromUtf8(c.name), val))
+            << c.name;
+        EXPECT_EQ(val, QString::fromUtf8(c.expected)) << c.name;
+    }
+    EXPECT_EQ(reg.openHandles(), 0);
+
+    // Key names are case-insensitive; the type in hex(N) is kept.
+    const auto key = reg.open(HKEY_LOCAL_MACHINE, msinfo.toLower(), kKeyAccessMask);
+    ASSERT_TRUE(key.has_value());
+    const auto typ7 = reg.queryValue(*key, QStringLiteral("Typ7"), kValueBufferSize);
+    ASSERT_TRUE(typ7.has_value());
+    EXPECT_EQ(typ7->type, 7u);
+    EXPECT_EQ(typ7->data, QByteArray("a\0b\0\0", 5));
+    // A malformed number is no value at all.
+    EXPECT_FALSE(reg.queryValue(*key, QStringLiteral("Kaputt"), kValueBufferSize).has_value());
+    reg.close(*key);
+    EXPECT_FALSE(reg.queryValue(*key, QStringLiteral("PATH"), kValueBufferSize).has_value());
+
+    EXPECT_TRUE(reg.open(HKEY_CURRENT_USER, QStringLiteral("Software\\Leer"), kKeyAccessMask));
+    QString val = QStringLiteral("unberührt");
+    EXPECT_FALSE(GetKeyValue(reg, HKEY_CURRENT_USER, QStringLiteral("Software\\Leer"),
+                             QStringLiteral("x"), val));
+    EXPECT_FALSE(GetKeyValue(reg, HKEY_USERS, msinfo, QStringLiteral("PATH"), val));
+    EXPECT_EQ(val, QStringLiteral("unberührt"));
+
+    IniRegistry missing(dir.filePath(QStringLiteral("gibtsnicht.ini")));
+    EXPECT_FALSE(missing.open(HKEY_LOCAL_MACHINE, msinfo, kKeyAccessMask));
+    EXPECT_TRUE(IniRegistry::defaultPath().endsWith(QStringLiteral("/registry.ini")));
+}
+
+// --- the about box ---------------------------------------------------------
+
+const QString kMsinfo = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO");
+const QString kLocation = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location");
+const RecordedMessage kNotAvailable{QStringLiteral("Tallvero"),
+                                    QStringLiteral("Systeminformationen sind momentan nicht "
+                                                   "verfügbar"),
+                                    MsgIcon::None,
+                                    MsgButtons::Ok,
+                                    platform::MsgAnswer::Ok,
+                                    -1};
+
+struct AboutEnv {
+    platform::ScriptedUi ui;
+    MemoryRegistry reg;
+    QStringList started;
+    bool starterSucceeds = true;
+    ProcessStarter starter = [this](const QString& p) {
+        started << p;
+        return starterSucceeds;
+    };
+};
+
+TEST(StartSysInfo, WithoutKeysTellsTheUserAndStartsNothing) {
+    AboutEnv env;
+    frmAbout box(env.ui, env.reg, env.starter);
+    box.StartSysInfo();
+    EXPECT_EQ(env.ui.messages(), QList<RecordedMessage>{kNotAvailable});
+    EXPECT_TRUE(env.started.isEmpty());
+    EXPECT_EQ(env.reg.openAttempts(), 2); // both keys were tried
+}
+
+TEST(StartSysInfo, FolderWithoutTheToolGivesTheMessage) {
+    AboutEnv env;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    env.reg.setValue(HKEY_LOCAL_MACHINE, kLocation, QStringLiteral("MSINFO"),
+                     RegValue::text(dir.path()));
+    frmAbout box(env.ui, env.reg, env.starter);
+    box.StartSysInfo();
+    EXPECT_EQ(env.ui.messages(), QList<RecordedMessage>{kNotAvailable});
+    EXPECT_TRUE(env.started.isEmpty());
+}
+
+TEST(StartSysInfo, FolderWithTheToolStartsIt) {
+    AboutEnv env;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile tool(dir.filePath(QStringLiteral("MSINFO32.EXE")));
+    ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
+    tool.close();
+    env.reg.setValue(HKEY_LOCAL_MACHINE, kLocation, QStringLiteral("MSINFO"),
+                     RegValue::text(dir.path()));
+    frmAbout box(env.ui, env.reg, env.starter);
+    box.StartSysInfo();
+    EXPECT_TRUE(env.ui.messages().isEmpty());
+    EXPECT_EQ(env.started, QStringList{dir.path() + QStringLiteral("/MSINFO32.EXE")});
+}
+
+TEST(StartSysInfo, PathKeyIsStartedAsItIs) {
+    AboutEnv env;
+    const QString path = QStringLiteral("C:\\PROGRA~1\\COMMON~1\\MICROS~1\\MSINFO\\MSINFO32.EXE");
+    env.reg.setValue(HKEY_LOCAL_MACHINE, kMsinfo, QStringLiteral("PATH"), RegValue::text(path));
+    // The second key is not consulted when the first one answers.
+    env.reg.setValue(HKEY_LOCAL_MACHINE, kLocation, QStringLiteral("MSINFO"),
+                     RegValue::text(QStringLiteral("/anderswo")));
+    frmAbout box(env.ui, env.reg, env.starter);
+    box.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+    QTest::mouseClick(box.cmdSysInfo(), Qt::LeftButton);
+    EXPECT_TRUE(env.ui.messages().isEmpty());
+    EXPECT_EQ(env.started, QStringList{path});
+    EXPECT_EQ(env.reg.openAttempts(), 1);
+    EXPECT_TRUE(box.isVisible()); // the about box stays open
+}
+
+TEST(StartSysInfo, FailedStartGivesTheMessage) {
+    AboutEnv env;
+    env.starterSucceeds = false;
+    env.reg.setValue(HKEY_LOCAL_MACHINE, kMsinfo, QStringLiteral("PATH"),
+                     RegValue::text(QStringLiteral("/gibt/es/nicht/msinfo32")));
+    frmAbout box(env.ui, env.reg, env.starter);
+    box.StartSysInfo();
+    EXPECT_EQ(env.started, QStringList{QStringLiteral("/gibt/es/nicht/msinfo32")});
+    EXPECT_EQ(env.ui.messages(), QList<RecordedMessage>{kNotAvailable});
+
+    // The real starter fails as well for a program that does not exist.
+    EXPECT_FALSE(startDetachedProcess(QStringLiteral("/gibt/es/nicht/msinfo32")));
+    EXPECT_FALSE(startDetachedProcess(QString()));
+}
+
+TEST(FrmAbout, VersionPartsArePlainIntegers) {
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {{"1.2.15", "1.2.15"}, {"1.02.3", "1.2.3"}, {"2", "2.0.0"},
+                 {"", "0.0.0"},        {"3.4", "3.4.0"},    {"1.2.3.4", "1.2.3"},
+                 {"1.2.15-beta", "1.2.15"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(frmAbout::versionText(QString::fromLatin1(c.in)), QString::fromLatin1(c.out))
+            << c.in;
+}
+
+TEST(FrmAbout, CaptionLabelsLinksAndButtons) {
+    const QString oldVersion = QCoreApplication::applicationVersion();
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.2.15"));
+    AboutEnv env;
+    frmAbout box(env.ui, env.reg, env.starter);
+    QCoreApplication::setApplicationVersion(oldVersion);
+
+    EXPECT_EQ(box.objectName(), QStringLiteral("frmAbout"));
+    EXPECT_EQ(box.windowTitle(), QStringLiteral("Info zu Tallvero"));
+    const auto label = [&](const char* name) {
+        return box.findChild<QLabel*>(QString::fromLatin1(name));
+    };
+    ASSERT_TRUE(label("lblTitle") && label("lblVersion") && label("lblDescription") &&
+                label("picIcon") && label("lblKontakt") && label("lblWebseite"));
+    EXPECT_EQ(label("lblTitle")->text(), QStringLiteral("Tallvero"));
+    EXPECT_EQ(label("lblVersion")->text(), QStringLiteral("1.2.15"));
+    EXPECT_FALSE(label("lblDescription")->text().isEmpty());
+    EXPECT_FALSE(label("picIcon")->pixmap().isNull());
+    EXPECT_TRUE(label("lblKontakt")->text().contains(QStringLiteral("href=\"mailto:")));
+    EXPECT_TRUE(label("lblWebseite")->text().contains(QStringLiteral("href=\"https://")));
+    EXPECT_TRUE(label("lblKontakt")->openExternalLinks());
+
+    auto* ok = box.findChild<QPushButton*>(QStringLiteral("cmdOK"));
+    auto* sysInfo = box.findChild<QPushButton*>(QStringLiteral("cmdSysInfo"));
+    ASSERT_TRUE(ok && sysInfo);
+    EXPECT_EQ(ok->text(), QStringLiteral("OK"));
+    EXPECT_EQ(sysInfo->text(), QStringLiteral("&Systeminfo..."));
+
+    box.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+    QTest::mouseClick(ok, Qt::LeftButton);
+    EXPECT_FALSE(box.isVisible());
+    EXPECT_TRUE(env.ui.messages().isEmpty());
+}
+
+TEST(FrmAbout, OneOwnerlessNonModalBoxForTheProcess) {
+    AboutEnv env;
+    QPointer<frmAbout> box = frmAbout::showInstance(env.ui, env.reg, env.starter);
+    ASSERT_TRUE(box);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
+    EXPECT_EQ(frmAbout::instance(env.ui, env.reg, env.starter), box.data());
+    EXPECT_EQ(box->parentWidget(), nullptr);
+    EXPECT_FALSE(box->isModal());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    QTest::mouseClick(box->cmdOK(), Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_FALSE(box.isNull());
+    EXPECT_FALSE(box->isVisible());
+
+    // Opened a second time: the same box again; Escape closes it like OK.
+    QPointer<frmAbout> next = frmAbout::showInstance(env.ui, env.reg, env.starter);
+    EXPECT_EQ(next.data(), box.data());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(next));
+    QTest::keyClick(next, Qt::Key_Escape);
+    EXPECT_FALSE(next->isVisible());
+    EXPECT_EQ(frmAbout::existing(), box.data());
+}
+
+} // namespace
