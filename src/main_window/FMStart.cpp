@@ -32,6 +32,7 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <cmath>
@@ -100,6 +101,9 @@ FMStart::FMStart(FMStartServices services) : s_(std::move(services)) {
     connect(cmdEinblenden, &QPushButton::clicked, this, [this] { mDaten_Click(0); });
 
     buildMenus();
+    fetchStatus_ = new QLabel;
+    fetchStatus_->setObjectName(QStringLiteral("fetchStatus"));
+    statusBar()->addWidget(fetchStatus_, 1);
     frDetails->hide();
     ctSize2->hide();
     resize(1100, 760);
@@ -999,9 +1003,49 @@ void FMStart::mProgrammverlauf_Click() {
 }
 
 void FMStart::cmdÜbernehmen_Click() {
-    // The fetch of the period sums fills the value store; until it exists
-    // the page is drawn from what the store holds.
-    Zeichnen();
+    cmdÜbernehmen->setEnabled(false);
+    mNeuZeichnen->setEnabled(false);
+    lastFetch_ = retrieval::runPeriodQuery(s_.session, s_.ui, s_.clock, values::store(), *this);
+    cmdÜbernehmen->setEnabled(true);
+    mNeuZeichnen->setEnabled(true);
+    switch (lastFetch_.result) {
+    case retrieval::FetchResult::Done:
+        fetchStatus_->setText(QStringLiteral("%1 Monate geholt").arg(lastFetch_.months));
+        break;
+    case retrieval::FetchResult::Failed:
+        fetchStatus_->setText(QStringLiteral("Abbruch bei Periode %1: %2 Monate geholt")
+                                  .arg(lastFetch_.failedPeriod)
+                                  .arg(lastFetch_.months));
+        break;
+    case retrieval::FetchResult::Refused:
+        fetchStatus_->clear();
+        break;
+    }
+}
+
+retrieval::Selection FMStart::readSelection() {
+    retrieval::Selection sel;
+    sel.firma = SFirma->text();
+    sel.hgrp = code(SHGRP);
+    sel.ugrp = code(SUGRP);
+    sel.pc = code(SPCNR);
+    sel.habt = code(SHABT);
+    sel.abt = code(SABTNR);
+    sel.pg = code(SPG);
+    sel.hvart = code(SHVArt);
+    sel.extended = mAuswahl->isChecked();
+    if (sel.extended) {
+        FrmAuswahlDetail* x = auswahlDetail();
+        sel.styp = code(x->SSTyp);
+        sel.vart = code(x->SVART);
+    }
+    return sel;
+}
+
+void FMStart::monthFetched(int done, int total, const QString& period) {
+    fetchStatus_->setText(
+        QStringLiteral("Datenabfrage Periode %1 (%2 von %3)").arg(period).arg(done).arg(total));
+    fetchStatus_->repaint();
 }
 
 void FMStart::cmdÜbernehmenDetails_Click() {
@@ -1010,6 +1054,7 @@ void FMStart::cmdÜbernehmenDetails_Click() {
 
 void FMStart::Zeichnen() {
     ++redraws_;
+    values::AbsolutMittel(values::store(), s_.clock.now().date().month(), mGraph[3]->isChecked());
     if (VSPrinter1) VSPrinter1->updatePreview();
 }
 

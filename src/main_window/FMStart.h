@@ -5,6 +5,7 @@
 // so that the other windows and the tests call them directly.
 
 #include "FrmAuswahlDetail.h"
+#include "retrieval/PeriodQuery.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -57,7 +58,7 @@ struct FMStartServices {
     std::function<void(const QString&)> statusObserver;
 };
 
-class FMStart : public QMainWindow, public AuswahlHost {
+class FMStart : public QMainWindow, public AuswahlHost, public retrieval::PeriodQueryHost {
     Q_OBJECT
 public:
     explicit FMStart(FMStartServices services);
@@ -112,6 +113,14 @@ public:
     QString mainShippingCode() const override;
     void runPeriodQuery() override { cmdÜbernehmen_Click(); }
     void extendedSelectionClosed() override;
+
+    // --- PeriodQueryHost ---------------------------------------------------
+    retrieval::Selection readSelection() override;
+    bool departmentChosen() const override { return DepartmentChosen; }
+    void monthFetched(int done, int total, const QString& period) override;
+    void redraw() override { Zeichnen(); }
+    // How the last period query ended.
+    const retrieval::FetchOutcome& lastFetch() const { return lastFetch_; }
 
     // The extended selection window, created on first use.
     FrmAuswahlDetail* auswahlDetail();
@@ -216,6 +225,8 @@ private:
     int sortColumn_ = -1;
     bool sortDescending_ = true;
     bool loaded_ = false;
+    retrieval::FetchOutcome lastFetch_;
+    QLabel* fetchStatus_ = nullptr;
 };
 
 } // namespace mw
