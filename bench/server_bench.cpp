@@ -14,6 +14,7 @@
 #include "platform/cache/ConnectString.h"
 #include "platform/cache/server/DemoData.h"
 #include "platform/cache/server/Schema.h"
+#include "FetchBench.h"
 #include "platform/cache/server/ServerFactory.h"
 #include "platform/cache/server/Store.h"
 #include "platform/cache/server/Text.h"
@@ -168,6 +169,7 @@ struct RunOptions {
     quint64 seed = 20241;
     int untilYear = 2026, untilMonth = 11;
     bool reuse = false, skipDemo = false;
+    int fetchRounds = 20;
     QString json;
 };
 
@@ -605,6 +607,10 @@ int runBench(const RunOptions& o) {
     }
     result[QStringLiteral("wh")] = wh;
 
+    progress(QStringLiteral("whole fetches (period query + derived tables)"));
+    result[QStringLiteral("fetch")] =
+        fetchBench(pg ? server : target.sqlitePath, port, rawStore, o.fetchRounds, 2);
+
     QFile f(o.json);
     if (!f.open(QIODevice::WriteOnly)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(o.json));
@@ -841,6 +847,51 @@ int report(const QStringList& files, const QString& command) {
                 << "that generated it (" << r[QStringLiteral("demo")].toObject()[QStringLiteral("generated_at")].toString()
                 << ").\n\n";
 
+    // Whole fetches.
+    bool anyFetch = false;
+    for (const QJsonObject& r : runs)
+        anyFetch = anyFetch || r.contains(QStringLiteral("fetch"));
+    if (anyFetch) {
+        out << "## A whole fetch (F5): period query and derived tables\n\n"
+               "`retrieval::runPeriodQuery` through a logged-in session and `ServerFactory`, clock at "
+               "15 December 2026 (72 months, 2021-01 to 2026-12), then `AbsolutMittel`; "
+               "naive: one sum over the raw sales lines per month (`Store::rawSum`), 72 per fetch.\n\n"
+               "| fetch |";
+        for (const QJsonObject& r : runs)
+            out << " " << eng(r) << " p50 / p99 ms | naive p50 ms (ratio) |";
+        out << " target |\n|---|";
+        for (qsizetype i = 0; i < runs.size(); ++i)
+            out << "---|---|";
+        out << "---|\n";
+        const QJsonArray first = runs.first()[QStringLiteral("fetch")].toObject()[QStringLiteral("cases")].toArray();
+        for (qsizetype c = 0; c < first.size(); ++c) {
+            const QString name = first[c].toObject()[QStringLiteral("name")].toString();
+            out << "| " << name << " |";
+            for (const QJsonObject& r : runs) {
+                const QJsonObject row =
+                    r[QStringLiteral("fetch")].toObject()[QStringLiteral("cases")].toArray().at(c).toObject();
+                const QJsonObject f = row[QStringLiteral("fetch")].toObject();
+                const QJsonObject n = row[QStringLiteral("naive")].toObject();
+                out << " " << ms(num(f[QStringLiteral("p50")])) << " / " << ms(num(f[QStringLiteral("p99")]))
+                    << " | " << ms(num(n[QStringLiteral("p50")])) << " ("
+                    << grouped(num(n[QStringLiteral("p50")]) / num(f[QStringLiteral("p50")])) << "×"
+                    << (row[QStringLiteral("naive_equal")].toBool() ? QString() : QStringLiteral(", SUMS DIFFER"))
+                    << ") |";
+            }
+            out << (name.startsWith(QLatin1String("plain")) ? " ≤ 50 ms SQLite, ≤ 150 ms PostgreSQL |" : " – |")
+                << "\n";
+        }
+        out << "\n`AbsolutMittel` alone (µs per call, 20,000 calls on the last fetch's figures):";
+        for (const QJsonObject& r : runs) {
+            double worst = 0;
+            for (const QJsonValue v : r[QStringLiteral("fetch")].toObject()[QStringLiteral("absolut_mittel")].toArray())
+                worst = std::max(worst, num(v.toObject()[QStringLiteral("us_per_call")]));
+            out << " " << eng(r) << " run: worst of the three views with and without DB percent "
+                << QString::number(worst, 'f', 2) << " µs;";
+        }
+        out << " target ≤ 20 µs.\n\n";
+    }
+
     // Details per engine.
     for (const QJsonObject& r : runs) {
         out << "## " << eng(r) << "\n\n";
@@ -924,7 +975,8 @@ int report(const QStringList& files, const QString& command) {
 void usage() {
     std::fprintf(stderr,
                  "usage: server_bench --db FILE.sqlite|HOST|pg-env [--port P] [--lines N] [--calls N]\n"
-                 "                    [--naive-calls N] [--seed S] [--reuse] [--skip-demo] --json OUT\n"
+                 "                    [--naive-calls N] [--seed S] [--reuse] [--skip-demo]\n"
+                 "                    [--fetch-rounds N] --json OUT\n"
                  "       server_bench --report [--command TEXT] RUN.json...\n");
 }
 
@@ -956,6 +1008,7 @@ int main(int argc, char** argv) {
         o.seed = arg(a, "--seed", QStringLiteral("20241")).toULongLong();
         o.reuse = a.contains(QStringLiteral("--reuse"));
         o.skipDemo = a.contains(QStringLiteral("--skip-demo"));
+        o.fetchRounds = arg(a, "--fetch-rounds", QStringLiteral("20")).toInt();
         o.json = arg(a, "--json");
         if (o.server.isEmpty() || o.json.isEmpty() || o.lines <= 0 || o.calls <= 0 || o.naiveCalls <= 0) {
             usage();

@@ -1003,9 +1003,13 @@ void FMStart::mProgrammverlauf_Click() {
 }
 
 void FMStart::cmdÜbernehmen_Click() {
+    // Events run between the months; a second run must not start inside one.
+    if (fetching_) return;
+    fetching_ = true;
     cmdÜbernehmen->setEnabled(false);
     mNeuZeichnen->setEnabled(false);
     lastFetch_ = retrieval::runPeriodQuery(s_.session, s_.ui, s_.clock, values::store(), *this);
+    fetching_ = false;
     cmdÜbernehmen->setEnabled(true);
     mNeuZeichnen->setEnabled(true);
     switch (lastFetch_.result) {

@@ -226,6 +226,7 @@ private:
     bool sortDescending_ = true;
     bool loaded_ = false;
     retrieval::FetchOutcome lastFetch_;
+    bool fetching_ = false;
     QLabel* fetchStatus_ = nullptr;
 };
 

@@ -541,6 +541,44 @@ TEST_P(MainWindow, MenusTickAndRedraw) {
     EXPECT_EQ(rebuildOpened, 1);
 }
 
+TEST_P(MainWindow, F5FetchesIntoTheStore) {
+    start("DEMO", "demo");
+    choose(window->SHGRP, QStringLiteral("20"));
+    ASSERT_TRUE(values::store().SelectionChanged);
+    const int before = window->redraws();
+    window->mNeuZeichnen->trigger();
+    const values::Table& P = values::store().PeriodValues;
+    ASSERT_TRUE(P.hasCells());
+    for (int n = 1; n <= 72; ++n)
+        EXPECT_EQ(P(n, 1).isEmpty(), n > 64) << n; // up to April 2024
+    EXPECT_FALSE(values::store().SelectionChanged);
+    EXPECT_EQ(window->lastFetch().months, 64);
+    EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("fetchStatus"))->text(),
+              QStringLiteral("64 Monate geholt"));
+    EXPECT_EQ(window->redraws(), before + 1);
+    // The redraw derived the tables from what came.
+    EXPECT_TRUE(values::store().MonthYearValues.hasCells());
+    EXPECT_EQ(values::store().MonthYearValues(3, 1), P(63, 1));
+    EXPECT_TRUE(window->cmdÜbernehmen->isEnabled());
+
+    // A changed main group is read for the next run.
+    const double hg20 = P(50, 1).value();
+    choose(window->SHGRP, QString());
+    window->cmdÜbernehmen->click();
+    EXPECT_GT(P(50, 1).value(), hg20);
+}
+
+TEST_P(MainWindow, RestrictedUserMustChooseADepartmentBeforeF5) {
+    start("ABTLEITER", "abt");
+    window->mNeuZeichnen->trigger();
+    ASSERT_EQ(env->messages().size(), 1);
+    EXPECT_EQ(env->messages().first().text, QStringLiteral("Sie Müssen eine Abteilung auswählen!"));
+    EXPECT_FALSE(values::store().PeriodValues.hasCells());
+    choose(window->SABTNR, QStringLiteral("M2"));
+    window->mNeuZeichnen->trigger();
+    EXPECT_EQ(window->lastFetch().months, 64);
+}
+
 TEST_P(MainWindow, DetailsListSortsByWholeNumbers) {
     start("DEMO", "demo");
     auto* l = window->ctList;
