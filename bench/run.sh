@@ -51,10 +51,14 @@ fi
 [ ${#RUNS[@]} -gt 0 ] || { echo "nothing to run" >&2; exit 2; }
 
 if [ "$LINES" = 10000000 ]; then
-  REPORT=bench/results/$(date +%Y-%m-%d)-report.md
+  BASE=bench/results/$(date +%Y-%m-%d)-report
 else
-  REPORT=bench/results/$(date +%Y-%m-%d)-report-$LINES-lines.md
+  BASE=bench/results/$(date +%Y-%m-%d)-report-$LINES-lines
 fi
+# A later run of the same day gets its own file: -2, -3, ...
+REPORT=$BASE.md
+n=2
+while [ -e "$REPORT" ]; do REPORT=$BASE-$n.md; n=$((n + 1)); done
 "$BIN" --report --command "bench/run.sh${ARGS:+ $ARGS}" "${RUNS[@]}" \
   | tee "$REPORT"
 echo "report: $REPORT" >&2

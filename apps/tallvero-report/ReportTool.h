@@ -1,0 +1,80 @@
+#pragma once
+
+// tallvero-report: logs in like the desktop client, runs the period query
+// and the value computation for a selection given as options, and writes
+// the value tables as JSON. Everything outside (settings, streams, the
+// factory, the password from the environment, the wall clock) comes in
+// through ReportContext, so tests run the tool in-process exactly as the
+// binary does.
+
+#include "platform/settings/SettingsStore.h"
+#include "server/Session.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+#include <optional>
+
+namespace reporttool {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+struct Options {
+    // Connection and login.
+    QString server, port, firma, filiale, user;
+    QString password; // never written anywhere
+    // Selection codes, empty for no restriction.
+    QString pc, habt, abt, hg, ug, hkg, hvart;
+    bool extended = false;
+    QString styp = QStringLiteral("A");
+    QString vart;
+    bool skonto = false;
+    // View flags, as the value store numbers them.
+    int graphMode = 0;
+    bool dbPercent = false;
+    int tableMode = 2;
+    int yearMode = 0;
+    QDate today;  // invalid: the day the tool runs
+    QString json; // "-" for stdout
+};
+
+struct ParseResult {
+    enum class Kind { Run, Help, Usage };
+    Kind kind = Kind::Usage;
+    Options options;
+    QString error; // German, names the option (Kind::Usage)
+};
+
+// Reads the words after the program name. Connection values missing from
+// the options come from the settings store; the password from the
+// option or else from `environmentPassword`.
+ParseResult parseArguments(const QStringList& args, const platform::SettingsStore& settings,
+                           const std::optional<QString>& environmentPassword);
+
+// The German text of --help.
+QString usageText();
+
+// The options as the JSON file records them: every option, never the password.
+QJsonObject optionsJson(const Options& o);
+
+struct ReportContext {
+    platform::SettingsStore& settings;
+    QTextStream& out; // the JSON with "--json -"
+    QTextStream& err; // messages, usage errors, the summary
+    std::optional<QString> environmentPassword;
+    // A new, unconnected factory per connection attempt; empty: the server
+    // component.
+    srv::FactoryMaker makeFactory;
+    // The wall clock at start; invalid: the current time.
+    QDateTime now;
+};
+
+// Runs the tool; returns the exit code (kExitOk, kExitFailed, kExitUsage).
+int run(const QStringList& args, ReportContext& context);
+
+} // namespace reporttool
