@@ -102,21 +102,24 @@ int main(int argc, char** argv) {
 
     windows::IniRegistry registry(windows::IniRegistry::defaultPath());
     mw::FMStart w(mw::FMStartServices{
-        ui,
-        clock,
-        s,
-        {},
-        [&ui](QWidget*) {
-            ui.message(QStringLiteral("Tallvero"),
-                       QStringLiteral("Der Neuaufbau der Periodensummen ist in dieser Version "
-                                      "noch nicht verfügbar.\nBitte verwenden Sie "
-                                      "\"tallvero-db generate\"."),
-                       platform::MsgIcon::Information, platform::MsgButtons::Ok);
-        },
-        [&] { windows::frmAbout::showInstance(ui, registry); },
-        [](QWidget* owner) { windows::frmProgrammverlauf::showInstance(owner); },
-        [args] { return args.join(QLatin1Char(' ')); },
-        {},
+        .ui = ui,
+        .clock = clock,
+        .session = s,
+        .screenWidth = {},
+        .openRebuildDialog =
+            [&ui](QWidget*) {
+                ui.message(QStringLiteral("Tallvero"),
+                           QStringLiteral("Der Neuaufbau der Periodensummen ist in dieser Version "
+                                          "noch nicht verfügbar.\nBitte verwenden Sie "
+                                          "\"tallvero-db generate\"."),
+                           platform::MsgIcon::Information, platform::MsgButtons::Ok);
+            },
+        .showAbout = [&] { windows::frmAbout::showInstance(ui, registry); },
+        .showLog = [](QWidget* owner) { windows::frmProgrammverlauf::showInstance(owner); },
+        .processCommandLine = [args] { return args.join(QLatin1Char(' ')); },
+        .printDialog = {},
+        .saveFileName = {},
+        .statusObserver = {},
     });
     window = &w;
     pass->setParent(&w, pass->windowFlags());

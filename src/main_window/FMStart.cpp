@@ -4,8 +4,12 @@
 #include "Rules.h"
 #include "Splash.h"
 #include "platform/clock/Clock.h"
+#include "platform/print/Export.h"
+#include "platform/print/PreviewWidget.h"
 #include "platform/ui/Ui.h"
+#include "report/Page.h"
 #include "report/Series.h"
+#include "report/Zoom.h"
 #include "server/Records.h"
 #include "server/Session.h"
 #include "server/Text.h"
@@ -17,6 +21,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -25,10 +31,11 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPainter>
-#include <QPrintPreviewWidget>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSaveFile>
 #include <QScreen>
 #include <QSpinBox>
 #include <QSplitter>
@@ -74,14 +81,13 @@ FMStart::FMStart(FMStartServices services) : s_(std::move(services)) {
     ctSplit->setObjectName(QStringLiteral("ctSplit"));
     ctSplit->setChildrenCollapsible(true);
 
-    printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    printer_->setPageSize(QPageSize(QPageSize::A4));
-    printer_->setPageOrientation(QPageLayout::Landscape);
-    printer_->setDocName(QString());
-    VSPrinter1 = new QPrintPreviewWidget(printer_.get());
+    VSPrinter1 = new print::PreviewWidget;
     VSPrinter1->setObjectName(QStringLiteral("VSPrinter1"));
-    connect(VSPrinter1, &QPrintPreviewWidget::paintRequested, this,
-            [this](QPrinter* p) { paintPage(p); });
+    connect(VSPrinter1, &print::PreviewWidget::redrawRequested, this, [this] {
+        Zeichnen();
+        Synchronize();
+    });
+    connect(VSPrinter1, &print::PreviewWidget::zoomChanged, this, [this] { Synchronize(); });
     ctSplit->addWidget(VSPrinter1);
 
     ctSize2 = new QWidget;
@@ -109,11 +115,7 @@ FMStart::FMStart(FMStartServices services) : s_(std::move(services)) {
     resize(1100, 760);
 }
 
-FMStart::~FMStart() {
-    // The preview paints through the printer; it must go first.
-    delete VSPrinter1;
-    VSPrinter1 = nullptr;
-}
+FMStart::~FMStart() = default;
 
 // --- construction ------------------------------------------------------------
 
@@ -183,40 +185,8 @@ void FMStart::buildSelectionPanel() {
     connect(SFirma, &QLineEdit::textChanged, this, [this] { SFirma_Change(); });
     connect(cmdÜbernehmen, &QPushButton::clicked, this, [this] { cmdÜbernehmen_Click(); });
     connect(cmdAusblenden, &QPushButton::clicked, this, [this] { mDaten_Click(1); });
-    connect(cmbZoom, &QComboBox::activated, this, [this](int i) {
-        // Fixed steps; a typed percentage is read up to its "%".
-        switch (i) {
-        case 0:
-            VSPrinter1->setViewMode(QPrintPreviewWidget::SinglePageView);
-            VSPrinter1->fitInView();
-            break;
-        case 1:
-            VSPrinter1->setViewMode(QPrintPreviewWidget::SinglePageView);
-            VSPrinter1->fitToWidth();
-            break;
-        case 2:
-            VSPrinter1->setViewMode(QPrintPreviewWidget::FacingPagesView);
-            break;
-        case 3:
-            VSPrinter1->setViewMode(QPrintPreviewWidget::AllPagesView);
-            break;
-        default: {
-            const double pct = cmbZoom->itemText(i).section(QLatin1Char('%'), 0, 0).toDouble();
-            if (pct > 0) {
-                VSPrinter1->setViewMode(QPrintPreviewWidget::SinglePageView);
-                VSPrinter1->setZoomFactor(pct / 100.0);
-            }
-        }
-        }
-    });
-    connect(cmbZoom->lineEdit(), &QLineEdit::editingFinished, this, [this] {
-        const double pct =
-            cmbZoom->currentText().section(QLatin1Char('%'), 0, 0).trimmed().toDouble();
-        if (pct > 0) {
-            VSPrinter1->setViewMode(QPrintPreviewWidget::SinglePageView);
-            VSPrinter1->setZoomFactor(pct / 100.0);
-        }
-    });
+    connect(cmbZoom, &QComboBox::activated, this, [this] { cmbZoom_Click(); });
+    connect(cmbZoom->lineEdit(), &QLineEdit::returnPressed, this, [this] { cmbZoom_Click(); });
     ctSize3->setFixedHeight(kPanelHeight);
 }
 
@@ -329,8 +299,13 @@ void FMStart::buildMenus() {
     onClick(mLogin, [this] { mLogin_Click(); });
     datei->addSeparator();
     mDrucken = act(datei, "mDrucken", "&Drucken", QKeySequence(Qt::CTRL | Qt::Key_P));
-    mDrucken->setEnabled(false); // printing comes with the report page
+    onClick(mDrucken, [this] { mDrucken_Click(); });
     mStandardDrucker = act(datei, "mStandardDrucker", "Druckereinstellungen");
+    datei->addSeparator();
+    mExportPdf = act(datei, "mExportPdf", "Seite als &PDF exportieren ...");
+    onClick(mExportPdf, [this] { mExportPdf_Click(); });
+    mExportCsv = act(datei, "mExportCsv", "Werte&tabelle als CSV exportieren ...");
+    onClick(mExportCsv, [this] { mExportCsv_Click(); });
     datei->addSeparator();
     Beenden = act(datei, "Beenden", "&Beenden");
     connect(Beenden, &QAction::triggered, this, &QWidget::close);
@@ -555,10 +530,11 @@ void FMStart::dataBasisCheck() {
 }
 
 void FMStart::startupLayout() {
-    // The page: A4 landscape, no document name.
+    // The page is A4 landscape on the surface itself; the printer follows it.
+    printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
     printer_->setPageSize(QPageSize(QPageSize::A4));
     printer_->setPageOrientation(QPageLayout::Landscape);
-    printer_->setDocName(QString());
+    printer_->setDocName(QStringLiteral("Tallvero"));
 
     const int screen = s_.screenWidth ? s_.screenWidth()
                                       : (QGuiApplication::primaryScreen()
@@ -1058,14 +1034,115 @@ void FMStart::cmdÜbernehmenDetails_Click() {
 
 void FMStart::Zeichnen() {
     ++redraws_;
-    values::AbsolutMittel(values::store(), s_.clock.now().date().month(), mGraph[3]->isChecked());
-    if (VSPrinter1) VSPrinter1->updatePreview();
+    report::Zeichnen(VSPrinter1->surface(), values::store(), pageInputs());
 }
 
-void FMStart::paintPage(QPrinter* printer) {
-    // An empty page of the report's size until the page is drawn here.
-    QPainter p(printer);
-    Q_UNUSED(p);
+report::PageInputs FMStart::pageInputs() const {
+    report::PageInputs in;
+    in.SFirma = SFirma->text();
+    in.SPG = SPG->currentText();
+    in.SPCNR = SPCNR->currentText();
+    in.SHABT = SHABT->currentText();
+    in.SABTNR = SABTNR->currentText();
+    in.SHGRP = SHGRP->currentText();
+    in.SUGRP = SUGRP->currentText();
+    in.SHVArt = SHVArt->currentText();
+    if (auswahl_) {
+        in.SVART = auswahl_->SVART->currentText();
+        in.SSTyp = auswahl_->SSTyp->currentText();
+    }
+    in.auswahlChecked = mAuswahl->isChecked();
+    in.dbPercent = mGraph[3]->isChecked();
+    in.Firma = srv::userContext().Firma;
+    in.BenutzerName = srv::userContext().BenutzerName;
+    in.now = s_.clock.now();
+    return in;
+}
+
+// --- zoom and printing -----------------------------------------------------
+
+void FMStart::cmbZoom_Click() {
+    ++zoomHandlerRuns_;
+    if (!VSPrinter1) return;
+    const QString text = cmbZoom->currentText();
+    const double v = report::GetVal(text);
+    if (v > 0) {
+        VSPrinter1->setZoom(v);
+    } else if (const int mode = report::zoomModeOf(text)) {
+        VSPrinter1->setZoomMode(mode);
+    }
+    Synchronize();
+}
+
+void FMStart::Synchronize() {
+    if (!VSPrinter1 || synchronizing_) return;
+    synchronizing_ = true;
+    const int item = report::zoomItemOf(VSPrinter1->zoomMode());
+    if (item >= 0) {
+        // Choosing the item runs the box's handler, whose own call of
+        // Synchronize finds the flag set: one round only.
+        cmbZoom->setCurrentIndex(item);
+        cmbZoom_Click();
+    } else {
+        cmbZoom->setEditText(QLocale().toString(VSPrinter1->zoom()) + QLatin1Char('%'));
+    }
+    synchronizing_ = false;
+}
+
+void FMStart::mDrucken_Click() {
+    if (values::store().SelectionChanged) cmdÜbernehmen_Click();
+    if (!printer_) {
+        printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer_->setPageOrientation(QPageLayout::Landscape);
+    }
+    // The dialog answers the number of print passes, or nothing when it
+    // was cancelled.
+    std::optional<int> copies;
+    if (s_.printDialog) {
+        copies = s_.printDialog(*printer_, this);
+    } else {
+        QPrintDialog dialog(printer_.get(), this);
+        dialog.setWindowTitle(QStringLiteral("Drucken"));
+        if (dialog.exec() == QDialog::Accepted) copies = std::max(1, printer_->copyCount());
+    }
+    if (!copies) return;
+    Zeichnen();
+    print::printDocument(VSPrinter1->shownPage(), *printer_, *copies);
+}
+
+QString FMStart::askFileName(const QString& title, const QString& suggested,
+                             const QString& filter) {
+    if (s_.saveFileName) return s_.saveFileName(title, suggested, filter);
+    return QFileDialog::getSaveFileName(this, title, suggested, filter);
+}
+
+void FMStart::mExportPdf_Click() {
+    const QString file =
+        askFileName(QStringLiteral("Seite als PDF exportieren"), QStringLiteral("Tallvero.pdf"),
+                    QStringLiteral("PDF-Dateien (*.pdf)"));
+    if (file.isEmpty()) return;
+    QString why;
+    if (!print::writePdf(VSPrinter1->shownPage(), file, &why))
+        s_.ui.message(
+            srv::kApplicationTitle,
+            QStringLiteral("Die Datei %1 konnte nicht geschrieben werden.\n%2").arg(file, why),
+            MsgIcon::Exclamation, MsgButtons::Ok);
+}
+
+void FMStart::mExportCsv_Click() {
+    const QString file =
+        askFileName(QStringLiteral("Wertetabelle als CSV exportieren"),
+                    QStringLiteral("Tallvero.csv"), QStringLiteral("CSV-Dateien (*.csv)"));
+    if (file.isEmpty()) return;
+    QSaveFile f(file);
+    // With a byte order mark spreadsheet programs read the umlauts right.
+    const QByteArray bytes =
+        QByteArray("\xEF\xBB\xBF") + report::ValueTableCsv(values::store(), pageInputs()).toUtf8();
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
+        s_.ui.message(srv::kApplicationTitle,
+                      QStringLiteral("Die Datei %1 konnte nicht geschrieben werden.\n%2")
+                          .arg(file, f.errorString()),
+                      MsgIcon::Exclamation, MsgButtons::Ok);
 }
 
 } // namespace mw

@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QCheckBox;
@@ -19,7 +20,6 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPrinter;
-class QPrintPreviewWidget;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
@@ -32,6 +32,12 @@ class Ui;
 } // namespace platform
 namespace srv {
 class Session;
+}
+namespace print {
+class PreviewWidget;
+}
+namespace report {
+struct PageInputs;
 }
 
 namespace mw {
@@ -54,6 +60,12 @@ struct FMStartServices {
     std::function<void(QWidget* owner)> showLog;
     // The process command line as one text (the words after the program name).
     std::function<QString()> processCommandLine;
+    // The printer dialog: the number of print passes, or nothing when it
+    // was cancelled. Qt's dialog when not set.
+    std::function<std::optional<int>(QPrinter&, QWidget*)> printDialog;
+    // The file to save to ("" cancels). Qt's file dialog when not set.
+    std::function<QString(const QString& title, const QString& suggested, const QString& filter)>
+        saveFileName;
     // Sees every status text of the start-up (tests, log).
     std::function<void(const QString&)> statusObserver;
 };
@@ -107,6 +119,16 @@ public:
     void Zeichnen();
     void cmdÜbernehmen_Click();
     void cmdÜbernehmenDetails_Click();
+    // What the page shows besides the value store.
+    report::PageInputs pageInputs() const;
+
+    // --- zoom, printing, export -------------------------------------------
+    void cmbZoom_Click();
+    void Synchronize();
+    void mDrucken_Click();
+    void mExportPdf_Click();
+    void mExportCsv_Click();
+    int zoomHandlerRuns() const { return zoomHandlerRuns_; }
 
     // --- AuswahlHost -------------------------------------------------------
     QString companyNumber() const override;
@@ -161,7 +183,7 @@ public:
     QLabel* lblHKG;
     ProportionalPanel* ctSize3;
     QSplitter* ctSplit;
-    QPrintPreviewWidget* VSPrinter1;
+    print::PreviewWidget* VSPrinter1;
     QWidget* ctSize2;
     QGroupBox* frDetails;
     QCheckBox* chkUGRP;
@@ -185,6 +207,8 @@ public:
     QAction* mLogin;
     QAction* mDrucken;
     QAction* mStandardDrucker;
+    QAction* mExportPdf;
+    QAction* mExportCsv;
     QAction* Beenden;
     QAction* HilfeUeber;
     QAction* mProgrammverlauf;
@@ -212,7 +236,7 @@ private:
     void setSelectionChanged();
     int toPixels(int twips) const;
     int toTwips(int px) const;
-    void paintPage(QPrinter* printer);
+    QString askFileName(const QString& title, const QString& suggested, const QString& filter);
 
     FMStartServices s_;
     Splash* splash_ = nullptr;
@@ -227,6 +251,8 @@ private:
     bool loaded_ = false;
     retrieval::FetchOutcome lastFetch_;
     bool fetching_ = false;
+    bool synchronizing_ = false;
+    int zoomHandlerRuns_ = 0;
     QLabel* fetchStatus_ = nullptr;
 };
 

@@ -9,6 +9,7 @@
 #include "platform/cache/server/DemoData.h"
 #include "platform/cache/server/ServerFactory.h"
 #include "platform/cache/server/Store.h"
+#include "platform/print/PreviewWidget.h"
 #include "server/SessionEnv.h"
 #include "support/DemoSite.h"
 #include "values/ValueStore.h"
@@ -17,14 +18,18 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 #include <map>
@@ -88,15 +93,18 @@ protected:
             QStringLiteral("1 0 %1 %2 %3 %4")
                 .arg(QLatin1String(user), QLatin1String(password), site_->server, site_->port);
         window = std::make_unique<mw::FMStart>(mw::FMStartServices{
-            env->ui,
-            env->clock,
-            env->s(),
-            [screen] { return screen; },
-            [this](QWidget*) { ++rebuildOpened; },
-            [this] { ++aboutShown; },
-            [this](QWidget*) { ++logShown; },
-            [this] { return env->commandLine; },
-            [this](const QString& t) { statuses << t; },
+            .ui = env->ui,
+            .clock = env->clock,
+            .session = env->s(),
+            .screenWidth = [screen] { return screen; },
+            .openRebuildDialog = [this](QWidget*) { ++rebuildOpened; },
+            .showAbout = [this] { ++aboutShown; },
+            .showLog = [this](QWidget*) { ++logShown; },
+            .processCommandLine = [this] { return env->commandLine; },
+            .printDialog = [this](QPrinter& p, QWidget*) { return printDialog(p); },
+            .saveFileName = [this](const QString&, const QString&,
+                                   const QString&) { return saveAs; },
+            .statusObserver = [this](const QString& t) { statuses << t; },
         });
         window->resize(1100, 700);
         window->Form_Load();
@@ -117,6 +125,17 @@ protected:
     std::unique_ptr<mw::FMStart> window;
     QStringList statuses;
     int rebuildOpened = 0, aboutShown = 0, logShown = 0;
+    // The printer dialog: answers `copies` (nothing = cancelled) and prints to a PDF.
+    std::optional<int> printDialog(QPrinter& p) {
+        ++printDialogs;
+        fetchesBeforeDialog = window->lastFetch().months;
+        p.setOutputFormat(QPrinter::PdfFormat);
+        p.setOutputFileName(printFile);
+        return copies;
+    }
+    std::optional<int> copies = 1;
+    int printDialogs = 0, fetchesBeforeDialog = -1;
+    QString printFile, saveAs;
 };
 
 TEST_P(MainWindow, StartUpRunsInOrderAndFillsTheLists) {
@@ -577,6 +596,102 @@ TEST_P(MainWindow, RestrictedUserMustChooseADepartmentBeforeF5) {
     choose(window->SABTNR, QStringLiteral("M2"));
     window->mNeuZeichnen->trigger();
     EXPECT_EQ(window->lastFetch().months, 64);
+}
+
+TEST_P(MainWindow, ZoomBoxAndPreviewStayInStep) {
+    start("DEMO", "demo");
+    auto* w = window.get();
+    EXPECT_EQ(w->VSPrinter1->zoomMode(), print::ZoomWholePage);
+    auto type = [&](const QString& text) {
+        w->cmbZoom->setEditText(text);
+        w->cmbZoom_Click();
+    };
+    int runs = w->zoomHandlerRuns();
+    type(QStringLiteral("125"));
+    EXPECT_DOUBLE_EQ(w->VSPrinter1->zoom(), 125);
+    EXPECT_EQ(w->cmbZoom->currentText(), QStringLiteral("125%"));
+    EXPECT_EQ(w->zoomHandlerRuns(), runs + 1);
+    type(QStringLiteral("150%"));
+    EXPECT_DOUBLE_EQ(w->VSPrinter1->zoom(), 150);
+    // A mode by name, in any case: the box shows its item, one round only.
+    runs = w->zoomHandlerRuns();
+    type(QStringLiteral("seitenBREITE"));
+    EXPECT_EQ(w->VSPrinter1->zoomMode(), print::ZoomPageWidth);
+    EXPECT_EQ(w->cmbZoom->currentText(), QStringLiteral("Seitenbreite"));
+    EXPECT_EQ(w->zoomHandlerRuns(), runs + 2);
+    type(QStringLiteral("Alle Seiten"));
+    EXPECT_EQ(w->VSPrinter1->zoomMode(), print::ZoomAllPages);
+    EXPECT_EQ(w->cmbZoom->currentIndex(), 3);
+    // Text without a number or a mode changes nothing.
+    type(QStringLiteral("irgendwas"));
+    EXPECT_EQ(w->VSPrinter1->zoomMode(), print::ZoomAllPages);
+    // The preview changed its zoom by itself: the box follows.
+    w->VSPrinter1->setZoom(75);
+    emit w->VSPrinter1->zoomChanged();
+    EXPECT_EQ(w->cmbZoom->currentText(), QStringLiteral("75%"));
+    // Its redraw notification draws the page anew.
+    const int redraws = w->redraws();
+    emit w->VSPrinter1->redrawRequested();
+    EXPECT_EQ(w->redraws(), redraws + 1);
+}
+
+TEST_P(MainWindow, PrintingCopiesAndFetchingFirst) {
+    QTemporaryDir dir;
+    printFile = dir.filePath(QStringLiteral("druck.pdf"));
+    start("DEMO", "demo");
+    auto* w = window.get();
+    // A changed selection is fetched before the dialog opens.
+    choose(w->SHGRP, QStringLiteral("20"));
+    ASSERT_TRUE(values::store().SelectionChanged);
+    copies = 3;
+    w->mDrucken->trigger();
+    EXPECT_EQ(printDialogs, 1);
+    EXPECT_EQ(fetchesBeforeDialog, 64);
+    EXPECT_FALSE(values::store().SelectionChanged);
+    QFile f(printFile);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QString pdf = QString::fromLatin1(f.readAll());
+    EXPECT_EQ(pdf.count(QRegularExpression(QStringLiteral("/Type\\s*/Page(?![a-zA-Z])"))), 3);
+    f.close();
+    QFile::remove(printFile);
+
+    // Cancelled: nothing is drawn or printed, and nothing fetched again.
+    copies.reset();
+    const int redraws = w->redraws();
+    const int months = w->lastFetch().months;
+    w->mDrucken->trigger();
+    EXPECT_EQ(printDialogs, 2);
+    EXPECT_EQ(w->redraws(), redraws);
+    EXPECT_EQ(w->lastFetch().months, months);
+    EXPECT_FALSE(QFile::exists(printFile));
+}
+
+TEST_P(MainWindow, ExportsPageAndTable) {
+    QTemporaryDir dir;
+    start("DEMO", "demo");
+    auto* w = window.get();
+    w->cmdÜbernehmen->click();
+    saveAs = dir.filePath(QStringLiteral("seite.pdf"));
+    w->mExportPdf->trigger();
+    EXPECT_GT(QFileInfo(saveAs).size(), 1000);
+    saveAs = dir.filePath(QStringLiteral("werte.csv"));
+    w->mExportCsv->trigger();
+    QFile f(saveAs);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    ASSERT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
+    const QStringList lines =
+        QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 7);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("in % v. 2020-2022;Jänner;Februar")));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("U KJ* 2024;")));
+    EXPECT_EQ(lines[3].count(QStringLiteral("100%")), 12);
+    // A file that cannot be written is reported.
+    saveAs = dir.filePath(QStringLiteral("fehlt/werte.csv"));
+    w->mExportCsv->trigger();
+    ASSERT_FALSE(env->messages().isEmpty());
+    EXPECT_TRUE(
+        env->messages().last().text.contains(QStringLiteral("konnte nicht geschrieben werden")));
 }
 
 TEST_P(MainWindow, DetailsListSortsByWholeNumbers) {
