@@ -32,7 +32,7 @@ configure() {
   cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLVERO_BUILD_TESTS=OFF >/dev/null
 }
 configure || { scripts/install-deps.sh && configure; }
-cmake --build "$BUILD_DIR" -j2 --target server_bench
+cmake --build "$BUILD_DIR" -j2 --target server_bench page_bench
 BIN=$(pwd)/$BUILD_DIR/bench/server_bench
 
 mkdir -p "$WORK" bench/results
@@ -62,3 +62,10 @@ while [ -e "$REPORT" ]; do REPORT=$BASE-$n.md; n=$((n + 1)); done
 "$BIN" --report --command "bench/run.sh${ARGS:+ $ARGS}" "${RUNS[@]}" \
   | tee "$REPORT"
 echo "report: $REPORT" >&2
+
+# The report page: redraw, PDF and PNG, no database needed.
+PAGE=bench/results/$(date +%Y-%m-%d)-page.md
+n=2
+while [ -e "$PAGE" ]; do PAGE=bench/results/$(date +%Y-%m-%d)-page-$n.md; n=$((n + 1)); done
+"$(pwd)/$BUILD_DIR/bench/page_bench" --rounds 200 --out "$PAGE"
+echo "page report: $PAGE" >&2
