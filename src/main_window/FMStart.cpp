@@ -1029,7 +1029,78 @@ void FMStart::monthFetched(int done, int total, const QString& period) {
 }
 
 void FMStart::cmdÜbernehmenDetails_Click() {
-    // The split query fills the details list; nothing to fetch yet.
+    lastDetails_ = retrieval::runDetailQuery(s_.session, s_.ui, *this);
+}
+
+retrieval::DetailInputs FMStart::readInputs() {
+    retrieval::DetailInputs in;
+    in.sel = readSelection();
+    in.sel.extended = false;
+    in.splitMask = SplitMask;
+    in.yearChoice = YearChoice;
+    in.periodKind = PeriodKind;
+    in.month = txtMonat->value();
+    in.yearMode = values::store().YearMode;
+    in.clockYear = s_.clock.now().date().year();
+    return in;
+}
+
+QStringList FMStart::groupCodes(retrieval::GroupLevel level) {
+    QComboBox* list = nullptr;
+    switch (level) {
+    case retrieval::GroupLevel::Pc:
+        list = SPCNR;
+        break;
+    case retrieval::GroupLevel::Habt:
+        list = SHABT;
+        break;
+    case retrieval::GroupLevel::Abt:
+        list = SABTNR;
+        break;
+    case retrieval::GroupLevel::Hgrp:
+        list = SHGRP;
+        break;
+    case retrieval::GroupLevel::Ugrp:
+        list = SUGRP;
+        break;
+    case retrieval::GroupLevel::None:
+        return {QString()};
+    }
+    QStringList codes;
+    for (int i = 0; i < list->count(); ++i)
+        codes << srv::Piece(list->itemText(i), QChar(' '), 1);
+    return codes;
+}
+
+void FMStart::prepareList(const QStringList& columns) {
+    ctList->clear();
+    ctList->setColumnCount(int(columns.size()));
+    ctList->setHeaderLabels(columns);
+    ctList->header()->setSortIndicatorShown(false);
+    sortColumn_ = -1;
+    for (int c = 1; c < columns.size(); ++c)
+        ctList->headerItem()->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+    setValueColumnWidths();
+}
+
+void FMStart::addRow(const QStringList& cells) {
+    auto* item = new QTreeWidgetItem(cells);
+    for (int c = 1; c < cells.size(); ++c)
+        item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+    ctList->addTopLevelItem(item);
+}
+
+void FMStart::finishList() {
+    setValueColumnWidths();
+}
+
+void FMStart::setValueColumnWidths() {
+    // The group column 25 pixels, the value columns share the rest.
+    const int values = ctList->columnCount() - 1;
+    ctList->setColumnWidth(0, 25);
+    if (values > 0)
+        for (int c = 1; c <= values; ++c)
+            ctList->setColumnWidth(c, std::max(20, (ctList->width() - 50) / values));
 }
 
 void FMStart::Zeichnen() {

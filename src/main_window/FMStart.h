@@ -5,6 +5,7 @@
 // so that the other windows and the tests call them directly.
 
 #include "FrmAuswahlDetail.h"
+#include "retrieval/DetailQuery.h"
 #include "retrieval/PeriodQuery.h"
 
 #include <QMainWindow>
@@ -70,7 +71,10 @@ struct FMStartServices {
     std::function<void(const QString&)> statusObserver;
 };
 
-class FMStart : public QMainWindow, public AuswahlHost, public retrieval::PeriodQueryHost {
+class FMStart : public QMainWindow,
+                public AuswahlHost,
+                public retrieval::PeriodQueryHost,
+                public retrieval::DetailQueryHost {
     Q_OBJECT
 public:
     explicit FMStart(FMStartServices services);
@@ -141,6 +145,14 @@ public:
     bool departmentChosen() const override { return DepartmentChosen; }
     void monthFetched(int done, int total, const QString& period) override;
     void redraw() override { Zeichnen(); }
+    // --- DetailQueryHost ---------------------------------------------------
+    retrieval::DetailInputs readInputs() override;
+    QStringList groupCodes(retrieval::GroupLevel level) override;
+    void prepareList(const QStringList& columns) override;
+    void addRow(const QStringList& cells) override;
+    void finishList() override;
+    const retrieval::DetailOutcome& lastDetails() const { return lastDetails_; }
+
     // How the last period query ended.
     const retrieval::FetchOutcome& lastFetch() const { return lastFetch_; }
 
@@ -250,6 +262,8 @@ private:
     bool sortDescending_ = true;
     bool loaded_ = false;
     retrieval::FetchOutcome lastFetch_;
+    retrieval::DetailOutcome lastDetails_;
+    void setValueColumnWidths();
     bool fetching_ = false;
     bool synchronizing_ = false;
     int zoomHandlerRuns_ = 0;

@@ -694,6 +694,35 @@ TEST_P(MainWindow, ExportsPageAndTable) {
         env->messages().last().text.contains(QStringLiteral("konnte nicht geschrieben werden")));
 }
 
+TEST_P(MainWindow, DetailsPaneFillsItsList) {
+    start("DEMO", "demo");
+    auto* w = window.get();
+    choose(w->SHABT, QStringLiteral("10"));
+    w->cmdÜbernehmenDetails->click();
+    ASSERT_EQ(w->ctList->columnCount(), 5); // mask 3: customer groups
+    EXPECT_EQ(w->ctList->headerItem()->text(1), QStringLiteral("P Umsatz"));
+    EXPECT_EQ(w->ctList->headerItem()->text(4), QStringLiteral("G DB"));
+    ASSERT_GT(w->ctList->topLevelItemCount(), 1);
+    EXPECT_EQ(w->ctList->topLevelItem(0)->text(0), QString()); // total first
+    EXPECT_EQ(w->ctList->columnWidth(0), 25);
+    // Every department row belongs to main department 10.
+    for (int i = 1; i < w->ctList->topLevelItemCount(); ++i) {
+        const QString abt = w->ctList->topLevelItem(i)->text(0);
+        EXPECT_GE(w->SABTNR->findText(abt + QLatin1Char(' '), Qt::MatchStartsWith), 1)
+            << abt.toStdString();
+    }
+
+    // "Daten holen" from the menu: the details only while the pane is shown.
+    const int before = w->lastDetails().requests;
+    w->chkHKGRP->setChecked(false); // mask 1: no split
+    w->mNeuZeichnen->trigger();
+    EXPECT_EQ(w->lastDetails().requests, before);
+    w->mDetails[0]->trigger();
+    w->mNeuZeichnen->trigger();
+    EXPECT_EQ(w->ctList->columnCount(), 3);
+    EXPECT_EQ(w->lastDetails().requests, w->SABTNR->count());
+}
+
 TEST_P(MainWindow, DetailsListSortsByWholeNumbers) {
     start("DEMO", "demo");
     auto* l = window->ctList;
