@@ -4,13 +4,20 @@
 #include "platform/cache/server/DemoData.h"
 #include "platform/cache/server/ServerFactory.h"
 #include "platform/clock/FakeClock.h"
+#include "platform/print/DisplayList.h"
+#include "platform/print/Export.h"
+#include "platform/print/RecordingSurface.h"
 #include "platform/ui/Ui.h"
+#include "report/Page.h"
 #include "retrieval/PeriodQuery.h"
 #include "server/MemoryDialogs.h"
 #include "server/Records.h"
+#include "server/Text.h"
 #include "values/ValueStore.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -39,7 +46,9 @@ const QStringList kValueOptions = {
     QStringLiteral("--hg"),      QStringLiteral("--ug"),    QStringLiteral("--hkg"),
     QStringLiteral("--hvart"),   QStringLiteral("--styp"),  QStringLiteral("--vart"),
     QStringLiteral("--graph"),   QStringLiteral("--table"), QStringLiteral("--year"),
-    QStringLiteral("--today"),   QStringLiteral("--json")};
+    QStringLiteral("--today"),   QStringLiteral("--json"),  QStringLiteral("--pdf"),
+    QStringLiteral("--png"),     QStringLiteral("--svg"),   QStringLiteral("--csv"),
+    QStringLiteral("--dpi")};
 const QStringList kFlagOptions = {QStringLiteral("--extended"), QStringLiteral("--skonto"),
                                   QStringLiteral("--db-percent")};
 
@@ -209,11 +218,52 @@ Options buildOptions(const QHash<QString, QString>& v, const QSet<QString>& flag
     if (v.contains(QStringLiteral("--today")))
         o.today = parseDay(QStringLiteral("--today"), v.value(QStringLiteral("--today")));
 
-    if (!v.contains(QStringLiteral("--json")))
-        throw UsageError{QStringLiteral("Die Option --json fehlt: --json DATEI, oder --json - für "
-                                        "die Standardausgabe")};
-    o.json = v.value(QStringLiteral("--json"));
-    if (o.json.isEmpty()) throw UsageError{QStringLiteral("Die Option --json braucht einen Wert")};
+    struct Output {
+        const char* option;
+        QString* file;
+    };
+    const Output outputs[] = {{"--json", &o.json},
+                              {"--pdf", &o.pdf},
+                              {"--png", &o.png},
+                              {"--svg", &o.svg},
+                              {"--csv", &o.csv}};
+    QHash<QString, QString> byFile; // absolute path -> option
+    for (const Output& out : outputs) {
+        const QString name = QLatin1String(out.option);
+        if (!v.contains(name)) continue;
+        *out.file = v.value(name);
+        if (out.file->isEmpty())
+            throw UsageError{QStringLiteral("Die Option %1 braucht einen Wert").arg(name)};
+        if (*out.file == QLatin1String("-")) {
+            // Standard output carries the JSON; two documents there would mix.
+            if (name == QLatin1String("--json")) continue;
+            throw UsageError{QStringLiteral("Die Option %1 braucht einen Dateinamen („-“ für die "
+                                            "Standardausgabe gibt es nur bei --json)")
+                                 .arg(name)};
+        }
+        const QString path = QFileInfo(*out.file).absoluteFilePath();
+        if (byFile.contains(path))
+            throw UsageError{QStringLiteral("Die Optionen %1 und %2 nennen dieselbe Datei %3")
+                                 .arg(byFile.value(path), name, quoted(*out.file))};
+        byFile.insert(path, name);
+    }
+    if (o.json.isEmpty() && o.pdf.isEmpty() && o.png.isEmpty() && o.svg.isEmpty() &&
+        o.csv.isEmpty())
+        throw UsageError{QStringLiteral("Keine Ausgabe angegeben: --json DATEI (oder --json - für "
+                                        "die Standardausgabe), --pdf, --png, --svg oder --csv "
+                                        "DATEI")};
+    if (v.contains(QStringLiteral("--dpi"))) {
+        if (o.png.isEmpty())
+            throw UsageError{QStringLiteral("Die Option --dpi gilt nur zusammen mit --png")};
+        const QString dpi = v.value(QStringLiteral("--dpi"));
+        static const QRegularExpression digits(QStringLiteral("\\A[0-9]{1,5}\\z"));
+        o.dpi = digits.match(dpi).hasMatch() ? dpi.toInt() : -1;
+        if (o.dpi < kMinDpi || o.dpi > kMaxDpi)
+            throw UsageError{QStringLiteral("Ungültige Auflösung %1 für --dpi (%2 bis %3)")
+                                 .arg(quoted(dpi))
+                                 .arg(kMinDpi)
+                                 .arg(kMaxDpi)};
+    }
     return o;
 }
 
@@ -265,8 +315,7 @@ private:
 
 class ReportHost : public retrieval::PeriodQueryHost {
 public:
-    ReportHost(const Options& o, values::PeriodValueStore& store, platform::Clock& clock)
-        : o_(o), store_(store), clock_(clock) {}
+    explicit ReportHost(const Options& o) : o_(o) {}
 
     retrieval::Selection readSelection() override {
         retrieval::Selection s;
@@ -286,15 +335,139 @@ public:
         return s;
     }
     bool departmentChosen() const override { return !o_.habt.isEmpty() || !o_.abt.isEmpty(); }
-    void redraw() override {
-        values::AbsolutMittel(store_, clock_.now().date().month(), o_.dbPercent);
-    }
+    // The page needs the names of the selection, which are read from the
+    // server after the query; the one redraw (with the value computation)
+    // runs then.
+    void redraw() override { pageDue_ = true; }
+    bool pageDue() const { return pageDue_; }
 
 private:
     const Options& o_;
-    values::PeriodValueStore& store_;
-    platform::Clock& clock_;
+    bool pageDue_ = false;
 };
+
+// A list as the client shows it: one "code name" text per entry.
+using ListTexts = QStringList;
+
+ListTexts routineList(srv::Session& s, const QString& routine) {
+    QStringList values;
+    bool failed = false;
+    const std::optional<int> n =
+        s.DBCallD(routine, QString(QChar(srv::Session::kRowSeparator)), values, failed);
+    ListTexts out;
+    for (int i = 1; n && i <= *n; ++i) {
+        const QString& v = values.value(i);
+        out << srv::Piece(v, QChar('`'), 1) + QLatin1Char(' ') + srv::Piece(v, QChar('`'), 2);
+    }
+    return out;
+}
+
+ListTexts queryList(srv::Session& s, const QString& query, const QStringList& args) {
+    ListTexts out;
+    std::unique_ptr<cache::CacheQuery> q;
+    try {
+        q = s.factory()->query(QStringLiteral("ZKUmsatz.Daten"), query);
+        q->execute(args);
+        while (q->next())
+            out << q->column(1) + QLatin1Char(' ') +
+                       srv::ConvertText(q->column(2), QStringLiteral("ZORVEK"));
+    } catch (const cache::CacheError& e) {
+        // The list keeps what arrived; the user sees why a name is missing.
+        s.ShowAccessError(QStringLiteral("Abfrage ") + query, e);
+    }
+    s.CacheClose(q);
+    return out;
+}
+
+// The entry whose code (first word) is `code`; a code the list lacks is
+// shown bare.
+QString entryFor(const ListTexts& list, const QString& code) {
+    if (code.isEmpty()) return {};
+    for (const QString& e : list)
+        if (srv::Piece(e, QChar(' '), 1) == code) return e;
+    return code;
+}
+
+// The page inputs without names: every code bare, the fixed lists named.
+report::PageInputs bareInputs(const Options& o) {
+    report::PageInputs in;
+    in.SFirma = o.firma;
+    in.SPG = entryFor({QStringLiteral("P Privat"), QStringLiteral("G Gewerbe")}, o.hkg);
+    in.SPCNR = o.pc;
+    in.SHABT = o.habt;
+    in.SABTNR = o.abt;
+    in.SHGRP = o.hg;
+    in.SUGRP = o.ug;
+    in.SHVArt = entryFor({QStringLiteral("L Lager"), QStringLiteral("S Strecke")}, o.hvart);
+    if (o.extended) {
+        in.SSTyp = entryFor({QStringLiteral("A Alle"), QStringLiteral("L Lager Artikel"),
+                             QStringLiteral("B Bestell Artikel"), QStringLiteral("W Wert Artikel")},
+                            o.styp);
+        in.SVART = o.vart;
+    }
+    in.auswahlChecked = o.extended;
+    in.dbPercent = o.dbPercent;
+    const srv::UserContext& u = srv::userContext();
+    in.Firma = u.Firma;
+    in.BenutzerName = u.BenutzerName;
+    return in;
+}
+
+// The selection controls' texts as the client would show them, the names
+// read from the same server lists (only those of the codes given). False
+// when the server could not be reached: the codes then stay bare.
+bool readNames(srv::Session& s, const Options& o, report::PageInputs& in) {
+    if (o.pc.isEmpty() && o.habt.isEmpty() && o.abt.isEmpty() && o.hg.isEmpty() && o.ug.isEmpty() &&
+        !(o.extended && !o.vart.isEmpty()))
+        return true;
+    report::PageInputs named = in;
+    try {
+        s.DBBegin(false);
+        if (!o.hg.isEmpty())
+            named.SHGRP = entryFor(routineList(s, QStringLiteral("d HGRP^ZKCLSU")), o.hg);
+        // The client fills the sub groups only for a chosen main group.
+        if (!o.ug.isEmpty() && !o.hg.isEmpty())
+            named.SUGRP = entryFor(
+                routineList(s, QStringLiteral("d UGRP^ZKCLSU(") + o.hg + QStringLiteral(")")),
+                o.ug);
+        if (!o.abt.isEmpty())
+            named.SABTNR = entryFor(routineList(s, QStringLiteral("d ABTNR^ZKCLSU")), o.abt);
+        if (!o.habt.isEmpty())
+            named.SHABT = entryFor(routineList(s, QStringLiteral("d HABT^ZKCLSU")), o.habt);
+        if (!o.pc.isEmpty())
+            named.SPCNR = entryFor(queryList(s, QStringLiteral("Profitcenter"), {}), o.pc);
+        if (o.extended && !o.vart.isEmpty())
+            named.SVART = entryFor(queryList(s, QStringLiteral("Versandarten"),
+                                             {retrieval::companyNumber(o.firma), o.hvart}),
+                                   o.vart);
+        s.DBEnd(false);
+    } catch (const srv::ProgramEnded&) {
+        return false;
+    } catch (const cache::CacheError&) {
+        return false;
+    }
+    in = named;
+    return true;
+}
+
+QJsonValue finiteJson(double v) {
+    return std::isfinite(v) ? QJsonValue(v) : QJsonValue();
+}
+
+QJsonArray axesJson(const report::PageAxes& axes) {
+    QJsonArray out;
+    for (int i = 0; i < 2; ++i) {
+        const report::PanelAxis& a = axes.panel[i];
+        QJsonObject p;
+        p.insert(QStringLiteral("panel"), i + 1);
+        p.insert(QStringLiteral("AxisMin"), qint64(a.AxisMin));
+        p.insert(QStringLiteral("AxisMax"), qint64(a.AxisMax));
+        p.insert(QStringLiteral("N"), a.N);
+        p.insert(QStringLiteral("V"), finiteJson(a.V));
+        out.append(p);
+    }
+    return out;
+}
 
 QJsonValue cellJson(const values::Table& t, int row, int column) {
     if (!t.hasCells() || row < t.firstRow() || row > t.lastRow() || column < t.firstColumn() ||
@@ -377,7 +550,7 @@ QString restrictedRefusal(const Options& o) {
     return {};
 }
 
-bool writeJson(const QString& target, const QByteArray& bytes, QTextStream& out, QString* why) {
+bool writeBytes(const QString& target, const QByteArray& bytes, QTextStream& out, QString* why) {
     if (target == QLatin1String("-")) {
         out << QString::fromUtf8(bytes) << Qt::flush;
         return true;
@@ -394,10 +567,11 @@ bool writeJson(const QString& target, const QByteArray& bytes, QTextStream& out,
 
 QString usageText() {
     return QStringLiteral(
-        "Aufruf: tallvero-report --json DATEI [OPTIONEN]\n"
+        "Aufruf: tallvero-report AUSGABE... [OPTIONEN]\n"
         "\n"
         "Meldet sich wie Tallvero am Server an, holt die Monatswerte der letzten sechs Jahre\n"
-        "für eine Auswahl, berechnet die Tabellen des Berichts und schreibt sie als JSON.\n"
+        "für eine Auswahl, zeichnet die Berichtsseite und schreibt sie als PDF, PNG oder SVG,\n"
+        "die Wertetabelle als CSV und die Tabellen mit der Seite als JSON.\n"
         "\n"
         "Verbindung und Anmeldung (Standard: die Einstellungen von Tallvero):\n"
         "  --server S        Server: embedded, eine Datei *.sqlite oder ein PostgreSQL-Rechner\n"
@@ -430,8 +604,14 @@ QString usageText() {
         "kj)\n"
         "  --today JJJJ-MM-TT                            so rechnen, als wäre heute dieser Tag\n"
         "\n"
-        "Ausgabe:\n"
-        "  --json DATEI      Wertetabellen als JSON; „-“ schreibt auf die Standardausgabe\n"
+        "Ausgabe (mindestens eine):\n"
+        "  --json DATEI      Wertetabellen, Achsen und Seite als JSON; „-“ schreibt auf die\n"
+        "                    Standardausgabe\n"
+        "  --pdf DATEI       die Seite als PDF (A4 quer)\n"
+        "  --png DATEI       die Seite als PNG, mit:\n"
+        "    --dpi N         Auflösung, 30 bis 1200 (Standard 150)\n"
+        "  --svg DATEI       die Seite als SVG\n"
+        "  --csv DATEI       die Wertetabelle der Seite als CSV (UTF-8, „;“ zwischen Feldern)\n"
         "  --help            diese Hilfe\n"
         "\n"
         "Meldungen des Programms erscheinen auf der Standardfehlerausgabe.\n"
@@ -440,7 +620,7 @@ QString usageText() {
         "\n"
         "Beispiel:\n"
         "  read -rs TALLVERO_PASSWORD; export TALLVERO_PASSWORD\n"
-        "  tallvero-report --user DEMO --habt 10 --hkg P --today 2024-01-15 --json bericht.json\n"
+        "  tallvero-report --user DEMO --habt 10 --hkg P --today 2024-01-15 --pdf bericht.pdf\n"
         "\n"
         "Beschreibung: docs/tallvero-report.md\n");
 }
@@ -519,7 +699,12 @@ QJsonObject optionsJson(const Options& o) {
     j.insert(QStringLiteral("year"), kYearNames.value(o.yearMode));
     j.insert(QStringLiteral("today"),
              o.today.isValid() ? QJsonValue(o.today.toString(Qt::ISODate)) : QJsonValue());
-    j.insert(QStringLiteral("json"), o.json);
+    j.insert(QStringLiteral("json"), text(o.json));
+    j.insert(QStringLiteral("pdf"), text(o.pdf));
+    j.insert(QStringLiteral("png"), text(o.png));
+    j.insert(QStringLiteral("dpi"), o.png.isEmpty() ? QJsonValue() : QJsonValue(o.dpi));
+    j.insert(QStringLiteral("svg"), text(o.svg));
+    j.insert(QStringLiteral("csv"), text(o.csv));
     return j;
 }
 
@@ -540,6 +725,11 @@ int run(const QStringList& args, ReportContext& context) {
         err << kTool << ": " << text << "\n" << Qt::flush;
         return kExitFailed;
     };
+    // The page's boxes are measured with the fonts the exports draw with;
+    // without a QGuiApplication there are no fonts.
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return fail(QStringLiteral("Für die Seite wird eine QGuiApplication gebraucht (die "
+                                   "Plattform „offscreen“ genügt)."));
 
     RecordsGuard records;
     const QDateTime wall = context.now.isValid() ? context.now : QDateTime::currentDateTime();
@@ -579,11 +769,16 @@ int run(const QStringList& args, ReportContext& context) {
     store.TableMode = o.tableMode;
     store.YearMode = o.yearMode;
     store.DisplayMode = o.extended && o.skonto ? 1 : 0;
-    ReportHost host(o, store, clock);
+    ReportHost host(o);
 
     int level = -1;
     QDate today;
     retrieval::FetchOutcome outcome;
+    report::PageInputs inputs;
+    bool namesRead = true;
+    print::RecordingSurface surface;
+    report::PageAxes axes;
+    bool drawn = false;
     try {
         srv::connectionSettings().CommandLine = commandLine;
         if (!session.CacheLogin())
@@ -609,6 +804,13 @@ int run(const QStringList& args, ReportContext& context) {
 
         today = clock.now().date();
         outcome = retrieval::runPeriodQuery(session, ui, clock, store, host);
+        if (host.pageDue()) {
+            inputs = bareInputs(o);
+            namesRead = readNames(session, o, inputs);
+            inputs.now = clock.now();
+            report::Zeichnen(surface, store, inputs, &axes);
+            drawn = true;
+        }
     } catch (const srv::ProgramEnded&) {
         return fail(QStringLiteral("Abbruch: keine Verbindung zum Server."));
     } catch (const cache::CacheError& e) {
@@ -633,28 +835,85 @@ int run(const QStringList& args, ReportContext& context) {
                  failed ? QJsonValue(outcome.errorNumber) : QJsonValue());
     fetch.insert(QStringLiteral("error"), failed ? QJsonValue(outcome.error) : QJsonValue());
 
-    QJsonObject doc;
-    doc.insert(QStringLiteral("PeriodValues"), tableJson(store.PeriodValues, 1, 72, 2));
-    doc.insert(QStringLiteral("MonthYearValues"), tableJson(store.MonthYearValues, 1, 12, 6));
-    doc.insert(QStringLiteral("CumulativeValues"), tableJson(store.CumulativeValues, 0, 12, 6));
-    doc.insert(QStringLiteral("GraphValues"), tableJson(store.GraphValues, 1, 12, 6));
-    doc.insert(QStringLiteral("options"), optionsJson(o));
-    doc.insert(QStringLiteral("user"), user);
-    doc.insert(QStringLiteral("fetch"), fetch);
-    doc.insert(QStringLiteral("today"), today.toString(Qt::ISODate));
+    // Every output below shows the store as the one redraw left it.
+    QStringList written;
+    bool writeFailed = false;
+    auto cannotWrite = [&](const QString& text) {
+        err << kTool << ": " << text << "\n" << Qt::flush;
+        writeFailed = true;
+    };
+    auto wroteTo = [&](const QString& file) {
+        if (file != QLatin1String("-")) written << quoted(file);
+    };
 
-    QString why;
-    if (!writeJson(o.json, QJsonDocument(doc).toJson(QJsonDocument::Indented), context.out, &why))
-        return fail(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2")
-                        .arg(quoted(o.json), why));
+    if (!o.json.isEmpty()) {
+        QJsonObject doc;
+        doc.insert(QStringLiteral("PeriodValues"), tableJson(store.PeriodValues, 1, 72, 2));
+        doc.insert(QStringLiteral("MonthYearValues"), tableJson(store.MonthYearValues, 1, 12, 6));
+        doc.insert(QStringLiteral("CumulativeValues"), tableJson(store.CumulativeValues, 0, 12, 6));
+        doc.insert(QStringLiteral("GraphValues"), tableJson(store.GraphValues, 1, 12, 6));
+        doc.insert(QStringLiteral("options"), optionsJson(o));
+        doc.insert(QStringLiteral("user"), user);
+        doc.insert(QStringLiteral("fetch"), fetch);
+        doc.insert(QStringLiteral("today"), today.toString(Qt::ISODate));
+        doc.insert(QStringLiteral("page"),
+                   drawn ? QJsonValue(print::toJson(surface.displayList())) : QJsonValue());
+        doc.insert(QStringLiteral("axes"), drawn ? QJsonValue(axesJson(axes)) : QJsonValue());
+        QString why;
+        if (writeBytes(o.json, QJsonDocument(doc).toJson(QJsonDocument::Indented), context.out,
+                       &why))
+            wroteTo(o.json);
+        else
+            cannotWrite(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2")
+                            .arg(quoted(o.json), why));
+    }
+
+    const bool pageAsked =
+        !o.pdf.isEmpty() || !o.png.isEmpty() || !o.svg.isEmpty() || !o.csv.isEmpty();
+    if (drawn) {
+        if (!o.csv.isEmpty()) {
+            // The byte order mark lets spreadsheet programs read the umlauts.
+            const QByteArray bytes =
+                QByteArrayLiteral("\xEF\xBB\xBF") + report::ValueTableCsv(store, inputs).toUtf8();
+            QString why;
+            if (writeBytes(o.csv, bytes, context.out, &why))
+                wroteTo(o.csv);
+            else
+                cannotWrite(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2")
+                                .arg(quoted(o.csv), why));
+        }
+        const print::DisplayList& page = surface.displayList();
+        QString error;
+        if (!o.pdf.isEmpty()) {
+            if (print::writePdf(page, o.pdf, &error))
+                wroteTo(o.pdf);
+            else
+                cannotWrite(error);
+        }
+        if (!o.png.isEmpty()) {
+            if (print::writePng(page, o.png, o.dpi, &error))
+                wroteTo(o.png);
+            else
+                cannotWrite(error);
+        }
+        if (!o.svg.isEmpty()) {
+            if (print::writeSvg(page, o.svg, &error))
+                wroteTo(o.svg);
+            else
+                cannotWrite(error);
+        }
+    }
 
     switch (outcome.result) {
     case retrieval::FetchResult::Done:
-        if (o.json != QLatin1String("-"))
-            err << kTool << ": " << outcome.months << " Monate geholt, Werte in " << quoted(o.json)
-                << " geschrieben.\n"
+        if (!written.isEmpty())
+            err << kTool << ": " << outcome.months
+                << " Monate geholt, geschrieben: " << written.join(QStringLiteral(", ")) << ".\n"
                 << Qt::flush;
-        return kExitOk;
+        if (!namesRead)
+            return fail(QStringLiteral("Die Namen der Auswahl konnten nicht gelesen werden; die "
+                                       "Seite zeigt nur die Codes."));
+        return writeFailed ? kExitFailed : kExitOk;
     case retrieval::FetchResult::Failed:
         return fail(QStringLiteral("Abbruch bei Periode %1 nach %2 Monaten (Fehler %3: %4); die "
                                    "bisher geholten Monate sind geschrieben.")
@@ -663,7 +922,10 @@ int run(const QStringList& args, ReportContext& context) {
                         .arg(outcome.errorNumber)
                         .arg(outcome.error));
     case retrieval::FetchResult::Refused:
-        return fail(QStringLiteral("Die Datenabfrage wurde abgelehnt; keine Werte geholt."));
+        return fail(pageAsked ? QStringLiteral("Die Datenabfrage wurde abgelehnt; keine Werte "
+                                               "geholt, keine Seite geschrieben.")
+                              : QStringLiteral("Die Datenabfrage wurde abgelehnt; keine Werte "
+                                               "geholt."));
     }
     return kExitFailed;
 }

@@ -1,11 +1,13 @@
 #pragma once
 
 // tallvero-report: logs in like the desktop client, runs the period query
-// and the value computation for a selection given as options, and writes
-// the value tables as JSON. Everything outside (settings, streams, the
-// factory, the password from the environment, the wall clock) comes in
-// through ReportContext, so tests run the tool in-process exactly as the
-// binary does.
+// and the redraw of the report page for a selection given as options, and
+// writes the page (PDF, PNG, SVG), the value table (CSV) and the value
+// tables with the page's display list (JSON). Everything outside
+// (settings, streams, the factory, the password from the environment, the
+// wall clock) comes in through ReportContext, so tests run the tool
+// in-process exactly as the binary does. Text measuring needs a
+// QGuiApplication (the offscreen platform is enough).
 
 #include "platform/settings/SettingsStore.h"
 #include "server/Session.h"
@@ -39,9 +41,15 @@ struct Options {
     bool dbPercent = false;
     int tableMode = 2;
     int yearMode = 0;
-    QDate today;  // invalid: the day the tool runs
+    QDate today; // invalid: the day the tool runs
+    // Outputs, empty when not asked for; at least one is given.
     QString json; // "-" for stdout
+    QString pdf, png, svg, csv;
+    int dpi = 150; // of the PNG
 };
+
+constexpr int kMinDpi = 30;
+constexpr int kMaxDpi = 1200;
 
 struct ParseResult {
     enum class Kind { Run, Help, Usage };

@@ -1,15 +1,19 @@
-// tallvero-report: the report's value tables for a selection, without a
-// window, for monthly automation and for checking the figures.
+// tallvero-report: the report page and its value tables for a selection,
+// without a window, for monthly automation and for checking the figures.
 
 #include "ReportTool.h"
 #include "platform/settings/QSettingsStore.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    // Fonts need a GUI application, a display does not: a cron job or an
+    // ssh session has none.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+    QGuiApplication app(argc, argv);
     // The same names as the desktop client, so that "embedded" opens the
     // same per-user database.
     QCoreApplication::setApplicationName(QStringLiteral("Tallvero"));

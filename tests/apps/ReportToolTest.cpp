@@ -1,20 +1,25 @@
 // The headless report tool: its options, the login and permission
-// refusals, and the tables it writes, checked against the raw sales lines
-// and against the value computation run here; in-process and through the
-// binary.
+// refusals, the tables it writes, checked against the raw sales lines and
+// against the value computation run here, and the page it draws (display
+// list, axes, PNG, PDF, SVG, CSV); in-process and through the binary.
 
 #include "ReportTool.h"
 
 #include "platform/cache/server/ServerFactory.h"
+#include "report/Page.h"
+#include "report/Series.h"
 #include "support/DemoSite.h"
 #include "values/ValueStore.h"
 
+#include <QColor>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
@@ -53,6 +58,12 @@ struct Extra {
     bool addJson = true; // append "--json FILE" unless the arguments name an output
 };
 
+bool namesOutput(const QStringList& args) {
+    for (const char* o : {"--json", "--pdf", "--png", "--svg", "--csv"})
+        if (args.contains(QLatin1String(o))) return true;
+    return false;
+}
+
 class ReportEnv {
 public:
     ReportEnv() {
@@ -65,8 +76,7 @@ public:
 
     Outcome inProcess(QStringList args, Extra extra = {}) {
         const QString file = path(QStringLiteral("run%1.json").arg(++runs_));
-        if (extra.addJson && !args.contains(QStringLiteral("--json")))
-            args << QStringLiteral("--json") << file;
+        if (extra.addJson && !namesOutput(args)) args << QStringLiteral("--json") << file;
         QString out, err;
         QTextStream o(&out), e(&err);
         reporttool::ReportContext ctx{extra.settings ? *extra.settings : noSettings_,
@@ -86,16 +96,18 @@ public:
     }
 
     // The binary, with its own empty home, so the settings and the embedded
-    // database of whoever runs the tests stay out of it.
+    // database of whoever runs the tests stay out of it; without a display
+    // and without a Qt platform, as a cron job runs it.
     Outcome binary(QStringList args, const std::optional<QString>& envPassword = {}) {
         const QString file = path(QStringLiteral("run%1.json").arg(++runs_));
-        if (!args.contains(QStringLiteral("--json"))) args << QStringLiteral("--json") << file;
+        if (!namesOutput(args)) args << QStringLiteral("--json") << file;
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("home/config")));
         env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("home/data")));
-        env.remove(QStringLiteral("TALLVERO_PASSWORD"));
+        for (const char* v : {"TALLVERO_PASSWORD", "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(QLatin1String(v));
         if (envPassword) env.insert(QStringLiteral("TALLVERO_PASSWORD"), *envPassword);
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(TALLVERO_REPORT_BIN), args);
@@ -302,6 +314,36 @@ TEST(ReportOptions, GoodOptionsAndTheirDefaults) {
     EXPECT_EQ(j.value(QStringLiteral("table")).toString(), QStringLiteral("mittel"));
     EXPECT_EQ(j.value(QStringLiteral("graph")).toString(), QStringLiteral("jahresmittel"));
     EXPECT_TRUE(j.value(QStringLiteral("today")).isNull());
+    EXPECT_EQ(j.value(QStringLiteral("json")).toString(), QStringLiteral("-"));
+    EXPECT_TRUE(j.value(QStringLiteral("png")).isNull());
+    EXPECT_TRUE(j.value(QStringLiteral("dpi")).isNull());
+
+    // Any one output is enough; --dpi belongs to --png and defaults to 150.
+    const QStringList noOutput{QStringLiteral("--user"), QStringLiteral("demo"),
+                               QStringLiteral("--password"), QStringLiteral("x")};
+    r = reporttool::parseArguments(noOutput + QStringList{"--png", "s.png"}, empty, std::nullopt);
+    ASSERT_EQ(r.kind, K::Run) << r.error.toStdString();
+    EXPECT_TRUE(r.options.json.isEmpty());
+    EXPECT_EQ(r.options.png, QStringLiteral("s.png"));
+    EXPECT_EQ(r.options.dpi, 150);
+    for (const char* dpi : {"30", "1200"}) {
+        r = reporttool::parseArguments(noOutput + QStringList{"--pdf", "s.pdf", "--svg=s.svg",
+                                                              "--csv", "s.csv", "--png", "s.png",
+                                                              "--dpi", dpi},
+                                       empty, std::nullopt);
+        ASSERT_EQ(r.kind, K::Run) << r.error.toStdString();
+        EXPECT_EQ(r.options.dpi, QString::fromLatin1(dpi).toInt());
+    }
+    EXPECT_EQ(r.options.pdf, QStringLiteral("s.pdf"));
+    EXPECT_EQ(r.options.svg, QStringLiteral("s.svg"));
+    EXPECT_EQ(r.options.csv, QStringLiteral("s.csv"));
+    const QJsonObject out = reporttool::optionsJson(r.options);
+    EXPECT_TRUE(out.value(QStringLiteral("json")).isNull());
+    EXPECT_EQ(out.value(QStringLiteral("pdf")).toString(), QStringLiteral("s.pdf"));
+    EXPECT_EQ(out.value(QStringLiteral("svg")).toString(), QStringLiteral("s.svg"));
+    EXPECT_EQ(out.value(QStringLiteral("csv")).toString(), QStringLiteral("s.csv"));
+    EXPECT_EQ(out.value(QStringLiteral("png")).toString(), QStringLiteral("s.png"));
+    EXPECT_EQ(out.value(QStringLiteral("dpi")).toInt(), 1200);
 }
 
 TEST(ReportOptions, HelpAndBadOptions) {
@@ -309,8 +351,8 @@ TEST(ReportOptions, HelpAndBadOptions) {
     Outcome help = env.inProcess({QStringLiteral("--help")});
     EXPECT_EQ(help.code, reporttool::kExitOk);
     EXPECT_TRUE(help.out.startsWith(QStringLiteral("Aufruf: tallvero-report")));
-    for (const char* option :
-         {"--json", "--habt", "--extended", "--styp", "--today", "--year", "TALLVERO_PASSWORD"})
+    for (const char* option : {"--json", "--pdf", "--png", "--dpi", "--svg", "--csv", "--habt",
+                               "--extended", "--styp", "--today", "--year", "TALLVERO_PASSWORD"})
         EXPECT_TRUE(help.out.contains(QLatin1String(option))) << option;
     EXPECT_FALSE(help.wroteJson);
 
@@ -349,6 +391,16 @@ TEST(ReportOptions, HelpAndBadOptions) {
         {QStringList{"--password", secret, "--json", "-"}, "--user"},
         {QStringList{"--user", "DEMO", "--json", "-"}, "--password"},
         {withJson + QStringList{secret}, "Stelle 7"},
+        {withJson + QStringList{"--png", env.path("a.png"), "--dpi", "29"}, "--dpi"},
+        {withJson + QStringList{"--png", env.path("a.png"), "--dpi", "1201"}, "--dpi"},
+        {withJson + QStringList{"--png", env.path("a.png"), "--dpi", "hoch"}, "--dpi"},
+        {withJson + QStringList{"--png", env.path("a.png"), "--dpi", "-150"}, "--dpi"},
+        {withJson + QStringList{"--dpi", "100"}, "--dpi"},
+        {login + QStringList{"--pdf", "-"}, "--pdf"},
+        {login + QStringList{"--svg"}, "--svg"},
+        {login + QStringList{"--csv="}, "--csv"},
+        {withJson + QStringList{"--csv", env.path("x.json")}, "--csv"},
+        {login + QStringList{"--png", env.path("a.png"), "--svg", env.path("a.png")}, "--svg"},
     };
     for (const Bad& b : bad) {
         const std::string what = b.args.join(QLatin1Char(' ')).toStdString();
@@ -373,6 +425,12 @@ TEST(ReportOptions, HelpAndBadOptions) {
     EXPECT_EQ(u.code, 2);
     EXPECT_TRUE(u.err.contains(QStringLiteral("--graph")));
     EXPECT_FALSE(u.err.contains(secret));
+    const Outcome dpi =
+        env.binary(login + QStringList{QStringLiteral("--png"), env.path(QStringLiteral("b.png")),
+                                       QStringLiteral("--dpi"), QStringLiteral("2000")});
+    EXPECT_EQ(dpi.code, 2);
+    EXPECT_TRUE(dpi.err.contains(QStringLiteral("--dpi")));
+    EXPECT_FALSE(QFile::exists(env.path(QStringLiteral("b.png"))));
 }
 
 // --- runs against the demo business --------------------------------------------
@@ -584,6 +642,409 @@ TEST(ReportRun, AFailedFetchWritesTheMonthsFetchedSoFar) {
     expectSalesLines(TestEngine::Sqlite, r.json, cache::server::Selection{}, 10);
 }
 
+// --- the page -------------------------------------------------------------------
+
+// A day with two completed months of the current year (the demo data end
+// in March 2024), so the current-year curve has a segment.
+const QString kMarchDay = QStringLiteral("2024-03-20");
+
+QStringList marchArgs() {
+    return loginArgs(TestEngine::Sqlite, QStringLiteral("DEMO"), QStringLiteral("demo")) +
+           QStringList{QStringLiteral("--today"), kMarchDay};
+}
+
+QJsonArray pageOf(const QJsonObject& j) {
+    EXPECT_TRUE(j.value(QStringLiteral("page")).isArray());
+    return j.value(QStringLiteral("page")).toArray();
+}
+
+QList<QJsonObject> textOps(const QJsonObject& j) {
+    QList<QJsonObject> out;
+    for (const QJsonValue& v : pageOf(j))
+        if (v.toObject().value(QStringLiteral("kind")).toString() == QLatin1String("text"))
+            out << v.toObject();
+    return out;
+}
+
+// The header's selection line: the text box drawn right after the title.
+QString selectionLineOf(const QJsonObject& j) {
+    const QList<QJsonObject> texts = textOps(j);
+    for (qsizetype i = 0; i + 1 < texts.size(); ++i)
+        if (texts[i].value(QStringLiteral("text")).toString() == QLatin1String("Tallvero"))
+            return texts[i + 1].value(QStringLiteral("text")).toString();
+    ADD_FAILURE() << "no title on the page";
+    return {};
+}
+
+std::optional<QString> nameIn(const QList<cache::server::CodeName>& list, const QString& code) {
+    for (const cache::server::CodeName& c : list)
+        if (c.code == code) return c.name;
+    return std::nullopt;
+}
+
+// A value store holding the JSON's GraphValues (empty cells stay empty)
+// and view flags.
+values::PeriodValueStore graphStoreOf(const QJsonObject& j) {
+    values::PeriodValueStore s;
+    s.GraphValues.dimension(1, 12, 1, 6);
+    const auto g = rows(j, "GraphValues");
+    for (int m = 1; m <= 12; ++m)
+        for (int c = 1; c <= 6; ++c)
+            if (g[size_t(m - 1)][size_t(c - 1)])
+                s.GraphValues.at(m, c) = *g[size_t(m - 1)][size_t(c - 1)];
+    const QJsonObject o = j.value(QStringLiteral("options")).toObject();
+    s.YearMode = o.value(QStringLiteral("year")).toString() == QLatin1String("wj") ? 1 : 0;
+    const QStringList tables{"kumuliert", "absolut", "mittel", "vorjahr", "graph"};
+    s.TableMode = int(tables.indexOf(o.value(QStringLiteral("table")).toString()));
+    return s;
+}
+
+bool reddish(QRgb p) {
+    return qRed(p) >= 180 && qGreen(p) <= 90 && qBlue(p) <= 90;
+}
+
+// Pixels of the PNG: how many are not white, and how many red ones lie in
+// the graph panels (the report area above the value table).
+struct PngLook {
+    QSize size;
+    int inked = 0;
+    int redInGraph = 0;
+};
+
+PngLook lookAt(const QString& file, int dpi) {
+    PngLook l;
+    const QImage image(file);
+    if (image.isNull()) return l;
+    l.size = image.size();
+    const double px = dpi / 25.4;
+    const QRect graph(int(report::kLeft * px), int(report::kTop * px), int(report::kWidth * px),
+                      int(report::kHeight * px));
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            if (qRed(p) < 250 || qGreen(p) < 250 || qBlue(p) < 250) ++l.inked;
+            if (graph.contains(x, y) && reddish(p)) ++l.redInGraph;
+        }
+    return l;
+}
+
+TEST(ReportPage, ThePngShowsTheCurrentYearCurveInTheGraphArea) {
+    ReportEnv env;
+    const QString png = env.path(QStringLiteral("seite.png"));
+    const Outcome r =
+        env.inProcess(marchArgs() + QStringList{"--hg", "20", "--png", png, "--dpi", "50"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_FALSE(r.wroteJson); // the PNG alone was asked for
+    EXPECT_TRUE(r.err.contains(QStringLiteral("seite.png"))) << r.err.toStdString();
+    const PngLook in = lookAt(png, 50);
+    EXPECT_NEAR(in.size.width(), 585, 1);
+    EXPECT_NEAR(in.size.height(), 413, 1);
+    EXPECT_GT(in.inked, 5000) << "the page is (nearly) white";
+    EXPECT_GT(in.redInGraph, 10) << "no current-year curve in the graph panels";
+
+    // The binary, without a display or a Qt platform set, draws the same page.
+    const QString binPng = env.path(QStringLiteral("seite-bin.png"));
+    const Outcome bin =
+        env.binary(marchArgs() + QStringList{"--hg", "20", "--png", binPng, "--dpi", "50"});
+    ASSERT_EQ(bin.code, 0) << bin.err.toStdString();
+    const PngLook b = lookAt(binPng, 50);
+    EXPECT_EQ(b.size, in.size);
+    EXPECT_GT(b.inked, 5000);
+    EXPECT_GT(b.redInGraph, 10);
+
+    // The resolution scales the image.
+    const QString fine = env.path(QStringLiteral("fein.png"));
+    ASSERT_EQ(env.inProcess(marchArgs() + QStringList{"--png", fine, "--dpi", "100"}).code, 0);
+    const QImage f(fine);
+    EXPECT_NEAR(f.width(), 1169, 1);
+    EXPECT_NEAR(f.height(), 827, 1);
+}
+
+TEST(ReportPage, PdfAndSvgAreWritten) {
+    ReportEnv env;
+    const QString pdf = env.path(QStringLiteral("seite.pdf"));
+    const QString svg = env.path(QStringLiteral("seite.svg"));
+    const Outcome r = env.inProcess(marchArgs() + QStringList{"--pdf", pdf, "--svg", svg});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("seite.pdf")) &&
+                r.err.contains(QStringLiteral("seite.svg")))
+        << r.err.toStdString();
+
+    QFile p(pdf);
+    ASSERT_TRUE(p.open(QIODevice::ReadOnly));
+    const QByteArray pdfBytes = p.readAll();
+    EXPECT_TRUE(pdfBytes.startsWith("%PDF-"));
+    EXPECT_TRUE(pdfBytes.trimmed().endsWith("%%EOF"));
+    EXPECT_GT(pdfBytes.size(), 2000);
+
+    QFile s(svg);
+    ASSERT_TRUE(s.open(QIODevice::ReadOnly));
+    const QString svgText = QString::fromUtf8(s.readAll());
+    EXPECT_TRUE(svgText.contains(QStringLiteral("<svg")));
+    EXPECT_TRUE(svgText.contains(QStringLiteral("Tallvero")));
+    EXPECT_TRUE(svgText.contains(QStringLiteral("Jänner")));
+}
+
+TEST(ReportPage, TheJsonHoldsThePageItsAxesAndTheSelection) {
+    ReportEnv env;
+    const Outcome r = env.inProcess(marchArgs() + QStringList{"--hg", "20", "--hkg", "P"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    ASSERT_TRUE(r.wroteJson);
+
+    const QJsonArray page = pageOf(r.json);
+    ASSERT_FALSE(page.isEmpty());
+    // The page starts with the heavy base line of the upper panel's value axis.
+    const QJsonObject first = page.first().toObject();
+    EXPECT_EQ(first.value(QStringLiteral("kind")).toString(), QStringLiteral("line"));
+    EXPECT_DOUBLE_EQ(
+        first.value(QStringLiteral("pen")).toObject().value(QStringLiteral("width")).toDouble(),
+        28.5);
+    const double base = (report::kTop + (report::kHeight - 5) / 2) * report::kTwipsPerMm;
+    EXPECT_DOUBLE_EQ(first.value(QStringLiteral("y1")).toDouble(), base);
+    EXPECT_DOUBLE_EQ(first.value(QStringLiteral("y2")).toDouble(), base);
+
+    const QString userName =
+        r.json.value(QStringLiteral("user")).toObject().value(QStringLiteral("name")).toString();
+    ASSERT_FALSE(userName.isEmpty());
+    bool title = false, footer = false;
+    for (const QJsonObject& t : textOps(r.json)) {
+        const QString text = t.value(QStringLiteral("text")).toString();
+        if (text == QLatin1String("Tallvero")) {
+            title = true;
+            EXPECT_EQ(t.value(QStringLiteral("font"))
+                          .toObject()
+                          .value(QStringLiteral("points"))
+                          .toDouble(),
+                      16);
+        }
+        if (text.startsWith(QStringLiteral("Gedruckt durch: ") + userName)) {
+            footer = true;
+            // The tool's clock: the given day.
+            EXPECT_TRUE(text.contains(QStringLiteral(" am 20.03.2024 um "))) << text.toStdString();
+        }
+    }
+    EXPECT_TRUE(title);
+    EXPECT_TRUE(footer);
+
+    // The selection as the client's lists show it, the name from the server.
+    auto db = site(TestEngine::Sqlite).db->open();
+    cache::server::Store store(*db);
+    const std::optional<QString> group = nameIn(store.mainGroups(1), QStringLiteral("20"));
+    ASSERT_TRUE(group);
+    EXPECT_EQ(selectionLineOf(r.json),
+              QStringLiteral("HKG:P Privat HG:20 ") + *group + QLatin1Char(' '));
+
+    // The axes are those of the JSON's GraphValues, and hold every value
+    // the panel considers.
+    const values::PeriodValueStore g = graphStoreOf(r.json);
+    const int completed = report::CompletedMonths(g.YearMode, 3);
+    ASSERT_EQ(completed, 2);
+    const QJsonArray axes = r.json.value(QStringLiteral("axes")).toArray();
+    ASSERT_EQ(axes.size(), 2);
+    for (int panel = 1; panel <= 2; ++panel) {
+        const QJsonObject a = axes[panel - 1].toObject();
+        EXPECT_EQ(a.value(QStringLiteral("panel")).toInt(), panel);
+        const int firstSeries = panel == 1 ? 1 : 4;
+        qint32 max = 0, min = 0;
+        report::ComputeAxisRange(g, firstSeries, firstSeries + 2, completed, max, min);
+        int n = 0;
+        double v = 0;
+        report::StepRule(max, min, n, v);
+        EXPECT_EQ(a.value(QStringLiteral("AxisMin")).toInteger(), min) << panel;
+        EXPECT_EQ(a.value(QStringLiteral("AxisMax")).toInteger(), max) << panel;
+        EXPECT_EQ(a.value(QStringLiteral("N")).toInt(), n) << panel;
+        EXPECT_DOUBLE_EQ(a.value(QStringLiteral("V")).toDouble(), v) << panel;
+        EXPECT_GT(n, 0);
+        EXPECT_LT(min, max);
+        for (int s = firstSeries; s <= firstSeries + 2; ++s)
+            for (int m = 1; m <= (s == firstSeries ? completed : 12); ++m) {
+                const double x = g.GraphValues(m, s).value();
+                EXPECT_LE(x, max) << "series " << s << " month " << m;
+                EXPECT_GE(x, min) << "series " << s << " month " << m;
+            }
+    }
+}
+
+TEST(ReportPage, TheSelectionLineNamesEveryListLikeTheClient) {
+    ReportEnv env;
+    auto db = site(TestEngine::Sqlite).db->open();
+    cache::server::Store store(*db);
+    auto name = [](const std::optional<QString>& n) {
+        EXPECT_TRUE(n);
+        return n.value_or(QString());
+    };
+    // A profit centre whose name has an umlaut: it travels in the server's
+    // 7-bit form and is converted back.
+    const QString pc = name(nameIn(store.profitCentres(1), QStringLiteral("2")));
+    ASSERT_TRUE(pc.contains(QChar(0xFC))) << pc.toStdString();
+    Outcome r = env.inProcess(marchArgs() + QStringList{"--pc", "2", "--hvart", "S"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(selectionLineOf(r.json),
+              QStringLiteral("PC:2 ") + pc + QStringLiteral(" HVArt:S Strecke "));
+
+    // Department, main group and sub group; the department hides the main department.
+    r = env.inProcess(marchArgs() +
+                      QStringList{"--habt", "10", "--abt", "M2", "--hg", "30", "--ug", "3002"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(selectionLineOf(r.json),
+              QStringLiteral("ABT:M2 ") + name(nameIn(store.departments(1), "M2")) +
+                  QStringLiteral(" HG:30 ") + name(nameIn(store.mainGroups(1), "30")) +
+                  QStringLiteral(" UG:3002 ") + name(nameIn(store.subGroups(1, "30"), "3002")) +
+                  QLatin1Char(' '));
+    r = env.inProcess(marchArgs() + QStringList{"--habt", "20"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(selectionLineOf(r.json), QStringLiteral("HABT:20 ") +
+                                           name(nameIn(store.mainDepartments(1), "20")) +
+                                           QLatin1Char(' '));
+
+    // A code the list lacks stays bare; without a main group the client
+    // has no sub group list either.
+    r = env.inProcess(marchArgs() + QStringList{"--hg", "99", "--ug", "3002"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(selectionLineOf(r.json), QStringLiteral("HG:99 UG:3002 "));
+
+    // The extended selection: shipping type and article type, which
+    // replace the main shipping type.
+    r = env.inProcess(marchArgs() +
+                      QStringList{"--hvart", "L", "--extended", "--vart", "01", "--styp", "L"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(selectionLineOf(r.json), QStringLiteral("SVArt:01 ") +
+                                           name(nameIn(store.shippingTypes(1, "L"), "01")) +
+                                           QStringLiteral(" STyp:L Lager Artikel "));
+
+    // No filter: an empty line, still drawn.
+    r = env.inProcess(marchArgs());
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(selectionLineOf(r.json), QString());
+}
+
+TEST(ReportPage, TheTablesAreThoseOfTheRedraw) {
+    // With "DB in % von Umsatz" the redraw computes other margin series;
+    // the JSON shows the store as that redraw left it.
+    ReportEnv env;
+    const Outcome r = env.inProcess(marchArgs() + QStringList{"--habt", "10", "--db-percent"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.json.value(QStringLiteral("options"))
+                    .toObject()
+                    .value(QStringLiteral("db-percent"))
+                    .toBool());
+    auto computed = [&](bool dbPercent) {
+        values::PeriodValueStore s;
+        s.PeriodValues.dimension(1, 72, 1, 2);
+        s.MonthYearValues.dimension(1, 12, 1, 6);
+        const auto pv = rows(r.json, "PeriodValues");
+        for (int slot = 1; slot <= 72; ++slot)
+            for (int m = 1; m <= 2; ++m)
+                if (pv[size_t(slot - 1)][size_t(m - 1)])
+                    s.PeriodValues.at(slot, m) = *pv[size_t(slot - 1)][size_t(m - 1)];
+        values::AbsolutMittel(s, 3, dbPercent);
+        return s;
+    };
+    const values::PeriodValueStore percent = computed(true);
+    const values::PeriodValueStore amounts = computed(false);
+    const auto got = rows(r.json, "GraphValues");
+    bool differs = false;
+    for (int m = 1; m <= 12; ++m)
+        for (int c = 1; c <= 6; ++c) {
+            const values::Cell want = percent.GraphValues(m, c);
+            const std::optional<double> cell = got[size_t(m - 1)][size_t(c - 1)];
+            ASSERT_EQ(cell.has_value(), !want.isEmpty()) << m << "," << c;
+            if (cell) {
+                EXPECT_DOUBLE_EQ(*cell, want.value()) << m << "," << c;
+            }
+            differs = differs || !(want == amounts.GraphValues(m, c));
+        }
+    EXPECT_TRUE(differs) << "the percentage changes nothing";
+
+    // The margin panel's axis is labelled in percent.
+    bool percentLabel = false;
+    for (const QJsonObject& t : textOps(r.json))
+        percentLabel =
+            percentLabel || (t.value(QStringLiteral("align")).toInt() == 8 &&
+                             t.value(QStringLiteral("text")).toString().endsWith(QLatin1Char('%')));
+    EXPECT_TRUE(percentLabel);
+}
+
+TEST(ReportPage, TheCsvIsTheValueTableOfThePage) {
+    ReportEnv env;
+    const QString csv = env.path(QStringLiteral("tabelle.csv"));
+    const QString json = env.path(QStringLiteral("tabelle.json"));
+    const Outcome r =
+        env.inProcess(marchArgs() + QStringList{"--hg", "20", "--csv", csv, "--json", json});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    QFile f(csv);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    ASSERT_TRUE(bytes.startsWith("\xEF\xBB\xBF")); // the byte order mark
+    const QString text = QString::fromUtf8(bytes.mid(3));
+    QStringList lines = text.split(QStringLiteral("\r\n"));
+    ASSERT_TRUE(lines.last().isEmpty()); // every line ends with CRLF
+    lines.removeLast();
+    ASSERT_EQ(lines.size(), 7);
+
+    // The title of the default table mode (fields are written trimmed),
+    // then the month names.
+    QFile jf(json);
+    ASSERT_TRUE(jf.open(QIODevice::ReadOnly));
+    const QJsonObject j = readJson(jf.readAll());
+    const QStringList head = lines[0].split(QLatin1Char(';'));
+    ASSERT_EQ(head.size(), 13);
+    EXPECT_TRUE(head[0].startsWith(QStringLiteral("in % v. "))) << head[0].toStdString();
+    EXPECT_EQ(head[0], QStringLiteral("in % v. ") + report::YearWord(2, 0, 2024));
+    EXPECT_EQ(head[1], QStringLiteral("Jänner"));
+    EXPECT_EQ(head[3], QStringLiteral("März"));
+
+    // Each series row: its label and the cells as the page shows them.
+    const values::PeriodValueStore g = graphStoreOf(j);
+    report::PageInputs in;
+    bool somePercent = false;
+    for (int s = 1; s <= 6; ++s) {
+        const QStringList row = lines[s].split(QLatin1Char(';'));
+        ASSERT_EQ(row.size(), 13) << s;
+        EXPECT_EQ(row[0], report::SeriesLabel(s - 1, 0, 2024));
+        for (int m = 1; m <= 12; ++m) {
+            EXPECT_EQ(row[m], report::ValueCellText(g, in, m, s)) << s << "," << m;
+            somePercent = somePercent ||
+                          (row[m].endsWith(QLatin1Char('%')) && row[m] != QLatin1String("100%"));
+        }
+    }
+    EXPECT_TRUE(somePercent);
+}
+
+TEST(ReportPage, AFileThatCannotBeWrittenFailsAndTheOthersAreWritten) {
+    ReportEnv env;
+    const QString png = env.path(QStringLiteral("gut.png"));
+    const QString pdf = env.path(QStringLiteral("fehlt/seite.pdf"));
+    const Outcome r =
+        env.inProcess(marchArgs() + QStringList{"--pdf", pdf, "--png", png, "--dpi", "30"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("kann nicht geschrieben werden")))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("seite.pdf")));
+    EXPECT_FALSE(QFile::exists(pdf));
+    EXPECT_EQ(QImage(png).width(), int(std::lround(297 / 25.4 * 30)));
+}
+
+TEST(ReportPage, ARefusedQueryDrawsNoPage) {
+    ReportEnv env;
+    const QString png = env.path(QStringLiteral("abgelehnt.png"));
+    const QString json = env.path(QStringLiteral("abgelehnt.json"));
+    const Outcome r = env.inProcess(
+        loginArgs(TestEngine::Sqlite, QStringLiteral("ABTLEITER"), QStringLiteral("abt")) +
+        QStringList{"--today", kDay, "--png", png, "--json", json});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("keine Seite geschrieben"))) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(png));
+    QFile f(json);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QJsonObject j = readJson(f.readAll());
+    EXPECT_TRUE(j.value(QStringLiteral("page")).isNull());
+    EXPECT_TRUE(j.value(QStringLiteral("axes")).isNull());
+    EXPECT_EQ(
+        j.value(QStringLiteral("fetch")).toObject().value(QStringLiteral("result")).toString(),
+        QStringLiteral("refused"));
+}
+
 // --- login and permissions ---------------------------------------------------
 
 TEST(ReportLogin, AWrongPasswordFailsAndIsNeverShown) {
@@ -698,6 +1159,22 @@ TEST(ReportPostgres, TheTablesAreTheSalesLinesInProcessAndThroughTheBinary) {
     cache::server::Selection sel;
     sel[1] = QStringLiteral("10");
     expectSalesLines(TestEngine::Postgres, in.json, sel, 61);
+
+    // The page names the selection from this server's lists.
+    const QString png = env.path(QStringLiteral("pg.png"));
+    const QString json = env.path(QStringLiteral("pg.json"));
+    const Outcome page = env.inProcess(demoArgs(TestEngine::Postgres) +
+                                       QStringList{"--hg", "20", "--png", png, "--json", json});
+    ASSERT_EQ(page.code, 0) << page.err.toStdString();
+    QFile f(json);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    auto db = site(TestEngine::Postgres).db->open();
+    cache::server::Store store(*db);
+    const std::optional<QString> group = nameIn(store.mainGroups(1), QStringLiteral("20"));
+    ASSERT_TRUE(group);
+    EXPECT_EQ(selectionLineOf(readJson(f.readAll())),
+              QStringLiteral("HG:20 ") + *group + QLatin1Char(' '));
+    EXPECT_GT(lookAt(png, 150).redInGraph, 10);
 }
 
 } // namespace
