@@ -9,6 +9,7 @@
 #include "platform/print/RecordingSurface.h"
 #include "platform/ui/Ui.h"
 #include "report/Page.h"
+#include "retrieval/DetailQuery.h"
 #include "retrieval/PeriodQuery.h"
 #include "server/MemoryDialogs.h"
 #include "server/Records.h"
@@ -40,15 +41,16 @@ const QStringList kTableNames = {QStringLiteral("kumuliert"), QStringLiteral("ab
 const QStringList kYearNames = {QStringLiteral("kj"), QStringLiteral("wj")};
 
 const QStringList kValueOptions = {
-    QStringLiteral("--server"),  QStringLiteral("--port"),  QStringLiteral("--firma"),
-    QStringLiteral("--filiale"), QStringLiteral("--user"),  QStringLiteral("--password"),
-    QStringLiteral("--pc"),      QStringLiteral("--habt"),  QStringLiteral("--abt"),
-    QStringLiteral("--hg"),      QStringLiteral("--ug"),    QStringLiteral("--hkg"),
-    QStringLiteral("--hvart"),   QStringLiteral("--styp"),  QStringLiteral("--vart"),
-    QStringLiteral("--graph"),   QStringLiteral("--table"), QStringLiteral("--year"),
-    QStringLiteral("--today"),   QStringLiteral("--json"),  QStringLiteral("--pdf"),
-    QStringLiteral("--png"),     QStringLiteral("--svg"),   QStringLiteral("--csv"),
-    QStringLiteral("--dpi")};
+    QStringLiteral("--server"),  QStringLiteral("--port"),    QStringLiteral("--firma"),
+    QStringLiteral("--filiale"), QStringLiteral("--user"),    QStringLiteral("--password"),
+    QStringLiteral("--pc"),      QStringLiteral("--habt"),    QStringLiteral("--abt"),
+    QStringLiteral("--hg"),      QStringLiteral("--ug"),      QStringLiteral("--hkg"),
+    QStringLiteral("--hvart"),   QStringLiteral("--styp"),    QStringLiteral("--vart"),
+    QStringLiteral("--graph"),   QStringLiteral("--table"),   QStringLiteral("--year"),
+    QStringLiteral("--today"),   QStringLiteral("--json"),    QStringLiteral("--pdf"),
+    QStringLiteral("--png"),     QStringLiteral("--svg"),     QStringLiteral("--csv"),
+    QStringLiteral("--dpi"),     QStringLiteral("--details"), QStringLiteral("--split"),
+    QStringLiteral("--jahr"),    QStringLiteral("--monat"),   QStringLiteral("--gruppierung")};
 const QStringList kFlagOptions = {QStringLiteral("--extended"), QStringLiteral("--skonto"),
                                   QStringLiteral("--db-percent")};
 
@@ -218,15 +220,42 @@ Options buildOptions(const QHash<QString, QString>& v, const QSet<QString>& flag
     if (v.contains(QStringLiteral("--today")))
         o.today = parseDay(QStringLiteral("--today"), v.value(QStringLiteral("--today")));
 
+    if (v.contains(QStringLiteral("--split"))) {
+        const int i =
+            oneOfNames(QStringLiteral("--split"), v.value(QStringLiteral("--split")),
+                       {QStringLiteral("none"), QStringLiteral("hkg"), QStringLiteral("hvart")});
+        o.splitMask = i == 0 ? 1 : i == 1 ? 2 : 8;
+    }
+    if (v.contains(QStringLiteral("--jahr")))
+        o.yearChoice = oneOfNames(QStringLiteral("--jahr"), v.value(QStringLiteral("--jahr")),
+                                  {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")});
+    if (v.contains(QStringLiteral("--monat"))) {
+        const QString m = v.value(QStringLiteral("--monat"));
+        static const QRegularExpression month(QStringLiteral("\\A(?:[1-9]|1[0-2])\\z"));
+        if (!month.match(m).hasMatch())
+            throw UsageError{
+                QStringLiteral("Ungültiger Monat %1 für --monat (1 bis 12)").arg(quoted(m))};
+        o.month = m.toInt();
+        if (o.yearChoice == 2)
+            throw UsageError{
+                QStringLiteral("Monatswerte (--monat) gibt es nur für --jahr 0 oder 1")};
+    }
+    if (v.contains(QStringLiteral("--gruppierung")))
+        o.groupByPc =
+            oneOfNames(QStringLiteral("--gruppierung"), v.value(QStringLiteral("--gruppierung")),
+                       {QStringLiteral("habt"), QStringLiteral("pc")}) == 1;
+    for (const QString& only : {QStringLiteral("--split"), QStringLiteral("--jahr"),
+                                QStringLiteral("--monat"), QStringLiteral("--gruppierung")})
+        if (v.contains(only) && !v.contains(QStringLiteral("--details")))
+            throw UsageError{
+                QStringLiteral("Die Option %1 gilt nur zusammen mit --details").arg(only)};
+
     struct Output {
         const char* option;
         QString* file;
     };
-    const Output outputs[] = {{"--json", &o.json},
-                              {"--pdf", &o.pdf},
-                              {"--png", &o.png},
-                              {"--svg", &o.svg},
-                              {"--csv", &o.csv}};
+    const Output outputs[] = {{"--details", &o.details}, {"--json", &o.json}, {"--pdf", &o.pdf},
+                              {"--png", &o.png},         {"--svg", &o.svg},   {"--csv", &o.csv}};
     QHash<QString, QString> byFile; // absolute path -> option
     for (const Output& out : outputs) {
         const QString name = QLatin1String(out.option);
@@ -248,7 +277,7 @@ Options buildOptions(const QHash<QString, QString>& v, const QSet<QString>& flag
         byFile.insert(path, name);
     }
     if (o.json.isEmpty() && o.pdf.isEmpty() && o.png.isEmpty() && o.svg.isEmpty() &&
-        o.csv.isEmpty())
+        o.csv.isEmpty() && o.details.isEmpty())
         throw UsageError{QStringLiteral("Keine Ausgabe angegeben: --json DATEI (oder --json - für "
                                         "die Standardausgabe), --pdf, --png, --svg oder --csv "
                                         "DATEI")};
@@ -285,12 +314,14 @@ public:
             return platform::MsgAnswer::Ok;
         case platform::MsgButtons::YesNo:
         case platform::MsgButtons::YesNoCancel:
-            return platform::MsgAnswer::No;
+            return yes ? platform::MsgAnswer::Yes : platform::MsgAnswer::No;
         }
         return platform::MsgAnswer::Ok;
     }
     void setBusyCursor(bool busy) override { busy_ = busy; }
     bool busyCursor() const override { return busy_; }
+    // The answer to a Yes/No question (the details' grouping question).
+    bool yes = false;
     void processEvents() override {
         if (QCoreApplication::instance()) QCoreApplication::processEvents();
     }
@@ -348,6 +379,90 @@ private:
 
 // A list as the client shows it: one "code name" text per entry.
 using ListTexts = QStringList;
+
+ListTexts routineList(srv::Session& s, const QString& routine);
+ListTexts queryList(srv::Session& s, const QString& query, const QStringList& args);
+
+// The details query of the client, with the grouping lists as the main
+// window would hold them for this selection.
+class DetailsHost : public retrieval::DetailQueryHost {
+public:
+    DetailsHost(const Options& o, srv::Session& s, int clockYear, int yearMode)
+        : o_(o), s_(s), clockYear_(clockYear), yearMode_(yearMode) {}
+    retrieval::DetailInputs readInputs() override {
+        retrieval::DetailInputs in;
+        in.sel.firma = srv::userContext().Firma;
+        in.sel.hgrp = o_.hg;
+        in.sel.ugrp = o_.ug;
+        in.sel.pc = o_.pc;
+        in.sel.habt = o_.habt;
+        in.sel.abt = o_.abt;
+        in.sel.pg = o_.hkg;
+        in.sel.hvart = o_.hvart;
+        in.splitMask = o_.splitMask;
+        in.yearChoice = o_.yearChoice;
+        in.periodKind = o_.month > 0 ? 1 : 0;
+        in.month = std::max(1, o_.month);
+        in.yearMode = yearMode_;
+        in.clockYear = clockYear_;
+        return in;
+    }
+    bool departmentChosen() const override { return !o_.habt.isEmpty() || !o_.abt.isEmpty(); }
+    QStringList groupCodes(retrieval::GroupLevel level) override {
+        const QString firma = srv::userContext().Firma;
+        ListTexts list;
+        s_.DBBegin(false);
+        switch (level) {
+        case retrieval::GroupLevel::Pc:
+            list = queryList(s_, QStringLiteral("Profitcenter"), {});
+            break;
+        case retrieval::GroupLevel::Habt:
+            list = o_.pc.isEmpty() ? routineList(s_, QStringLiteral("d HABT^ZKCLSU"))
+                                   : queryList(s_, QStringLiteral("HAbtInPC"), {firma, o_.pc});
+            break;
+        case retrieval::GroupLevel::Abt:
+            list = !o_.habt.isEmpty() ? queryList(s_, QStringLiteral("AbtInHAbt"), {firma, o_.habt})
+                   : !o_.pc.isEmpty() ? queryList(s_, QStringLiteral("AbtInPC"), {firma, o_.pc})
+                                      : routineList(s_, QStringLiteral("d ABTNR^ZKCLSU"));
+            break;
+        case retrieval::GroupLevel::Hgrp:
+            list = routineList(s_, QStringLiteral("d HGRP^ZKCLSU"));
+            break;
+        case retrieval::GroupLevel::Ugrp:
+            if (!o_.hg.isEmpty())
+                list =
+                    routineList(s_, QStringLiteral("d UGRP^ZKCLSU(") + o_.hg + QStringLiteral(")"));
+            break;
+        case retrieval::GroupLevel::None:
+            break;
+        }
+        s_.DBEnd(false);
+        QStringList codes{QString()};
+        for (const QString& e : list)
+            codes << srv::Piece(e, QChar(' '), 1);
+        return codes;
+    }
+    void prepareList(const QStringList& columns) override {
+        columns_ = columns;
+        rows_.clear();
+    }
+    void addRow(const QStringList& cells) override { rows_ << cells; }
+
+    QByteArray csv() const {
+        QString out = columns_.join(QLatin1Char(';')) + QStringLiteral("\r\n");
+        for (const QStringList& r : rows_)
+            out += r.join(QLatin1Char(';')) + QStringLiteral("\r\n");
+        return QByteArrayLiteral("\xEF\xBB\xBF") + out.toUtf8();
+    }
+    int rows() const { return int(rows_.size()); }
+
+private:
+    const Options& o_;
+    srv::Session& s_;
+    int clockYear_, yearMode_;
+    QStringList columns_;
+    QList<QStringList> rows_;
+};
 
 ListTexts routineList(srv::Session& s, const QString& routine) {
     QStringList values;
@@ -612,6 +727,14 @@ QString usageText() {
         "    --dpi N         Auflösung, 30 bis 1200 (Standard 150)\n"
         "  --svg DATEI       die Seite als SVG\n"
         "  --csv DATEI       die Wertetabelle der Seite als CSV (UTF-8, „;“ zwischen Feldern)\n"
+        "  --details DATEI   die Details (eine Zeile je Gruppe unter der Auswahl) als CSV, mit:\n"
+        "    --split none|hkg|hvart     Aufteilung: keine, Hauptkundengruppen (Standard),\n"
+        "                               Hauptversandart\n"
+        "    --jahr 0|1|2               laufendes Jahr (Standard), Vorjahr, Mittel der drei\n"
+        "                               Jahre davor\n"
+        "    --monat N                  Monatswerte des Monats N (1 bis 12) statt Jahreswerte\n"
+        "    --gruppierung pc|habt      ohne Auswahl: nach Profitcenter oder nach\n"
+        "                               Hauptabteilungen (Standard) aufteilen\n"
         "  --help            diese Hilfe\n"
         "\n"
         "Meldungen des Programms erscheinen auf der Standardfehlerausgabe.\n"
@@ -705,6 +828,16 @@ QJsonObject optionsJson(const Options& o) {
     j.insert(QStringLiteral("dpi"), o.png.isEmpty() ? QJsonValue() : QJsonValue(o.dpi));
     j.insert(QStringLiteral("svg"), text(o.svg));
     j.insert(QStringLiteral("csv"), text(o.csv));
+    j.insert(QStringLiteral("details"), text(o.details));
+    if (!o.details.isEmpty()) {
+        j.insert(QStringLiteral("split"), o.splitMask == 1   ? QStringLiteral("none")
+                                          : o.splitMask == 2 ? QStringLiteral("hkg")
+                                                             : QStringLiteral("hvart"));
+        j.insert(QStringLiteral("jahr"), o.yearChoice);
+        j.insert(QStringLiteral("monat"), o.month > 0 ? QJsonValue(o.month) : QJsonValue());
+        j.insert(QStringLiteral("gruppierung"),
+                 o.groupByPc ? QStringLiteral("pc") : QStringLiteral("habt"));
+    }
     return j;
 }
 
@@ -779,6 +912,10 @@ int run(const QStringList& args, ReportContext& context) {
     print::RecordingSurface surface;
     report::PageAxes axes;
     bool drawn = false;
+    retrieval::DetailOutcome details;
+    details.result = retrieval::DetailOutcome::Result::Refused;
+    QByteArray detailsCsv;
+    int detailRows = 0;
     try {
         srv::connectionSettings().CommandLine = commandLine;
         if (!session.CacheLogin())
@@ -810,6 +947,13 @@ int run(const QStringList& args, ReportContext& context) {
             inputs.now = clock.now();
             report::Zeichnen(surface, store, inputs, &axes);
             drawn = true;
+        }
+        if (!o.details.isEmpty() && outcome.result != retrieval::FetchResult::Refused) {
+            ui.yes = o.groupByPc;
+            DetailsHost dh(o, session, clock.now().date().year(), o.yearMode);
+            details = retrieval::runDetailQuery(session, ui, dh);
+            detailsCsv = dh.csv();
+            detailRows = dh.rows();
         }
     } catch (const srv::ProgramEnded&) {
         return fail(QStringLiteral("Abbruch: keine Verbindung zum Server."));
@@ -866,6 +1010,23 @@ int run(const QStringList& args, ReportContext& context) {
         else
             cannotWrite(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2")
                             .arg(quoted(o.json), why));
+    }
+
+    if (!o.details.isEmpty()) {
+        if (details.result == retrieval::DetailOutcome::Result::Done) {
+            QString why;
+            if (writeBytes(o.details, detailsCsv, context.out, &why)) {
+                wroteTo(o.details);
+                err << kTool << ": " << detailRows << " Zeilen Details.\n" << Qt::flush;
+            } else
+                cannotWrite(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2")
+                                .arg(quoted(o.details), why));
+        } else if (outcome.result == retrieval::FetchResult::Done) {
+            cannotWrite(details.result == retrieval::DetailOutcome::Result::Failed
+                            ? QStringLiteral("Die Details konnten nicht geholt werden: %1")
+                                  .arg(details.error)
+                            : QStringLiteral("Die Details wurden nicht geholt."));
+        }
     }
 
     const bool pageAsked =

@@ -46,6 +46,12 @@ struct Options {
     QString json; // "-" for stdout
     QString pdf, png, svg, csv;
     int dpi = 150; // of the PNG
+    // The details list as CSV, and its options.
+    QString details;
+    int splitMask = 2;      // 1 none, 2 customer groups, 8 shipping types
+    int yearChoice = 0;     // --jahr
+    int month = 0;          // --monat: 0 year values, else that month
+    bool groupByPc = false; // --gruppierung pc: the question answered "Ja"
 };
 
 constexpr int kMinDpi = 30;

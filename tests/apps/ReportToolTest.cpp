@@ -8,6 +8,7 @@
 #include "platform/cache/server/ServerFactory.h"
 #include "report/Page.h"
 #include "report/Series.h"
+#include "retrieval/DetailQuery.h"
 #include "support/DemoSite.h"
 #include "values/ValueStore.h"
 
@@ -59,7 +60,7 @@ struct Extra {
 };
 
 bool namesOutput(const QStringList& args) {
-    for (const char* o : {"--json", "--pdf", "--png", "--svg", "--csv"})
+    for (const char* o : {"--json", "--pdf", "--png", "--svg", "--csv", "--details"})
         if (args.contains(QLatin1String(o))) return true;
     return false;
 }
@@ -1009,6 +1010,61 @@ TEST(ReportPage, TheCsvIsTheValueTableOfThePage) {
         }
     }
     EXPECT_TRUE(somePercent);
+}
+
+// The details list of a selection: one row per department of main
+// department 10 (and the total first), each equal to the raw lines.
+TEST(ReportDetails, TheDetailsCsvHoldsTheGroupsBelowTheSelection) {
+    ReportEnv env;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    auto lines = [&](const QString& file) {
+        QFile f(file);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
+        QStringList l = QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"));
+        l.removeAll(QString());
+        return l;
+    };
+    const QString csv = env.path(QStringLiteral("details.csv"));
+    Outcome r = env.inProcess(marchArgs() + QStringList{"--habt", "10", "--details", csv, "--split",
+                                                        "hvart", "--jahr", "1"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    QStringList l = lines(csv);
+    ASSERT_GE(l.size(), 3);
+    EXPECT_EQ(l[0], QStringLiteral("Grp;L Umsatz;L DB;S Umsatz;S DB"));
+    EXPECT_TRUE(l[1].startsWith(QLatin1Char(';'))); // the total row
+    auto d = site(TestEngine::Sqlite).db->open();
+    cache::server::Store st(*d);
+    for (int i = 1; i < l.size(); ++i) {
+        const QStringList f = l[i].split(QLatin1Char(';'));
+        ASSERT_EQ(f.size(), 5);
+        cache::server::Selection sel;
+        sel[1] = QStringLiteral("10");
+        sel[2] = f[0];
+        sel[6] = QStringLiteral("L");
+        const auto sums = st.rawSum(1, 12301, 12312, sel); // the previous year of 2024
+        EXPECT_EQ(QLocale().toLongLong(f[1]), retrieval::roundedShare(sums.umsatz / 100.0, 1))
+            << f[0].toStdString();
+    }
+
+    // Nothing chosen: "pc" answers the question with Yes.
+    r = env.inProcess(marchArgs() + QStringList{"--details", csv, "--split", "none",
+                                                "--gruppierung", "pc", "--monat", "2"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    l = lines(csv);
+    ASSERT_EQ(l.size(), 5); // header, total, three profit centres
+    EXPECT_EQ(l[0], QStringLiteral("Grp;Umsatz;DB"));
+    EXPECT_TRUE(l[2].startsWith(QStringLiteral("1;")));
+
+    // Bad combinations are usage errors.
+    for (const QStringList& bad : {QStringList{"--details", csv, "--monat", "13"},
+                                   QStringList{"--details", csv, "--jahr", "3"},
+                                   QStringList{"--details", csv, "--jahr", "2", "--monat", "4"},
+                                   QStringList{"--details", csv, "--split", "pg"},
+                                   QStringList{"--monat", "4", "--json", csv},
+                                   QStringList{"--details", csv, "--gruppierung", "abt"}})
+        EXPECT_EQ(env.inProcess(marchArgs() + bad).code, 2) << bad.join(' ').toStdString();
 }
 
 TEST(ReportPage, AFileThatCannotBeWrittenFailsAndTheOthersAreWritten) {
