@@ -8,6 +8,8 @@
 #include "platform/clock/QtClock.h"
 #include "platform/settings/QSettingsStore.h"
 #include "platform/ui/QtUi.h"
+#include "retrieval/FrmNeueDaten.h"
+#include "retrieval/RebuildProgress.h"
 #include "server/FMPass.h"
 #include "server/FMServer.h"
 #include "server/Session.h"
@@ -40,6 +42,10 @@ public:
             progress_->setLabelText(p.stage + QStringLiteral(" .."));
             progress_->setValue(p.total > 0 ? int(p.done * 100 / p.total) : 0);
             QApplication::processEvents();
+        };
+        // The rebuild dialog listens there while its Generieren runs.
+        options().generateProgress = [](const cache::server::GenerateProgress& p) {
+            return retrieval::reportRebuildProgress(p.done, p.total, p.period);
         };
     }
     bool connect(const QString& connectString) override {
@@ -107,13 +113,7 @@ int main(int argc, char** argv) {
         .session = s,
         .screenWidth = {},
         .openRebuildDialog =
-            [&ui](QWidget*) {
-                ui.message(QStringLiteral("Tallvero"),
-                           QStringLiteral("Der Neuaufbau der Periodensummen ist in dieser Version "
-                                          "noch nicht verfügbar.\nBitte verwenden Sie "
-                                          "\"tallvero-db generate\"."),
-                           platform::MsgIcon::Information, platform::MsgButtons::Ok);
-            },
+            [&](QWidget* owner) { retrieval::FrmNeueDaten::showModal(s, ui, clock, owner); },
         .showAbout = [&] { windows::frmAbout::showInstance(ui, registry); },
         .showLog = [](QWidget* owner) { windows::frmProgrammverlauf::showInstance(owner); },
         .processCommandLine = [args] { return args.join(QLatin1Char(' ')); },
