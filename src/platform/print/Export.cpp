@@ -73,7 +73,7 @@ bool writePng(const DisplayList& list, const QString& file, int dpi, QString* er
         setError(error, QStringLiteral("Ungültige Auflösung %1 dpi.").arg(dpi));
         return false;
     }
-    const QImage image = renderImage(list, dpi).convertToFormat(QImage::Format_RGB888);
+    const QImage image = renderImage(list, dpi);
     QImageWriter writer(file, "PNG");
     // A lighter compression level: a page is mostly white, so the file
     // stays small, and encoding takes a fraction of the default's time.
