@@ -18,9 +18,11 @@
 #include "windows/Registry.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QProgressDialog>
 #include <QScreen>
+#include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
 
@@ -65,6 +67,11 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Tallvero"));
     QApplication::setOrganizationName(QStringLiteral("Tallvero"));
     QApplication::setApplicationVersion(QStringLiteral(TALLVERO_VERSION));
+    // Qt's own dialogs (printer, files, context menus) in German.
+    QTranslator qtGerman;
+    if (qtGerman.load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"),
+                      QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtGerman);
 
     platform::QtClock clock;
     platform::QtUi ui;

@@ -574,6 +574,9 @@ void FMStart::startupLayout() {
     };
     for (const ControlPlace& c : controls)
         ctSize3->registerControl(c.w, scaledRect(c.p));
+    // The details pane grows with the screen like the panel above it: 3735
+    // twips at the reference width, room for seven-digit amounts at 1920.
+    detailsWidthTwips_ = layout::scaled(layout::kDetailsWidthTwips, factor);
     // The scaled geometry holds at the screen's width; the panel keeps it
     // in proportion at any other width.
     ctSize3->setReferenceWidth(
@@ -858,7 +861,7 @@ void FMStart::Form_Resize() {
 
     // The right pane is closed while the details are hidden.
     ctSize2->setVisible(details);
-    const int pos = layout::splitterPosition(W, details);
+    const int pos = layout::splitterPosition(W, details, detailsWidthTwips_);
     ctSplit->setGeometry(0, toPixels(top), toPixels(W), std::max(0, toPixels(H - top)));
     // The position is the left pane's width; the handle takes from the right.
     ctSplit->setSizes(
@@ -868,7 +871,7 @@ void FMStart::Form_Resize() {
 
     const int ausLeft = toTwips(cmdAusblenden->x());
     const int ausWidth = toTwips(cmdAusblenden->width());
-    const int left = layout::einblendenLeft(ausLeft, ausWidth, W, layout::kDetailsWidthTwips,
+    const int left = layout::einblendenLeft(ausLeft, ausWidth, W, detailsWidthTwips_,
                                             mDaten[1]->isChecked(), mDetails[0]->isChecked());
     cmdEinblenden->setGeometry(toPixels(left), 4, cmdAusblenden->width(), cmdAusblenden->height());
     cmdEinblenden->raise();
@@ -1085,8 +1088,11 @@ void FMStart::prepareList(const QStringList& columns) {
 
 void FMStart::addRow(const QStringList& cells) {
     auto* item = new QTreeWidgetItem(cells);
-    for (int c = 1; c < cells.size(); ++c)
+    for (int c = 1; c < cells.size(); ++c) {
         item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+        // A narrow pane cuts long amounts; the tip shows them whole.
+        item->setToolTip(c, ctList->headerItem()->text(c) + QStringLiteral(": ") + cells[c]);
+    }
     ctList->addTopLevelItem(item);
 }
 

@@ -168,6 +168,7 @@ public:
     int permissionLevel() const { return permission_; }
     bool restricted() const;
     int twipsPerPixel() const { return twipsPerPixel_; }
+    int detailsWidthTwips() const { return detailsWidthTwips_; }
     // Redraws so far (tests).
     int redraws() const { return redraws_; }
 
@@ -257,6 +258,7 @@ private:
     QWidget* central_ = nullptr;
     int permission_ = 0;
     int twipsPerPixel_ = 15;
+    int detailsWidthTwips_ = 3735;
     int redraws_ = 0;
     int sortColumn_ = -1;
     bool sortDescending_ = true;

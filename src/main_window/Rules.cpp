@@ -36,8 +36,8 @@ int scaled(int twips, double factor) {
     return int(std::nearbyint(double(twips) * factor));
 }
 
-int splitterPosition(int windowWidthTwips, bool detailsVisible) {
-    return detailsVisible ? windowWidthTwips - kDetailsWidthTwips : windowWidthTwips;
+int splitterPosition(int windowWidthTwips, bool detailsVisible, int detailsWidthTwips) {
+    return detailsVisible ? windowWidthTwips - detailsWidthTwips : windowWidthTwips;
 }
 
 int einblendenLeft(int ausblendenLeft, int ausblendenWidth, int windowWidthTwips, int detailsWidth,

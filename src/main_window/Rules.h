@@ -33,7 +33,8 @@ double scaleFactor(int screenWidthPx);
 int scaled(int twips, double factor);
 // Splitter position in twips: the whole width while the details pane is
 // hidden, the width less the details pane while it is shown.
-int splitterPosition(int windowWidthTwips, bool detailsVisible);
+int splitterPosition(int windowWidthTwips, bool detailsVisible,
+                     int detailsWidthTwips = kDetailsWidthTwips);
 // Left edge of the "show panel" button in twips.
 int einblendenLeft(int ausblendenLeft, int ausblendenWidth, int windowWidthTwips, int detailsWidth,
                    bool panelHidden, bool detailsShown);

@@ -451,6 +451,7 @@ TEST_P(MainWindow, LayoutFollowsScreenAndPanels) {
     start("DEMO", "demo", QDate(2024, 4, 15), 1152);
     const QRect base = window->ctSize3->registeredTwips(window->SPCNR);
     const QRect baseLabel = window->ctSize3->registeredTwips(window->lblHabt);
+    EXPECT_EQ(window->detailsWidthTwips(), 3735); // the reference screen
     statuses.clear();
     start("DEMO", "demo", QDate(2024, 4, 15), 1536);
     const QRect wide = window->ctSize3->registeredTwips(window->SPCNR);
@@ -490,16 +491,19 @@ TEST_P(MainWindow, LayoutFollowsScreenAndPanels) {
     EXPECT_TRUE(w->cmdEinblenden->isVisible());
     EXPECT_EQ(w->cmdEinblenden->x() * tpp, ausX * tpp - 150);
 
-    // Details shown: the splitter stands 3735 twips left of the right edge.
+    // Details shown: the splitter stands the details width left of the
+    // right edge; the pane grows with the screen like the panel.
+    const int dw = w->detailsWidthTwips();
+    EXPECT_EQ(dw, 3735 * 4 / 3);
     w->mDetails[0]->trigger();
     QApplication::processEvents();
     EXPECT_TRUE(w->mDetails[0]->isChecked());
     EXPECT_FALSE(w->mDetails[1]->isChecked());
     EXPECT_TRUE(w->frDetails->isVisible());
     const int W = w->centralWidget()->width() * tpp;
-    EXPECT_NEAR(w->ctSplit->sizes().at(0) * tpp, W - 3735, 2 * tpp);
+    EXPECT_NEAR(w->ctSplit->sizes().at(0) * tpp, W - dw, 2 * tpp);
     // The panel button stays left of the details pane.
-    EXPECT_NEAR(w->cmdEinblenden->x() * tpp, W - 3735 - w->cmdEinblenden->width() * tpp - 250, tpp);
+    EXPECT_NEAR(w->cmdEinblenden->x() * tpp, W - dw - w->cmdEinblenden->width() * tpp - 250, tpp);
     w->cmdEinblenden->click();
     EXPECT_TRUE(w->ctSize3->isVisible());
     EXPECT_EQ(w->ctSplit->y(), top);

@@ -1,5 +1,6 @@
 #include "QtUi.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -48,6 +49,14 @@ MsgAnswer QtUi::message(const QString& title, const QString& text, MsgIcon icon,
         break;
     }
     box.setStandardButtons(std);
+    // German captions even where Qt's own translations are not installed.
+    const std::pair<QMessageBox::StandardButton, const char*> captions[] = {
+        {QMessageBox::Ok, "OK"},
+        {QMessageBox::Cancel, "Abbrechen"},
+        {QMessageBox::Yes, "&Ja"},
+        {QMessageBox::No, "&Nein"}};
+    for (const auto& [b, text] : captions)
+        if (QAbstractButton* button = box.button(b)) button->setText(QString::fromUtf8(text));
     // The message boxes of the original have their first button as default.
     box.setDefaultButton(buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel
                              ? QMessageBox::Yes
