@@ -172,6 +172,19 @@ std::vector<std::vector<std::optional<double>>> rows(const QJsonObject& j, const
     return out;
 }
 
+// A store as the fetch of the JSON left it, before any redraw.
+values::PeriodValueStore fetchedStoreOf(const QJsonObject& j) {
+    values::PeriodValueStore s;
+    s.PeriodValues.dimension(1, 72, 1, 2);
+    s.MonthYearValues.dimension(1, 12, 1, 6);
+    const auto pv = rows(j, "PeriodValues");
+    for (int slot = 1; slot <= 72; ++slot)
+        for (int m = 1; m <= 2; ++m)
+            if (pv[size_t(slot - 1)][size_t(m - 1)])
+                s.PeriodValues.at(slot, m) = *pv[size_t(slot - 1)][size_t(m - 1)];
+    return s;
+}
+
 cache::server::Sums rawMonth(TestEngine e, int period, const cache::server::Selection& sel) {
     auto db = site(e).db->open();
     cache::server::Store store(*db);
@@ -460,14 +473,7 @@ TEST(ReportRun, PeriodValuesAreTheSalesLinesOfEachMonth) {
 
     // The derived tables are the value computation of these PeriodValues
     // for the clock month, in their full index ranges.
-    values::PeriodValueStore s;
-    s.PeriodValues.dimension(1, 72, 1, 2);
-    s.MonthYearValues.dimension(1, 12, 1, 6);
-    const auto pv = rows(r.json, "PeriodValues");
-    for (int slot = 1; slot <= 72; ++slot)
-        for (int m = 1; m <= 2; ++m)
-            if (pv[size_t(slot - 1)][size_t(m - 1)])
-                s.PeriodValues.at(slot, m) = *pv[size_t(slot - 1)][size_t(m - 1)];
+    values::PeriodValueStore s = fetchedStoreOf(r.json);
     values::AbsolutMittel(s, 1, false);
     struct Derived {
         const char* name;
@@ -930,14 +936,7 @@ TEST(ReportPage, TheTablesAreThoseOfTheRedraw) {
                     .value(QStringLiteral("db-percent"))
                     .toBool());
     auto computed = [&](bool dbPercent) {
-        values::PeriodValueStore s;
-        s.PeriodValues.dimension(1, 72, 1, 2);
-        s.MonthYearValues.dimension(1, 12, 1, 6);
-        const auto pv = rows(r.json, "PeriodValues");
-        for (int slot = 1; slot <= 72; ++slot)
-            for (int m = 1; m <= 2; ++m)
-                if (pv[size_t(slot - 1)][size_t(m - 1)])
-                    s.PeriodValues.at(slot, m) = *pv[size_t(slot - 1)][size_t(m - 1)];
+        values::PeriodValueStore s = fetchedStoreOf(r.json);
         values::AbsolutMittel(s, 3, dbPercent);
         return s;
     };
