@@ -49,7 +49,8 @@ bool literal(const QString& s, int& pos, QString* out) {
     // Numbers are canonical in the server: 007 is 7, 1.50 is 1.5.
     bool ok = false;
     const double d = n.toDouble(&ok);
-    *out = ok && d == qint64(d) && qAbs(d) < 1e15 ? QString::number(qint64(d)) : n;
+    // Range first: converting an out-of-range double to qint64 is undefined.
+    *out = ok && qAbs(d) < 1e15 && d == qint64(d) ? QString::number(qint64(d)) : n;
     return true;
 }
 
