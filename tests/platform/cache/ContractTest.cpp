@@ -197,6 +197,15 @@ TEST_P(Contract, XecuteRoutinesAnswerRowsSplitByCharacter255) {
     EXPECT_EQ(split(xecute(QStringLiteral("d HGRP^ZKCLSU"))).size(), 9);
     xecute(QStringLiteral("S FIRMA=77,FIL=0,PERSONAL=\"DEMO\""));
     EXPECT_EQ(xecute(QStringLiteral("d HGRP^ZKCLSU")), QString());
+    // Numbers beyond any whole-number type stay as written: no company.
+    // (Under the sanitizer build this also catches the conversion.)
+    EXPECT_EQ(xecute(QStringLiteral("S FIRMA=99999999999999999999,FIL=0,PERSONAL=\"DEMO\"")),
+              QString());
+    EXPECT_EQ(xecute(QStringLiteral("d HGRP^ZKCLSU")), QString());
+    xecute(QStringLiteral("S FIRMA=007,FIL=0,PERSONAL=\"DEMO\""));
+    EXPECT_EQ(xecute(QStringLiteral("d HGRP^ZKCLSU")), QString());  // company 7 has no groups
+    xecute(QStringLiteral("S FIRMA=001,FIL=0,PERSONAL=\"DEMO\""));
+    EXPECT_EQ(split(xecute(QStringLiteral("d HGRP^ZKCLSU"))).size(), 9);  // 001 is company 1
 }
 
 TEST_P(Contract, XecuteRejectsEveryOtherLine) {
