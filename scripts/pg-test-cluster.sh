@@ -3,6 +3,8 @@
 #   pg-test-cluster.sh start DIR   -> prints the port; database "zorvek",
 #                                     superuser "tallvero", trust on loopback
 #   pg-test-cluster.sh stop DIR
+#   pg-test-cluster.sh restart DIR  -> starts a stopped cluster again on
+#                                      its port (fault tests)
 # As root the cluster runs as the unprivileged user "postgres".
 set -euo pipefail
 cmd=${1:?start|stop}; dir=${2:?directory}
@@ -27,7 +29,12 @@ start)
     fi
   done
   echo "PostgreSQL did not start, see $dir/server.log" >&2; exit 1 ;;
+restart)
+  port=$(cat "$dir/port")
+  as_owner "$BIN/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 \
+    -o "-c listen_addresses=127.0.0.1 -p $port -k $dir -c fsync=off -c max_connections=100" start >/dev/null
+  echo "$port" ;;
 stop)
   [ -d "$dir/data" ] && as_owner "$BIN/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true ;;
-*) echo "usage: $0 start|stop DIR" >&2; exit 2 ;;
+*) echo "usage: $0 start|stop|restart DIR" >&2; exit 2 ;;
 esac

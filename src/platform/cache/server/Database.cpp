@@ -5,8 +5,17 @@
 #include <QAtomicInt>
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QStandardPaths>
+
+#include <libpq-fe.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace cache::server {
 
@@ -45,6 +54,112 @@ QString describe(const DatabaseTarget& t) {
     return QStringLiteral("PostgreSQL %1:%2/%3").arg(t.host).arg(t.port).arg(t.database);
 }
 
+PgTimeouts pgTimeouts() {
+    PgTimeouts t;
+    bool ok = false;
+    const int s = qEnvironmentVariableIntValue("TALLVERO_PG_STATEMENT_TIMEOUT", &ok);
+    if (ok && s > 0)
+        t.statement = s;
+    const int c = qEnvironmentVariableIntValue("TALLVERO_PG_CONNECT_TIMEOUT", &ok);
+    if (ok && c > 0)
+        t.connect = c;
+    return t;
+}
+
+// Cuts the socket of a statement that has had no answer for too long. A
+// blocking libpq call waits for ever on a link that is alive at the TCP
+// level but carries nothing (a stalled router or proxy); shutting the
+// socket down from a second thread makes that call return with an error.
+class StatementWatchdog {
+public:
+    explicit StatementWatchdog(int seconds) : limit_(seconds) {}
+    ~StatementWatchdog() {
+        {
+            std::lock_guard lock(m_);
+            stop_ = true;
+        }
+        cv_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+    void arm(int fd) {
+        std::lock_guard lock(m_);
+        if (!thread_.joinable())
+            thread_ = std::thread([this] { run(); });
+        fd_ = fd;
+        fired_ = false;
+        deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(limit_);
+        armed_ = true;
+        cv_.notify_all();
+    }
+    // True when the watchdog cut the connection during the armed call.
+    bool disarm() {
+        std::lock_guard lock(m_);
+        armed_ = false;
+        return fired_;
+    }
+    int limit() const { return limit_; }
+
+private:
+    void run() {
+        std::unique_lock lock(m_);
+        while (!stop_) {
+            if (!armed_) {
+                cv_.wait(lock);
+                continue;
+            }
+            if (cv_.wait_until(lock, deadline_) == std::cv_status::timeout && armed_ &&
+                std::chrono::steady_clock::now() >= deadline_) {
+                if (fd_ >= 0)
+                    ::shutdown(fd_, SHUT_RDWR);
+                fired_ = true;
+                armed_ = false;
+            }
+        }
+    }
+
+    const int limit_;
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::thread thread_;
+    std::chrono::steady_clock::time_point deadline_;
+    int fd_ = -1;
+    bool armed_ = false, fired_ = false, stop_ = false;
+};
+
+namespace {
+PGconn* pgConnection(QSqlDatabase& db) {
+    if (!db.isValid() || !db.driver())
+        return nullptr;
+    const QVariant h = db.driver()->handle();
+    // The driver registers the handle under the struct's own name.
+    if (!h.isValid() ||
+        (qstrcmp(h.typeName(), "pg_conn*") != 0 && qstrcmp(h.typeName(), "PGconn*") != 0))
+        return nullptr;
+    return *static_cast<PGconn* const*>(h.constData());
+}
+} // namespace
+
+// Arms the watchdog for the length of one call to the server.
+class WatchedCall {
+public:
+    explicit WatchedCall(Database& d) : d_(d) {
+        if (!d_.watchdog_)
+            return;
+        if (PGconn* c = pgConnection(d_.db_))
+            d_.watchdog_->arm(PQsocket(c));
+    }
+    ~WatchedCall() {
+        if (d_.watchdog_)
+            d_.watchdog_->disarm();
+    }
+    WatchedCall(const WatchedCall&) = delete;
+    WatchedCall& operator=(const WatchedCall&) = delete;
+
+private:
+    Database& d_;
+};
+
 namespace {
 QAtomicInt connectionCounter;
 
@@ -78,8 +193,16 @@ Database::Database(const DatabaseTarget& target) : target_(target) {
         db_.setHostName(target.host);
         db_.setPort(target.port);
         db_.setDatabaseName(target.database);
-        // A dead host must not hang the client for minutes.
-        QString opts = QStringLiteral("connect_timeout=10");
+        // A dead host must not hang the client for minutes: a bounded
+        // connect, TCP keepalives for a peer that vanished while idle, a
+        // bound on unacknowledged data, and a statement limit on the server.
+        const PgTimeouts to = pgTimeouts();
+        QString opts = QStringLiteral("connect_timeout=%1;keepalives=1;keepalives_idle=30;"
+                                      "keepalives_interval=10;keepalives_count=3;"
+                                      "tcp_user_timeout=60000;"
+                                      "options='-c statement_timeout=%2s'")
+                           .arg(to.connect)
+                           .arg(to.statement);
         const QByteArray app = qgetenv("PGAPPNAME");
         if (app.isEmpty())
             opts += QStringLiteral(";application_name=tallvero");
@@ -100,10 +223,13 @@ Database::Database(const DatabaseTarget& target) : target_(target) {
         execDirect(QStringLiteral("PRAGMA cache_size=-65536"));
         execDirect(QStringLiteral("PRAGMA temp_store=MEMORY"));
         execDirect(QStringLiteral("PRAGMA mmap_size=1073741824"));
+    } else {
+        watchdog_ = std::make_unique<StatementWatchdog>(pgTimeouts().watchdog());
     }
 }
 
 Database::~Database() {
+    watchdog_.reset();
     statements_.clear();
     if (db_.isValid())
         db_.close();
@@ -112,6 +238,17 @@ Database::~Database() {
 }
 
 bool Database::isOpen() const { return db_.isValid() && db_.isOpen() && !lost_; }
+
+bool Database::checkLink() {
+    if (!watchdog_)
+        return lost_;
+    if (watchdog_->disarm())
+        cutByWatchdog_ = lost_ = true;
+    PGconn* c = pgConnection(db_);
+    if (c && PQstatus(c) == CONNECTION_BAD)
+        lost_ = true;
+    return lost_;
+}
 
 QSqlQuery& Database::prepared(const QString& sql) {
     auto it = statements_.find(sql);
@@ -127,8 +264,14 @@ QSqlQuery& Database::prepared(const QString& sql) {
 
 void Database::fail(const QSqlQuery& q, const QString& what) {
     const QSqlError e = q.lastError();
+    checkLink();
     if (looksLikeLostConnection(e) || (target_.engine == Engine::Postgres && !db_.isOpen()))
         lost_ = true;
+    if (lost_ && cutByWatchdog_)
+        throw CacheError(err::NotConnected,
+                         QStringLiteral("Keine Antwort vom Server nach %1 s; die Verbindung "
+                                        "wurde getrennt")
+                             .arg(watchdog_->limit()));
     if (lost_)
         throw CacheError(err::NotConnected,
                          QStringLiteral("Verbindung zum Server verloren: %1").arg(e.text().trimmed()));
@@ -153,11 +296,14 @@ QVariant safeBind(const QVariant& v, Engine engine) {
 QSqlQuery& Database::exec(const QString& sql, const QVariantList& binds) {
     if (lost_)
         throw CacheError(err::NotConnected, QStringLiteral("Verbindung zum Server verloren"));
+    const WatchedCall call(*this);
     QSqlQuery& q = prepared(sql);
     q.finish();
     for (int i = 0; i < binds.size(); ++i)
         q.bindValue(i, safeBind(binds.at(i), target_.engine));
     if (!q.exec()) {
+        if (checkLink())
+            fail(q, sql); // no second try on a dead link
         // A prepared statement on PostgreSQL can go stale after the schema
         // changed; prepare once more before giving up.
         statements_.remove(sql);
@@ -172,6 +318,9 @@ QSqlQuery& Database::exec(const QString& sql, const QVariantList& binds) {
 }
 
 void Database::execDirect(const QString& sql) {
+    if (lost_)
+        throw CacheError(err::NotConnected, QStringLiteral("Verbindung zum Server verloren"));
+    const WatchedCall call(*this);
     QSqlQuery q(db_);
     if (!q.exec(sql))
         fail(q, sql);
@@ -187,17 +336,34 @@ QVariant Database::scalar(const QString& sql, const QVariantList& binds) {
 }
 
 void Database::begin() {
-    if (!db_.transaction())
+    if (lost_)
+        throw CacheError(err::NotConnected, QStringLiteral("Verbindung zum Server verloren"));
+    const WatchedCall call(*this);
+    if (!db_.transaction()) {
+        if (checkLink())
+            throw CacheError(err::NotConnected, QStringLiteral("Verbindung zum Server verloren"));
         throw CacheError(err::Sql, QStringLiteral("Transaktion kann nicht begonnen werden: %1")
                                        .arg(db_.lastError().text()));
+    }
 }
 
 void Database::commit() {
-    if (!db_.commit())
+    const WatchedCall call(*this);
+    if (!db_.commit()) {
+        if (checkLink())
+            throw CacheError(err::NotConnected,
+                             QStringLiteral("Verbindung zum Server verloren; die Transaktion "
+                                            "wurde nicht abgeschlossen"));
         throw CacheError(err::Sql, QStringLiteral("Transaktion kann nicht abgeschlossen werden: %1")
                                        .arg(db_.lastError().text()));
+    }
 }
 
-void Database::rollback() { db_.rollback(); }
+void Database::rollback() {
+    if (lost_)
+        return; // the server rolled back when the link went
+    const WatchedCall call(*this);
+    db_.rollback();
+}
 
 } // namespace cache::server

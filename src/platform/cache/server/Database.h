@@ -16,6 +16,20 @@
 
 namespace cache::server {
 
+class StatementWatchdog;
+
+// Time-outs of a PostgreSQL connection, in seconds: connecting
+// (TALLVERO_PG_CONNECT_TIMEOUT, default 10) and one statement
+// (TALLVERO_PG_STATEMENT_TIMEOUT, default 300): the server cancels
+// a statement after that long, and when the server does not answer at all
+// (a stalled link) the client cuts the connection a little later.
+struct PgTimeouts {
+    int connect = 10;
+    int statement = 300;
+    int watchdog() const { return statement + (statement < 15 ? statement : 15); }
+};
+PgTimeouts pgTimeouts();
+
 enum class Engine { Sqlite, Postgres };
 
 struct DatabaseTarget {
@@ -68,6 +82,8 @@ public:
 
 private:
     QSqlQuery& prepared(const QString& sql);
+    // After a failed call: true (and marked lost) when the link is gone.
+    bool checkLink();
     [[noreturn]] void fail(const QSqlQuery& q, const QString& what);
 
     DatabaseTarget target_;
@@ -75,6 +91,9 @@ private:
     QSqlDatabase db_;
     QHash<QString, std::shared_ptr<QSqlQuery>> statements_;
     bool lost_ = false;
+    bool cutByWatchdog_ = false;
+    std::unique_ptr<StatementWatchdog> watchdog_; // PostgreSQL only
+    friend class WatchedCall;
 };
 
 } // namespace cache::server
