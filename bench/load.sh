@@ -5,6 +5,9 @@
 #
 #   bench/load.sh [--lines N] [--clients "1 4 16 32"] [--rounds R] [--keep]
 #
+# LOAD_BUILD_DIR=DIR LOAD_SKIP_BUILD=1 uses binaries already built there
+# (CI); LOAD_REPORT_DIR puts the report elsewhere than bench/results.
+#
 # Runs inside a throwaway cluster (scripts/with-pg.sh), filled anew each run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,8 +34,10 @@ DB_BIN=$ROOT/$BUILD_DIR/apps/tallvero-db/tallvero-db
 
 if [ "$INNER" = 0 ]; then
   # Own Release build dir, so other build dirs stay untouched.
-  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLVERO_BUILD_TESTS=OFF >/dev/null
-  ninja -C "$BUILD_DIR" -j2 tallvero-report tallvero-db >/dev/null
+  if [ "${LOAD_SKIP_BUILD:-0}" != 1 ]; then
+    cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLVERO_BUILD_TESTS=OFF >/dev/null
+    ninja -C "$BUILD_DIR" -j2 tallvero-report tallvero-db >/dev/null
+  fi
   INNER_ARGS=(--inner --lines "$LINES" --clients "$CLIENTS" --rounds "$ROUNDS")
   [ "$KEEP" = 1 ] && INNER_ARGS+=(--keep)
   LOAD_COMMAND="bench/load.sh${ARGS[*]:+ ${ARGS[*]}}" exec scripts/with-pg.sh "$0" "${INNER_ARGS[@]}"
@@ -130,7 +135,9 @@ for c in $CLIENTS; do
   echo "clients $c: done" >&2
 done
 
-REPORT_BASE=bench/results/$(date +%Y-%m-%d)-load
+REPORT_DIR=${LOAD_REPORT_DIR:-bench/results}
+mkdir -p "$REPORT_DIR"
+REPORT_BASE=$REPORT_DIR/$(date +%Y-%m-%d)-load
 REPORT=$REPORT_BASE.md
 n=2
 while [ -e "$REPORT" ]; do REPORT=$REPORT_BASE-$n.md; n=$((n + 1)); done

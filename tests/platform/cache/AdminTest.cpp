@@ -165,6 +165,16 @@ TEST_P(Admin, MasterDataQuotedFieldsAndUpsert) {
     EXPECT_FALSE(importText(*store, ImportKind::Hauptgruppe,
                             QStringLiteral("firma;hgrp;name\n1;30;Hei\x01zung\n"))
                      .ok());
+    // The same key twice in one file: refused as a whole, the old names
+    // stay, and the database goes on working (found by fuzzing: SQLite's
+    // constraint error used to count as a lost connection).
+    const ImportResult twice = importText(
+        *store, ImportKind::Abteilung,
+        QStringLiteral("firma;abtnr;name;habtnr;pcnr\n1;M2;Eins;10;1\n1;M2;Zwei;10;1\n"));
+    EXPECT_FALSE(twice.ok());
+    EXPECT_EQ(twice.rows, 0);
+    EXPECT_EQ(store->departments(1).first().name, QStringLiteral("Wärme"));
+    EXPECT_EQ(count("abteilung"), 2);
     ImportKind k;
     EXPECT_TRUE(importKindFromName(QStringLiteral("Untergruppe"), &k));
     EXPECT_EQ(k, ImportKind::Untergruppe);

@@ -265,7 +265,9 @@ QSqlQuery& Database::prepared(const QString& sql) {
 void Database::fail(const QSqlQuery& q, const QString& what) {
     const QSqlError e = q.lastError();
     checkLink();
-    if (looksLikeLostConnection(e) || (target_.engine == Engine::Postgres && !db_.isOpen()))
+    // Only a server link can be lost. Qt's SQLite driver files every failed
+    // step, a broken constraint too, as a connection error.
+    if (target_.engine == Engine::Postgres && (looksLikeLostConnection(e) || !db_.isOpen()))
         lost_ = true;
     if (lost_ && cutByWatchdog_)
         throw CacheError(err::NotConnected,
