@@ -387,8 +387,8 @@ ListTexts queryList(srv::Session& s, const QString& query, const QStringList& ar
 // window would hold them for this selection.
 class DetailsHost : public retrieval::DetailQueryHost {
 public:
-    DetailsHost(const Options& o, srv::Session& s, int clockYear, int yearMode)
-        : o_(o), s_(s), clockYear_(clockYear), yearMode_(yearMode) {}
+    DetailsHost(const Options& o, srv::Session& s, int clockYear, int yearMode, bool restricted)
+        : o_(o), s_(s), clockYear_(clockYear), yearMode_(yearMode), restricted_(restricted) {}
     retrieval::DetailInputs readInputs() override {
         retrieval::DetailInputs in;
         in.sel.firma = srv::userContext().Firma;
@@ -429,17 +429,22 @@ public:
             list = routineList(s_, QStringLiteral("d HGRP^ZKCLSU"));
             break;
         case retrieval::GroupLevel::Ugrp:
-            if (!o_.hg.isEmpty())
-                list =
-                    routineList(s_, QStringLiteral("d UGRP^ZKCLSU(") + o_.hg + QStringLiteral(")"));
+            if (!o_.hg.isEmpty()) list = routineList(s_, srv::Session::subGroupLine(o_.hg));
             break;
         case retrieval::GroupLevel::None:
             break;
         }
         s_.DBEnd(false);
         QStringList codes{QString()};
-        for (const QString& e : list)
-            codes << srv::Piece(e, QChar(' '), 1);
+        for (const QString& e : list) {
+            const QString c = srv::Piece(e, QChar(' '), 1);
+            // As in the client: no rows of departments a restricted user may
+            // not choose.
+            if (level == retrieval::GroupLevel::Abt && restricted_ &&
+                !mw::departmentAllowed(srv::userContext().Abteilung, c))
+                continue;
+            codes << c;
+        }
         return codes;
     }
     void prepareList(const QStringList& columns) override {
@@ -460,6 +465,7 @@ private:
     const Options& o_;
     srv::Session& s_;
     int clockYear_, yearMode_;
+    bool restricted_;
     QStringList columns_;
     QList<QStringList> rows_;
 };
@@ -542,9 +548,7 @@ bool readNames(srv::Session& s, const Options& o, report::PageInputs& in) {
             named.SHGRP = entryFor(routineList(s, QStringLiteral("d HGRP^ZKCLSU")), o.hg);
         // The client fills the sub groups only for a chosen main group.
         if (!o.ug.isEmpty() && !o.hg.isEmpty())
-            named.SUGRP = entryFor(
-                routineList(s, QStringLiteral("d UGRP^ZKCLSU(") + o.hg + QStringLiteral(")")),
-                o.ug);
+            named.SUGRP = entryFor(routineList(s, srv::Session::subGroupLine(o.hg)), o.ug);
         if (!o.abt.isEmpty())
             named.SABTNR = entryFor(routineList(s, QStringLiteral("d ABTNR^ZKCLSU")), o.abt);
         if (!o.habt.isEmpty())
@@ -950,7 +954,8 @@ int run(const QStringList& args, ReportContext& context) {
         }
         if (!o.details.isEmpty() && outcome.result != retrieval::FetchResult::Refused) {
             ui.yes = o.groupByPc;
-            DetailsHost dh(o, session, clock.now().date().year(), o.yearMode);
+            DetailsHost dh(o, session, clock.now().date().year(), o.yearMode,
+                           level == mw::kRestrictedLevel);
             details = retrieval::runDetailQuery(session, ui, dh);
             detailsCsv = dh.csv();
             detailRows = dh.rows();

@@ -277,7 +277,7 @@ void FMStart::buildDetailsPane() {
 }
 
 void FMStart::buildMenus() {
-    auto act = [this](QMenu* m, const char* name, const char* text, QKeySequence key = {},
+    auto act = [](QMenu* m, const char* name, const char* text, QKeySequence key = {},
                       bool checkable = false) {
         QAction* a = m->addAction(QString::fromUtf8(text));
         a->setObjectName(QString::fromUtf8(name));
@@ -697,6 +697,9 @@ void FMStart::SABTNR_Click() {
     if (departmentAllowed(srv::userContext().Abteilung, code(SABTNR))) {
         setSelectionChanged();
     } else {
+        // Still shown in the list, but not chosen: F5 and the details refuse
+        // instead of fetching a foreign department.
+        DepartmentChosen = false;
         s_.ui.message(QStringLiteral("Fehlermeldung"),
                       QStringLiteral("Sie dürfen nur Ihre eigene Abteilung selektieren."),
                       MsgIcon::None, MsgButtons::Ok);
@@ -719,7 +722,7 @@ void FMStart::SPCNR_Click() {
 void FMStart::SHGRP_Click() {
     const QString hg = code(SHGRP);
     if (!hg.isEmpty()) {
-        fillFromRoutine(SUGRP, QStringLiteral("d UGRP^ZKCLSU(") + hg + QStringLiteral(")"));
+        fillFromRoutine(SUGRP, srv::Session::subGroupLine(hg));
         setSelectionChanged();
     } else {
         emptyList(SUGRP, false);
@@ -1070,8 +1073,15 @@ QStringList FMStart::groupCodes(retrieval::GroupLevel level) {
         return {QString()};
     }
     QStringList codes;
-    for (int i = 0; i < list->count(); ++i)
-        codes << srv::Piece(list->itemText(i), QChar(' '), 1);
+    for (int i = 0; i < list->count(); ++i) {
+        const QString c = srv::Piece(list->itemText(i), QChar(' '), 1);
+        // A restricted user's own main department lists foreign departments
+        // too; their rows would show what the user may not choose.
+        if (level == retrieval::GroupLevel::Abt && restricted() && !c.isEmpty() &&
+            !departmentAllowed(srv::userContext().Abteilung, c))
+            continue;
+        codes << c;
+    }
     return codes;
 }
 

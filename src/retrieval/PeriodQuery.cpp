@@ -128,6 +128,17 @@ FetchOutcome runPeriodQuery(srv::Session& session, platform::Ui& ui, platform::C
                             ? QStringList{QStringLiteral("L"), QStringLiteral("B"),
                                           QStringLiteral("W")}
                             : QStringList{sel.styp};
+                    // The server splits the key at backquotes: a code holding
+                    // one would shift the fields after it onto other codes.
+                    for (const QString& code : {sel.pc, sel.habt, sel.abt, sel.hgrp, sel.ugrp,
+                                                sel.styp, sel.hvart, sel.vart, sel.pg})
+                        if (code.contains(QLatin1Char('`')))
+                            throw cache::CacheError(
+                                cache::err::WrongArguments,
+                                QStringLiteral("Der Code „%1“ enthält das Trennzeichen „`“ und "
+                                               "kann in der erweiterten Auswahl nicht abgefragt "
+                                               "werden")
+                                    .arg(code.left(40)));
                     double R = 0, D = 0;
                     for (const QString& t : types) {
                         const Sums r = request(session, QStringLiteral("ZKUmsatz.DatWH"), query,

@@ -69,6 +69,14 @@ QString Session::sessionLine(const QString& firma, const QString& filiale,
            QStringLiteral(",PERSONAL=\"") + code + QLatin1Char('"');
 }
 
+QString Session::subGroupLine(const QString& hauptgruppe) {
+    // Always a string literal: a bare argument would be read as a number
+    // ("020" as 20) or as a literal of its own ("\"20\""), i.e. as another code.
+    QString code = hauptgruppe;
+    code.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QStringLiteral("d UGRP^ZKCLSU(\"") + code + QStringLiteral("\")");
+}
+
 // --- session and connection --------------------------------------------------
 
 void Session::copyIntoDialogs() {

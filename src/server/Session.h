@@ -95,6 +95,8 @@ public:
     // The line that tells the server company, branch and personnel code.
     static QString sessionLine(const QString& firma, const QString& filiale,
                                const QString& personalcode);
+    // The routine line that lists the sub groups of a main group.
+    static QString subGroupLine(const QString& hauptgruppe);
 
     static constexpr char16_t kRowSeparator = 0xFF;
 

@@ -92,6 +92,8 @@ void FaultProxy::run() {
         std::vector<pollfd> fds;
         fds.push_back({listen_, POLLIN, 0});
         fds.push_back({wake_[0], POLLIN, 0});
+        // A link accepted below was not polled in this pass.
+        const size_t polled = mode == Mode::Pass ? links_.size() : 0;
         if (mode == Mode::Pass)
             for (const Link& l : links_) {
                 fds.push_back({l.client, POLLIN, 0});
@@ -124,7 +126,7 @@ void FaultProxy::run() {
         }
         if (mode != Mode::Pass) continue;
         // Links are polled in pairs after the two fixed entries.
-        for (size_t i = 0; i < links_.size(); ++i) {
+        for (size_t i = 0; i < polled; ++i) {
             Link& l = links_[i];
             for (int side = 0; side < 2; ++side) {
                 const pollfd& p = fds[2 + 2 * i + side];

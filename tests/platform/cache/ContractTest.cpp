@@ -705,10 +705,15 @@ TEST_P(Rebuild, EveryLevelEqualsTheRawLines) {
 }
 
 TEST_P(Rebuild, GenerateRejectsBadArguments) {
-    for (auto [from, to] : {std::pair{"abc", "12401"}, std::pair{"12401", "12313"},
-                            std::pair{"12402", "12401"}, std::pair{"", ""}, std::pair{"012401", "12401"}})
+    for (const auto& range : {std::pair{"abc", "12401"}, std::pair{"12401", "12313"},
+                              std::pair{"12402", "12401"}, std::pair{"", ""},
+                              std::pair{"012401", "12401"}}) {
+        // Named copies: lambdas cannot capture structured bindings in clang 14.
+        const char* from = range.first;
+        const char* to = range.second;
         EXPECT_EQ(errorNumber([&] { generate(QLatin1String(from), QLatin1String(to)); }), err::GenerateFailed)
             << from << " " << to;
+    }
     auto h = factory.classHandle(QStringLiteral("ZKUmsatz.Daten"));
     EXPECT_EQ(errorNumber([&] {
                   h->call(QStringLiteral("Generieren"), {QStringLiteral("x"), QStringLiteral("12401"),

@@ -1,0 +1,189 @@
+#pragma once
+
+// Helpers of the reliability suites: a fingerprint of what a database
+// holds, sums straight from the sales lines with SQL of their own, and runs
+// of the headless report tool in-process and as a binary with an empty home.
+
+#include "ReportTool.h"
+#include "platform/cache/server/Database.h"
+#include "platform/settings/SettingsStore.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QProcess>
+#include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <gtest/gtest.h>
+#include <optional>
+
+namespace reliability {
+
+// Every row of the tables a request could touch, in a fixed order, and the
+// names of all tables: equal fingerprints mean nothing was written or dropped.
+inline QByteArray fingerprint(cache::server::Database& d) {
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    QStringList tables = d.handle().tables();
+    tables.sort();
+    h.addData(tables.join(QLatin1Char(',')).toUtf8());
+    for (const char* t : {"sales_line", "sales_dim", "psum_top", "psum_org", "psum_full",
+                          "wsum_full", "server_info", "pers_edv", "berechtigung", "abteilung",
+                          "hauptabteilung", "hauptgruppe", "untergruppe", "versandart"}) {
+        const QSqlRecord rec = d.handle().record(QLatin1String(t));
+        QStringList cols;
+        for (int i = 0; i < rec.count(); ++i)
+            cols << rec.fieldName(i);
+        h.addData(QByteArray(t) + ':');
+        if (cols.isEmpty()) {
+            h.addData("missing");
+            continue;
+        }
+        const QString list = cols.join(QStringLiteral(", "));
+        QSqlQuery& q =
+            d.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY %1").arg(list, QLatin1String(t)));
+        qint64 rows = 0;
+        while (q.next()) {
+            ++rows;
+            for (int i = 0; i < cols.size(); ++i) {
+                h.addData(q.value(i).toString().toUtf8());
+                h.addData("\x1f");
+            }
+        }
+        q.finish();
+        h.addData(QByteArray::number(rows));
+    }
+    return h.result().toHex();
+}
+
+// Revenue and cost in cents, straight from the sales lines.
+struct Money {
+    qint64 umsatz = 0;
+    qint64 kosten = 0;
+    bool operator==(const Money&) const = default;
+};
+
+using Where = QList<QPair<QString, QString>>; // column, value
+
+inline Money salesLines(cache::server::Database& d, qint64 firma, int fromPeriod, int toPeriod,
+                        const Where& where = {}) {
+    QString sql = QStringLiteral("SELECT COALESCE(SUM(umsatz), 0), COALESCE(SUM(kosten), 0) FROM "
+                                 "sales_line WHERE firma = ? AND periode >= ? AND periode <= ?");
+    QVariantList binds{firma, fromPeriod, toPeriod};
+    for (const auto& [column, value] : where) {
+        sql += QStringLiteral(" AND ") + column + QStringLiteral(" = ?");
+        binds << value;
+    }
+    QSqlQuery& q = d.exec(sql, binds);
+    Money m;
+    if (q.next()) {
+        m.umsatz = q.value(0).toLongLong();
+        m.kosten = q.value(1).toLongLong();
+    }
+    q.finish();
+    return m;
+}
+
+// The distinct codes of one column of the sales lines.
+inline QSet<QString> storedCodes(cache::server::Database& d, const QString& column) {
+    QSet<QString> out;
+    QSqlQuery& q = d.exec(QStringLiteral("SELECT DISTINCT %1 FROM sales_line").arg(column));
+    while (q.next())
+        out.insert(q.value(0).toString());
+    q.finish();
+    return out;
+}
+
+// Period code of slot 1..72 when the clock stands in `year`.
+inline int periodOfSlot(int year, int slot) {
+    return (year - 6 + (slot - 1) / 12 + 1 - 1900) * 100 + (slot - 1) % 12 + 1;
+}
+
+struct ToolRun {
+    int code = -1;
+    QString out, err;
+    QByteArray json; // the --json file, empty when none was written
+};
+
+// Runs of tallvero-report with settings and a home of their own, so the
+// settings and the embedded database of whoever runs the tests stay out.
+class ToolEnv {
+public:
+    ToolEnv() {
+        EXPECT_TRUE(dir_.isValid());
+        settings.values.insert(QStringLiteral("Server"), path(QStringLiteral("keine.sqlite")));
+    }
+    QString path(const QString& name) const { return dir_.filePath(name); }
+    QString nextJson() { return path(QStringLiteral("run%1.json").arg(++runs_)); }
+
+    ToolRun inProcess(const QStringList& args, const QString& json,
+                      const std::optional<QString>& envPassword = {}) {
+        QString out, err;
+        QTextStream o(&out), e(&err);
+        reporttool::ReportContext ctx{settings, o, e, envPassword, {}, {}};
+        ToolRun r;
+        r.code = reporttool::run(args, ctx);
+        o.flush();
+        e.flush();
+        r.out = out;
+        r.err = err;
+        r.json = readFile(json);
+        return r;
+    }
+
+    QProcessEnvironment environment(const std::optional<QString>& envPassword = {}) const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("home/config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("home/data")));
+        for (const char* v : {"TALLVERO_PASSWORD", "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(QLatin1String(v));
+        if (envPassword) env.insert(QStringLiteral("TALLVERO_PASSWORD"), *envPassword);
+        return env;
+    }
+
+    // The binary itself, or through /bin/sh when `script` is given (raw
+    // bytes on the command line): "$0" is the binary, "$@" the arguments.
+    ToolRun binary(const QStringList& args, const QString& json, const QProcessEnvironment& env,
+                   const QString& script = {}) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        if (script.isEmpty())
+            p.start(QStringLiteral(TALLVERO_REPORT_BIN), args);
+        else
+            p.start(QStringLiteral("/bin/sh"),
+                    QStringList{QStringLiteral("-c"), script, QStringLiteral(TALLVERO_REPORT_BIN)} +
+                        args);
+        ToolRun r;
+        if (!p.waitForFinished(30000)) {
+            ADD_FAILURE() << "tallvero-report did not finish";
+            p.kill();
+            p.waitForFinished();
+            return r;
+        }
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        r.json = readFile(json);
+        return r;
+    }
+
+    static QByteArray readFile(const QString& file) {
+        QFile f(file);
+        if (file.isEmpty() || !f.open(QIODevice::ReadOnly)) return {};
+        const QByteArray bytes = f.readAll();
+        f.close();
+        QFile::remove(file);
+        return bytes;
+    }
+
+    platform::MemorySettingsStore settings;
+
+private:
+    QTemporaryDir dir_;
+    int runs_ = 0;
+};
+
+} // namespace reliability
