@@ -1,71 +1,119 @@
 #!/bin/bash
-# Runs every libFuzzer target for a bounded time and reports executions,
-# coverage and findings.
-#   scripts/fuzz.sh                   build build-asan (clang) and fuzz 10 s each
-#   FUZZ_SECONDS=600 scripts/fuzz.sh  a longer run
-#   scripts/fuzz.sh --build-only
-# BUILD_DIR reuses a tree already configured with TALLVERO_FUZZ=ON (the
-# sanitizer script's). Exits 1 on any crash, leak, time-out or failed
-# invariant; the reproducer's path is printed.
+# Builds the libFuzzer targets (clang, AddressSanitizer + UBSan + fuzzer
+# hooks) and runs each for a bounded time; prints executions, executions
+# per second, coverage and findings per target. See docs/fuzzing.md.
+#   scripts/fuzz.sh                    build build-fuzz/, fuzz 10 s per target
+#   FUZZ_SECONDS=600 scripts/fuzz.sh   the long run
+#   FUZZ_TARGETS="xecute import" scripts/fuzz.sh   only these targets
+#   scripts/fuzz.sh --build-only       configure and build, no fuzzing
+#   BUILD_DIR=build-asan scripts/fuzz.sh   reuse a tree another script built
+# Exits 1 on any finding (crash, leak, time-out, out of memory, failed
+# invariant); the reproducers are copied to fuzz/findings/ and their paths
+# printed. The seed corpus in fuzz/corpus/ is copied, never written.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-BUILD_DIR=${BUILD_DIR:-build-asan}
+BUILD_DIR=${BUILD_DIR:-build-fuzz}
 SECONDS_EACH=${FUZZ_SECONDS:-10}
-TARGETS="piece dbcalld cmdline connectstring xecute import settings"
+TARGETS=${FUZZ_TARGETS:-"piece dbcalld cmdline connectstring xecute import settings"}
+BUILD_ONLY=0
+case "${1:-}" in
+  --build-only) BUILD_ONLY=1 ;;
+  "") ;;
+  *) echo "usage: scripts/fuzz.sh [--build-only]" >&2; exit 2 ;;
+esac
 
-if [ ! -f "$BUILD_DIR/build.ninja" ] || ! grep -q 'TALLVERO_FUZZ:BOOL=ON' "$BUILD_DIR/CMakeCache.txt"; then
-  CC=clang CXX=clang++ cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-    -DTALLVERO_SANITIZE=ON -DTALLVERO_FUZZ=ON -DTALLVERO_BUILD_BENCH=OFF >/dev/null
-fi
-ninja -C "$BUILD_DIR" -j2 $(for t in $TARGETS; do echo "fuzz_$t"; done) >/dev/null
-[ "${1:-}" = --build-only ] && exit 0
-
-work=$(mktemp -d /tmp/tallvero-fuzz.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-export QT_QPA_PLATFORM=offscreen HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
-mkdir -p "$HOME"
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
-export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp"
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-
-maxlen() {
+# Longest input per target: long enough for a realistic file or line,
+# short enough that one execution stays in the millisecond range.
+max_len() {
   case "$1" in
-    import|xecute|settings) echo 4096 ;;
+    connectstring) echo 512 ;;
+    piece | cmdline | xecute) echo 1024 ;;
+    settings) echo 2048 ;;
+    dbcalld | import) echo 4096 ;;
     *) echo 1024 ;;
   esac
 }
 
-printf '| target | seconds | executions | exec/s | coverage (cov) | features (ft) | corpus | findings |\n'
-printf '|---|---:|---:|---:|---:|---:|---:|---|\n'
+# Debug (-O0): the fuzz build is also the sanitizer build of the test
+# suite; at -O0 it compiles markedly faster, which outweighs the slower
+# executions in a 10-second run. FUZZ_BUILD_TYPE=RelWithDebInfo for long runs.
+if [ -f "$BUILD_DIR/CMakeCache.txt" ]; then
+  # An existing tree keeps its compiler and build type; it only has to
+  # have the fuzz option (CMake stops with a clear message without clang).
+  if ! grep -q '^TALLVERO_FUZZ:BOOL=ON' "$BUILD_DIR/CMakeCache.txt"; then
+    cmake -S . -B "$BUILD_DIR" -DTALLVERO_SANITIZE=ON -DTALLVERO_FUZZ=ON
+  fi
+else
+  CC=clang CXX=clang++ cmake -S . -B "$BUILD_DIR" -G Ninja \
+    -DCMAKE_BUILD_TYPE="${FUZZ_BUILD_TYPE:-Debug}" \
+    -DTALLVERO_SANITIZE=ON -DTALLVERO_FUZZ=ON -DTALLVERO_BUILD_BENCH=OFF
+fi
+targets=()
+for t in $TARGETS; do targets+=("fuzz_$t"); done
+cmake --build "$BUILD_DIR" -j2 --target "${targets[@]}"
+[ "$BUILD_ONLY" = 1 ] && exit 0
+
+work=$(mktemp -d /tmp/tallvero-fuzz.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+# A home of its own: nothing of the calling user's settings or data is read.
+mkdir -p "$work/home"
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
+export QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp"
+
+final_stat() {  # LOG NAME: a value of libFuzzer's final statistics
+  sed -n "s/^stat::$2: *\([0-9]*\).*/\1/p" "$1" | tail -1
+}
+
+printf '%-14s %8s %12s %9s %7s %8s %8s  %s\n' target seconds executions exec/s cov ft corpus findings
 failed=0
+found=()
+start=$(date +%s)
 for t in $TARGETS; do
-  corpus="$work/corpus-$t"
-  mkdir -p "$corpus" "$work/art-$t"
-  cp "fuzz/corpus/$t/"* "$corpus/" 2>/dev/null || true
+  corpus="$work/corpus/$t"
+  artifacts="$work/artifacts/$t/"
+  mkdir -p "$corpus" "$artifacts"
+  if [ -d "fuzz/corpus/$t" ]; then cp "fuzz/corpus/$t/"* "$corpus/" 2>/dev/null || true; fi
   log="$work/$t.log"
   set +e
   "$BUILD_DIR/fuzz/fuzz_$t" "$corpus" -max_total_time="$SECONDS_EACH" -timeout=10 \
-    -rss_limit_mb=2048 -max_len="$(maxlen "$t")" -print_final_stats=1 \
-    -artifact_prefix="$work/art-$t/" >"$log" 2>&1
+    -rss_limit_mb=2048 -max_len="$(max_len "$t")" -print_final_stats=1 \
+    -artifact_prefix="$artifacts" >"$log" 2>&1
   rc=$?
   set -e
-  execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo 0)
-  rate=$(grep -o 'stat::average_exec_per_sec: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo 0)
-  last=$(grep -E '#[0-9]+.*cov:' "$log" | tail -1)
-  cov=$(echo "$last" | grep -o 'cov: [0-9]*' | grep -o '[0-9]*' || true)
-  ft=$(echo "$last" | grep -o 'ft: [0-9]*' | grep -o '[0-9]*' || true)
-  units=$(echo "$last" | grep -o 'corp: [0-9]*' | grep -o '[0-9]*' || true)
-  findings=$(ls "$work/art-$t" | wc -l)
-  what="none"
-  if [ "$rc" -ne 0 ] || [ "$findings" -ne 0 ]; then
+  execs=$(final_stat "$log" number_of_executed_units)
+  rate=$(final_stat "$log" average_exec_per_sec)
+  last=$(grep -E '^#[0-9]+' "$log" | grep 'cov:' | tail -1 || true)
+  cov=$(sed -n 's/.*cov: \([0-9]*\).*/\1/p' <<<"$last")
+  ft=$(sed -n 's/.*ft: \([0-9]*\).*/\1/p' <<<"$last")
+  units=$(sed -n 's/.*corp: \([0-9]*\).*/\1/p' <<<"$last")
+  files=$(find "$artifacts" -maxdepth 1 -type f \
+    \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' -o -name 'oom-*' \) | sort)
+  what=none
+  if [ -n "$files" ] || [ "$rc" -ne 0 ]; then
     failed=1
-    mkdir -p "$root/build-fuzz-findings"
-    cp "$work/art-$t/"* "$root/build-fuzz-findings/" 2>/dev/null || true
-    what="exit $rc: $(ls "$work/art-$t" | tr '\n' ' ')(copied to build-fuzz-findings/)"
-    echo "--- $t log (tail) ---" >&2; tail -40 "$log" >&2
+    mkdir -p fuzz/findings
+    what="exit code $rc"
+    for f in $files; do
+      cp "$f" "fuzz/findings/$t-$(basename "$f")"
+      found+=("$t fuzz/findings/$t-$(basename "$f")")
+      what="$what, $(basename "$f")"
+    done
+    echo "--- fuzz_$t: end of the log ---" >&2
+    grep -v '^#[0-9]' "$log" | tail -60 >&2
   fi
-  printf '| %s | %s | %s | %s | %s | %s | %s | %s |\n' "$t" "$SECONDS_EACH" "$execs" "$rate" \
-    "${cov:-?}" "${ft:-?}" "${units:-?}" "$what"
+  printf '%-14s %8s %12s %9s %7s %8s %8s  %s\n' "$t" "$SECONDS_EACH" "${execs:-?}" \
+    "${rate:-?}" "${cov:-?}" "${ft:-?}" "${units:-?}" "$what"
 done
-exit $failed
+echo "fuzzing took $(( $(date +%s) - start )) s"
+if [ "$failed" -ne 0 ]; then
+  for entry in "${found[@]}"; do
+    echo "reproducer: $root/${entry#* } (replay: $BUILD_DIR/fuzz/fuzz_${entry%% *} ${entry#* })" >&2
+  done
+  echo "fuzzing found problems, see above" >&2
+  exit 1
+fi
+echo "fuzzing passed: no findings"

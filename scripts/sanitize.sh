@@ -1,16 +1,19 @@
 #!/bin/bash
-# Builds into build-asan/ with AddressSanitizer + UndefinedBehaviorSanitizer,
-# runs every test (the PostgreSQL ones against a throwaway cluster), then a
-# headless report fetch on a demo SQLite file under LeakSanitizer.
-#   scripts/sanitize.sh            build, tests, leak check
+# Builds into build-asan/ with clang, AddressSanitizer +
+# UndefinedBehaviorSanitizer and the libFuzzer hooks, runs every test (the
+# PostgreSQL ones against a throwaway cluster), a headless report fetch on
+# a demo SQLite file under LeakSanitizer, then every fuzz target for
+# FUZZ_SECONDS (default 10) each.
+#   scripts/sanitize.sh            build, tests, leak check, fuzzing
 #   SKIP_TESTS=1 scripts/sanitize.sh   build and leak check only
+#   SKIP_FUZZ=1 scripts/sanitize.sh    no fuzzing
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 BUILD_DIR=build-asan
 
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-  -DTALLVERO_SANITIZE=ON -DTALLVERO_BUILD_BENCH=OFF
+CC=clang CXX=clang++ cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DTALLVERO_SANITIZE=ON -DTALLVERO_FUZZ=ON -DTALLVERO_BUILD_BENCH=OFF
 cmake --build "$BUILD_DIR" -j2
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
@@ -67,4 +70,7 @@ if [ "${SKIP_TESTS:-0}" = 1 ]; then
   echo "Leak check passed (tests skipped): no leaks in the headless fetch"
 else
   echo "Sanitizer run passed: all tests under ASan/UBSan, no leaks in the headless fetch"
+fi
+if [ "${SKIP_FUZZ:-0}" != 1 ]; then
+  BUILD_DIR=$BUILD_DIR scripts/fuzz.sh
 fi

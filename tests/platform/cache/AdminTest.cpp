@@ -181,6 +181,27 @@ TEST_P(Admin, MasterDataQuotedFieldsAndUpsert) {
     EXPECT_FALSE(importKindFromName(QStringLiteral("kunden"), &k));
 }
 
+TEST_P(Admin, OptionalColumnsMayBeMissingAndFieldsEmpty) {
+    // Found by fuzzing: a missing optional column or an empty field went to
+    // the database as NULL, so the NOT NULL columns refused the whole file.
+    const ImportResult p = importText(
+        *store, ImportKind::Personal,
+        QStringLiteral("firma;code;passwort;aktiv;pname;pnr;abtnr\n1;HUBER;;J;;2001;M2\n"));
+    ASSERT_TRUE(p.ok()) << p.errors.join(QLatin1Char('\n')).toStdString();
+    const ImportResult b =
+        importText(*store, ImportKind::Personalbasis, QStringLiteral("firma,pnr,fax\n1,2001,\n"));
+    ASSERT_TRUE(b.ok()) << b.errors.join(QLatin1Char('\n')).toStdString();
+    const auto rec = store->persEdv(1, QStringLiteral("HUBER"));
+    ASSERT_TRUE(rec.has_value());
+    EXPECT_EQ(rec->value(QStringLiteral("dw")), QString());
+    EXPECT_EQ(rec->value(QStringLiteral("pname")), QString());
+    EXPECT_EQ(rec->value(QStringLiteral("abtnr")), QStringLiteral("M2"));
+    const auto basis = store->persBasis(1, QStringLiteral("2001"));
+    ASSERT_TRUE(basis.has_value());
+    EXPECT_EQ(basis->value(QStringLiteral("email")), QString());
+    EXPECT_EQ(count("pers_basis"), 1);
+}
+
 TEST_P(Admin, UsersAndPermissionsAsTheServerAnswersThem) {
     ASSERT_TRUE(importText(*store, ImportKind::Personalabteilung,
                            QStringLiteral("firma;abtnr;abtbez;habtnr\n1;M2;Heizung;10\n"))

@@ -309,7 +309,9 @@ ImportResult importCsv(Store& store, ImportKind kind, QIODevice& in) {
                 bad(QStringLiteral("Spalte %1 ist leer").arg(col));
                 break;
             }
-            values << v;
+            // A null QString binds as SQL NULL, but every column is NOT NULL:
+            // a missing optional column or an empty field is empty text.
+            values << (v.isNull() ? QStringLiteral("") : v);
         }
         if (!good)
             continue;
