@@ -78,10 +78,14 @@ for t in $TARGETS; do
   mkdir -p "$corpus" "$artifacts"
   if [ -d "fuzz/corpus/$t" ]; then cp "fuzz/corpus/$t/"* "$corpus/" 2>/dev/null || true; fi
   log="$work/$t.log"
+  # Keywords the fuzzer cannot see compared (Qt and its regular expressions
+  # are not instrumented).
+  dict=()
+  if [ -f "fuzz/dict/$t.dict" ]; then dict=(-dict="fuzz/dict/$t.dict"); fi
   set +e
   "$BUILD_DIR/fuzz/fuzz_$t" "$corpus" -max_total_time="$SECONDS_EACH" -timeout=10 \
     -rss_limit_mb=2048 -max_len="$(max_len "$t")" -print_final_stats=1 \
-    -artifact_prefix="$artifacts" >"$log" 2>&1
+    -artifact_prefix="$artifacts" "${dict[@]}" >"$log" 2>&1
   rc=$?
   set -e
   execs=$(final_stat "$log" number_of_executed_units)
