@@ -1,7 +1,7 @@
 #!/bin/bash
 # Builds the libFuzzer targets (clang, AddressSanitizer + UBSan + fuzzer
 # hooks) and runs each for a bounded time; prints executions, executions
-# per second, coverage and findings per target. See docs/fuzzing.md.
+# per second, coverage and findings per target. See docs/reliability.md.
 #   scripts/fuzz.sh                    build build-fuzz/, fuzz 10 s per target
 #   FUZZ_SECONDS=600 scripts/fuzz.sh   the long run
 #   FUZZ_TARGETS="xecute import" scripts/fuzz.sh   only these targets
