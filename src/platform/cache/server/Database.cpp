@@ -349,6 +349,14 @@ void Database::begin() {
     }
 }
 
+void Database::beginWrite() {
+    if (target_.engine == Engine::Postgres) {
+        begin();
+        return;
+    }
+    execDirect(QStringLiteral("BEGIN IMMEDIATE"));
+}
+
 void Database::commit() {
     const WatchedCall call(*this);
     if (!db_.commit()) {

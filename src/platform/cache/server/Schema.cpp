@@ -2,6 +2,8 @@
 
 #include "../Factory.h"
 
+#include <QSqlRecord>
+
 namespace cache::server {
 
 namespace {
@@ -14,13 +16,14 @@ constexpr DimSet kWhTop = DimHkgrp | DimHvart | DimVart | DimStyp;
 
 const QStringList& tableNames() {
     static const QStringList names = [] {
-        QStringList n = {QStringLiteral("server_info"),    QStringLiteral("firma"),
-                         QStringLiteral("profitcenter"),   QStringLiteral("hauptabteilung"),
-                         QStringLiteral("abteilung"),      QStringLiteral("hauptgruppe"),
-                         QStringLiteral("untergruppe"),    QStringLiteral("versandart"),
-                         QStringLiteral("pers_edv"),       QStringLiteral("pers_abt"),
-                         QStringLiteral("pers_basis"),     QStringLiteral("berechtigung"),
-                         QStringLiteral("sales_line"),    QStringLiteral("sales_dim")};
+        QStringList n = {QStringLiteral("server_info"),  QStringLiteral("firma"),
+                         QStringLiteral("profitcenter"), QStringLiteral("hauptabteilung"),
+                         QStringLiteral("abteilung"),    QStringLiteral("hauptgruppe"),
+                         QStringLiteral("untergruppe"),  QStringLiteral("versandart"),
+                         QStringLiteral("pers_edv"),     QStringLiteral("pers_abt"),
+                         QStringLiteral("pers_basis"),   QStringLiteral("berechtigung"),
+                         QStringLiteral("sales_line"),   QStringLiteral("sales_dim"),
+                         QStringLiteral("import_batch")};
         for (const SumLevel& l : plainLevels())
             n << QString::fromLatin1(l.table);
         for (const SumLevel& l : warehouseLevels())
@@ -30,6 +33,12 @@ const QStringList& tableNames() {
     return names;
 }
 const char* const kSumIndexColumns[] = {"abtnr", "hgrp", "ugrp"};
+
+void setSchemaVersion(Database& db) {
+    db.exec(QStringLiteral("DELETE FROM server_info WHERE key = ?"), {QStringLiteral("schema")});
+    db.exec(QStringLiteral("INSERT INTO server_info (key, value) VALUES (?, ?)"),
+            {QStringLiteral("schema"), QString::number(kSchemaVersion)});
+}
 
 // Single restrictions that are not a prefix of the key. On SQLite the full
 // levels are read fast enough without them (well under a millisecond on ten
@@ -123,7 +132,8 @@ void createSchema(Database& db) {
         "firma BIGINT NOT NULL, pcnr TEXT NOT NULL, habtnr TEXT NOT NULL, abtnr TEXT NOT NULL, "
         "hgrp TEXT NOT NULL, ugrp TEXT NOT NULL, hkgrp TEXT NOT NULL, vart TEXT NOT NULL, "
         "hvart TEXT NOT NULL, styp TEXT NOT NULL, umsatz BIGINT NOT NULL, kosten BIGINT NOT NULL, "
-        "skonto BIGINT NOT NULL, nachlass BIGINT NOT NULL, dimid BIGINT NOT NULL)",
+        "skonto BIGINT NOT NULL, nachlass BIGINT NOT NULL, dimid BIGINT NOT NULL, "
+        "batch BIGINT NOT NULL DEFAULT 0)",
     };
     db.begin();
     try {
@@ -152,9 +162,9 @@ void createSchema(Database& db) {
             sumTable(l, QLatin1String(l.table).endsWith(QLatin1String("full")));
         for (const SumLevel& l : warehouseLevels())
             sumTable(l, QLatin1String(l.table).endsWith(QLatin1String("full")));
-        db.exec(QStringLiteral("DELETE FROM server_info WHERE key = ?"), {QStringLiteral("schema")});
-        db.exec(QStringLiteral("INSERT INTO server_info (key, value) VALUES (?, ?)"),
-                {QStringLiteral("schema"), QString::number(kSchemaVersion)});
+        createBatchSchema(db);
+        createRebuildFunction(db);
+        setSchemaVersion(db);
         db.commit();
     } catch (...) {
         db.rollback();
@@ -163,8 +173,22 @@ void createSchema(Database& db) {
 }
 
 void upgradeSchema(Database& db) {
-    if (db.engine() != Engine::Sqlite)
-        return;
+    const int version =
+        db.scalar(QStringLiteral("SELECT value FROM server_info WHERE key = 'schema'")).toInt();
+    if (version < kSchemaVersion) {
+        // Needs the owner's rights on PostgreSQL; later connects only read.
+        db.begin();
+        try {
+            createBatchSchema(db);
+            createRebuildFunction(db);
+            setSchemaVersion(db);
+            db.commit();
+        } catch (...) {
+            db.rollback();
+            throw;
+        }
+    }
+    if (db.engine() != Engine::Sqlite) return;
     // Files made before the in-memory rebuild carry indexes that only slowed it.
     for (const SumLevel& l : {plainLevels().last(), warehouseLevels().last()})
         for (const char* c : kSumIndexColumns)
@@ -187,11 +211,93 @@ void dropSchema(Database& db) {
     try {
         for (const QString& t : tableNames())
             db.execDirect(QStringLiteral("DROP TABLE IF EXISTS %1").arg(t));
+        if (db.engine() == Engine::Postgres)
+            db.execDirect(
+                QStringLiteral("DROP FUNCTION IF EXISTS tallvero_rebuild(BIGINT, INTEGER)"));
         db.commit();
     } catch (...) {
         db.rollback();
         throw;
     }
+}
+
+// --- Import batches --------------------------------------------------------
+
+void createBatchSchema(Database& db) {
+    if (!db.handle().record(QStringLiteral("sales_line")).contains(QStringLiteral("batch")))
+        db.execDirect(
+            QStringLiteral("ALTER TABLE sales_line ADD COLUMN batch BIGINT NOT NULL DEFAULT 0"));
+    // Times are local wall-clock text "YYYY-MM-DD HH:MM:SS"; removed_at is
+    // empty until "batch remove" took the batch's lines out again.
+    db.execDirect(QStringLiteral(
+        "CREATE TABLE IF NOT EXISTS import_batch (batch BIGINT PRIMARY KEY, file_name TEXT NOT "
+        "NULL, sha256 TEXT NOT NULL, size_bytes BIGINT NOT NULL, imported_at TEXT NOT NULL, "
+        "line_count BIGINT NOT NULL, companies TEXT NOT NULL, first_period INTEGER NOT NULL, "
+        "last_period INTEGER NOT NULL, os_user TEXT NOT NULL, db_user TEXT NOT NULL, options "
+        "TEXT NOT NULL, replaced_lines BIGINT NOT NULL, removed_at TEXT NOT NULL DEFAULT '')"));
+    db.execDirect(
+        QStringLiteral("CREATE INDEX IF NOT EXISTS import_batch_sha256 ON import_batch (sha256)"));
+}
+
+// --- Rebuild on PostgreSQL -------------------------------------------------
+
+namespace {
+// One scan of the period's lines through the covering index, grouped by
+// dimension id; the few thousand groups joined to their codes and summed
+// to every level at once with GROUPING SETS; each level written in key
+// order. All of it runs in the server, so it can be granted as a unit.
+QString rebuildFunctionSql() {
+    QStringList all;
+    for (int i = 0; i < kDimCount; ++i)
+        all << QString::fromLatin1(kDimColumns[i]);
+    QList<SumLevel> levels = plainLevels();
+    levels += warehouseLevels();
+    QStringList deletes, sets, inserts;
+    int n = 0;
+    for (const SumLevel& l : levels) {
+        const QStringList cols = dimColumns(l.dims);
+        const QString list = cols.join(QStringLiteral(", "));
+        // GROUPING() sets the bit of every argument the set leaves out;
+        // the first argument is the highest bit.
+        int mask = 0;
+        for (int i = 0; i < kDimCount; ++i)
+            if (!(l.dims & (1u << i))) mask |= 1 << (kDimCount - 1 - i);
+        deletes << QStringLiteral("  DELETE FROM %1 WHERE firma = p_firma AND periode = p_periode;")
+                       .arg(QLatin1String(l.table));
+        sets << QLatin1Char('(') + list + QLatin1Char(')');
+        inserts << QStringLiteral("  w%1 AS (INSERT INTO %2 (firma, periode, %3, umsatz, kosten, "
+                                  "skonto, nachlass) SELECT p_firma, p_periode, %3, u, k, s, n "
+                                  "FROM g WHERE gs = %4 ORDER BY %3)")
+                       .arg(n++)
+                       .arg(QLatin1String(l.table), list)
+                       .arg(mask);
+    }
+    QStringList dcols;
+    for (const QString& c : all)
+        dcols << QStringLiteral("d.") + c;
+    return QStringLiteral(
+               "CREATE OR REPLACE FUNCTION tallvero_rebuild(p_firma BIGINT, p_periode INTEGER) "
+               "RETURNS BIGINT LANGUAGE plpgsql AS $fn$\n"
+               "DECLARE lines BIGINT;\n"
+               "BEGIN\n%1\n"
+               "  WITH a AS MATERIALIZED (SELECT dimid, count(*) AS c, sum(umsatz) AS u, "
+               "sum(kosten) AS k, sum(skonto) AS s, sum(nachlass) AS n FROM sales_line WHERE "
+               "firma = p_firma AND periode = p_periode GROUP BY dimid),\n"
+               "  g AS MATERIALIZED (SELECT GROUPING(%2) AS gs, %2, sum(a.u)::BIGINT AS u, "
+               "sum(a.k)::BIGINT AS k, sum(a.s)::BIGINT AS s, sum(a.n)::BIGINT AS n FROM a JOIN "
+               "sales_dim d ON d.dimid = a.dimid GROUP BY GROUPING SETS (%3)),\n"
+               "%4\n"
+               "  SELECT COALESCE(sum(c), 0) INTO lines FROM a;\n"
+               "  RETURN lines;\n"
+               "END $fn$")
+        .arg(deletes.join(QLatin1Char('\n')), dcols.join(QStringLiteral(", ")),
+             sets.join(QStringLiteral(", ")), inserts.join(QStringLiteral(",\n")));
+}
+} // namespace
+
+void createRebuildFunction(Database& db) {
+    if (db.engine() != Engine::Postgres) return;
+    db.execDirect(rebuildFunctionSql());
 }
 
 } // namespace cache::server

@@ -7,7 +7,9 @@
 
 namespace cache::server {
 
-constexpr int kSchemaVersion = 1;
+// 2: import batches (import_batch, sales_line.batch) and, on PostgreSQL,
+// the rebuild as a server function.
+constexpr int kSchemaVersion = 2;
 
 // Dimensions of a sales line, in the order of the detail key where they
 // occur there. Bits of a DimSet.
@@ -54,5 +56,19 @@ void createSalesIndex(Database& db);
 void dropSalesIndex(Database& db);
 // Drops every table of the schema (tests and "init --force").
 void dropSchema(Database& db);
+
+// --- Import batches --------------------------------------------------------
+// Every run of import-sales is one row of import_batch; its lines carry the
+// batch number in sales_line.batch (0: lines from before batches, the demo
+// generator or Store::appendSales). Created by createSchema, added to older
+// databases by upgradeSchema.
+void createBatchSchema(Database& db);
+
+// --- Rebuild on PostgreSQL -------------------------------------------------
+// tallvero_rebuild(firma, periode) replaces one period's rows of the eight
+// sum tables from the sales lines, entirely inside the server (one scan of
+// the period's lines, all levels from it). Created by createSchema and
+// upgradeSchema; Store::generate and the import call it.
+void createRebuildFunction(Database& db);
 
 } // namespace cache::server

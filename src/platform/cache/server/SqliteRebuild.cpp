@@ -180,13 +180,13 @@ SqliteRebuild::SqliteRebuild(Database& db, qint64 firma) : d_(std::make_unique<I
         d_->dims.push_back(dims);
     }
     d_->scan = std::make_unique<Stmt>(
-        h, "SELECT dimid, SUM(umsatz), SUM(kosten), SUM(skonto), SUM(nachlass) FROM sales_line "
-           "WHERE firma = ? AND periode = ? GROUP BY dimid");
+        h, "SELECT dimid, SUM(umsatz), SUM(kosten), SUM(skonto), SUM(nachlass), COUNT(*) FROM "
+           "sales_line WHERE firma = ? AND periode = ? GROUP BY dimid");
 }
 
 SqliteRebuild::~SqliteRebuild() = default;
 
-void SqliteRebuild::period(int p) {
+qint64 SqliteRebuild::period(int p) {
     Impl& d = *d_;
     for (auto& del : d.deletes) {
         sqlite3_bind_int64(del->h(), 1, d.firma);
@@ -194,6 +194,7 @@ void SqliteRebuild::period(int p) {
         del->run();
     }
     std::vector<Row> full;
+    qint64 lines = 0;
     sqlite3_stmt* s = d.scan->h();
     sqlite3_bind_int64(s, 1, d.firma);
     sqlite3_bind_int(s, 2, p);
@@ -209,12 +210,14 @@ void SqliteRebuild::period(int p) {
         r.key = d.byDim[size_t(id)];
         for (int i = 0; i < 4; ++i)
             r.s[i] = sqlite3_column_int64(s, 1 + i);
+        lines += sqlite3_column_int64(s, 5);
         full.push_back(r);
     }
     sqlite3_reset(s);
     if (rc != SQLITE_DONE) fail(d.db, "sales_line");
     for (size_t t = 0; t < d.dims.size(); ++t)
         d.write(t, p, Impl::aggregate(full, d.dims[t]));
+    return lines;
 }
 
 } // namespace cache::server

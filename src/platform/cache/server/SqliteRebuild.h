@@ -21,8 +21,9 @@ public:
     SqliteRebuild(const SqliteRebuild&) = delete;
     SqliteRebuild& operator=(const SqliteRebuild&) = delete;
 
-    // Replaces the sums of one period in all eight tables.
-    void period(int periode);
+    // Replaces the sums of one period in all eight tables; returns the
+    // number of sales lines the period holds.
+    qint64 period(int periode);
 
 private:
     struct Impl;

@@ -60,6 +60,9 @@ struct GenerateProgress {
     int total = 0;
     int period = 0;
 };
+// The period codes from..to, month by month.
+QList<int> periodsBetween(int from, int to);
+
 // Return false to cancel (the rebuild is then rolled back).
 using GenerateCallback = std::function<bool(const GenerateProgress&)>;
 
@@ -92,6 +95,12 @@ public:
     // that many periods (tests of the rollback).
     void generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateCallback& progress = {},
                   int faultAfterPeriods = -1);
+    // The same inside the caller's transaction, for any list of periods;
+    // returns the number of sales lines the periods hold.
+    qint64 rebuildPeriods(qint64 firma, const QList<int>& periods,
+                          const GenerateCallback& progress = {}, int faultAfterPeriods = -1);
+    // ^XWGDAT: the last built period and today's day number.
+    void setBuildInfo(int lastPeriod);
 
     // Appends sales lines (inside the caller's transaction, if any). The
     // period sums change only with the next generate().
