@@ -200,7 +200,7 @@ Database::Database(const DatabaseTarget& target) : target_(target) {
         QString opts = QStringLiteral("connect_timeout=%1;keepalives=1;keepalives_idle=30;"
                                       "keepalives_interval=10;keepalives_count=3;"
                                       "tcp_user_timeout=60000;"
-                                      "options='-c statement_timeout=%2s'")
+                                      "options='-c statement_timeout=%2s -c client_min_messages=warning'")
                            .arg(to.connect)
                            .arg(to.statement);
         const QByteArray app = qgetenv("PGAPPNAME");

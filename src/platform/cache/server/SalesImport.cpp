@@ -9,14 +9,19 @@
 #include <QFile>
 #include <QSqlDriver>
 #include <array>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <libpq-fe.h>
 #include <memory>
+#include <mutex>
 #include <openssl/evp.h>
 #include <set>
 #include <sqlite3.h>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -478,6 +483,135 @@ public:
     virtual void abandon() = 0;
 };
 
+// Hands the lines to the inner sink on a writer thread, so that reading and
+// checking the file overlap with the database's work. At most kDepth
+// batches are in flight; the database connection is used by the writer
+// alone until finish() or abandon() returns.
+class ThreadedSink final : public Sink {
+public:
+    explicit ThreadedSink(std::unique_ptr<Sink> inner) : inner_(std::move(inner)) {
+        for (int i = 0; i < kDepth; ++i)
+            free_.push_back(std::make_unique<Batch>());
+        cur_ = std::move(free_.back());
+        free_.pop_back();
+        thread_ = std::thread([this] { work(); });
+    }
+    ~ThreadedSink() override { stop(true); }
+    void line(const Line& l, qint64 dimid) override {
+        cur_->add(l, dimid, false);
+        if (cur_->recs.size() >= kBatch) handOver();
+    }
+    void dim(qint64 id, qint64 firma, const Codes& codes) override {
+        Line l;
+        l.firma = firma;
+        l.codes = codes;
+        cur_->add(l, id, true);
+    }
+    void finish() override {
+        handOver();
+        stop(false);
+        inner_->finish();
+    }
+    void abandon() override {
+        stop(true);
+        inner_->abandon();
+    }
+
+private:
+    static constexpr int kDepth = 4;
+    static constexpr size_t kBatch = 8192;
+    struct Batch {
+        struct Rec {
+            Line line; // codes point nowhere; see off/len
+            std::array<quint32, kDimCount> off;
+            qint64 id;
+            bool dim;
+        };
+        std::vector<Rec> recs;
+        std::string arena;
+        void add(const Line& l, qint64 id, bool dim) {
+            Rec& r = recs.emplace_back();
+            r.line = l;
+            r.id = id;
+            r.dim = dim;
+            for (int i = 0; i < kDimCount; ++i) {
+                r.off[size_t(i)] = quint32(arena.size());
+                arena.append(l.codes[size_t(i)]);
+            }
+        }
+        void resolve(Rec& r) const {
+            for (int i = 0; i < kDimCount; ++i)
+                r.line.codes[size_t(i)] = std::string_view(arena.data() + r.off[size_t(i)],
+                                                           r.line.codes[size_t(i)].size());
+        }
+    };
+    void handOver() {
+        std::unique_lock lock(m_);
+        if (error_) std::rethrow_exception(error_);
+        if (cur_->recs.empty()) return;
+        queue_.push_back(std::move(cur_));
+        cv_.notify_all();
+        cv_.wait(lock, [&] { return !free_.empty() || error_; });
+        if (error_) std::rethrow_exception(error_);
+        cur_ = std::move(free_.back());
+        free_.pop_back();
+    }
+    // Ends the writer; discard drops what is still queued. Rethrows the
+    // writer's error unless discarding.
+    void stop(bool discard) {
+        {
+            std::lock_guard lock(m_);
+            if (discard) queue_.clear();
+            done_ = true;
+        }
+        cv_.notify_all();
+        if (thread_.joinable()) thread_.join();
+        if (error_ && !discard) std::rethrow_exception(error_);
+    }
+    void work() {
+        for (;;) {
+            std::unique_ptr<Batch> b;
+            {
+                std::unique_lock lock(m_);
+                cv_.wait(lock, [&] { return !queue_.empty() || done_; });
+                if (queue_.empty()) return;
+                b = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            try {
+                for (Batch::Rec& r : b->recs) {
+                    b->resolve(r);
+                    if (r.dim)
+                        inner_->dim(r.id, r.line.firma, r.line.codes);
+                    else
+                        inner_->line(r.line, r.id);
+                }
+            } catch (...) {
+                std::lock_guard lock(m_);
+                error_ = std::current_exception();
+                queue_.clear();
+                cv_.notify_all();
+                return;
+            }
+            b->recs.clear();
+            b->arena.clear();
+            std::lock_guard lock(m_);
+            free_.push_back(std::move(b));
+            cv_.notify_all();
+        }
+    }
+
+    std::unique_ptr<Sink> inner_;
+    std::unique_ptr<Batch> cur_;
+    std::vector<std::unique_ptr<Batch>> free_;
+    std::deque<std::unique_ptr<Batch>> queue_;
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::exception_ptr error_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
 sqlite3* sqliteHandle(Database& db) {
     const QVariant v = db.handle().driver()->handle();
     if (qstrcmp(v.typeName(), "sqlite3*") != 0)
@@ -748,21 +882,23 @@ struct DimEntry {
     int problem = -2; // -2 not checked, -1 fits, else index into problems
 };
 
+// The dimension id of every code combination met, by the combination's
+// text. Open addressing over a power-of-two table: one lookup per line.
 class Dims {
 public:
     explicit Dims(Database& db) {
+        slots_.resize(1024);
         QSqlQuery& q = db.exec(QStringLiteral("SELECT dimid, firma, pcnr, habtnr, abtnr, hgrp, "
                                               "ugrp, hkgrp, hvart, vart, styp FROM sales_dim"));
-        std::string k;
+        std::array<std::string, kDimCount> text;
+        Codes c;
         while (q.next()) {
-            const qint64 id = q.value(0).toLongLong();
-            k.clear();
-            appendInt(&k, q.value(1).toLongLong());
             for (int i = 0; i < kDimCount; ++i) {
-                k.push_back('\x1f');
-                k += q.value(2 + i).toString().toStdString();
+                text[size_t(i)] = q.value(2 + i).toString().toStdString();
+                c[size_t(i)] = text[size_t(i)];
             }
-            map_[k].id = id;
+            const qint64 id = q.value(0).toLongLong();
+            find(q.value(1).toLongLong(), c).id = id;
             next_ = std::max(next_, id + 1);
         }
         q.finish();
@@ -774,13 +910,64 @@ public:
             key_.push_back('\x1f');
             key_.append(s);
         }
-        return map_[key_];
+        const quint64 h = hash(key_);
+        size_t i = size_t(h) & (slots_.size() - 1);
+        for (;; i = (i + 1) & (slots_.size() - 1)) {
+            Slot& s = slots_[i];
+            if (s.len == 0) break;
+            if (s.hash == h && s.len == key_.size() &&
+                std::memcmp(keys_.data() + s.offset, key_.data(), key_.size()) == 0)
+                return s.entry;
+        }
+        if ((used_ + 1) * 2 > slots_.size()) {
+            grow();
+            return find(firma, c);
+        }
+        Slot& s = slots_[i];
+        s.hash = h;
+        s.offset = keys_.size();
+        s.len = key_.size();
+        keys_ += key_;
+        ++used_;
+        return s.entry;
     }
     qint64 allocate() { return next_++; }
 
 private:
-    std::unordered_map<std::string, DimEntry> map_;
-    std::string key_;
+    struct Slot {
+        quint64 hash = 0;
+        size_t offset = 0;
+        size_t len = 0; // 0: empty (a key is never empty)
+        DimEntry entry;
+    };
+    static quint64 hash(std::string_view k) {
+        quint64 h = 0x9E3779B97F4A7C15ULL ^ k.size();
+        size_t i = 0;
+        for (; i + 8 <= k.size(); i += 8) {
+            quint64 w;
+            std::memcpy(&w, k.data() + i, 8);
+            h = (h ^ w) * 0xBF58476D1CE4E5B9ULL;
+            h ^= h >> 31;
+        }
+        quint64 w = 0;
+        std::memcpy(&w, k.data() + i, k.size() - i);
+        h = (h ^ w) * 0x94D049BB133111EBULL;
+        return h ^ (h >> 29);
+    }
+    void grow() {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        for (const Slot& s : old) {
+            if (s.len == 0) continue;
+            size_t i = size_t(s.hash) & (slots_.size() - 1);
+            while (slots_[i].len != 0)
+                i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = s;
+        }
+    }
+    std::vector<Slot> slots_;
+    std::string keys_, key_;
+    size_t used_ = 0;
     qint64 next_ = 0;
 };
 
@@ -1111,10 +1298,12 @@ SalesImportResult Run::go() {
         MasterData master(db_);
         Dims dims(db_);
         QList<QString> problems;
+        std::unique_ptr<Sink> direct;
         if (pg)
-            sink_ = std::make_unique<PgSink>(pgHandle(db_), r_.batch);
+            direct = std::make_unique<PgSink>(pgHandle(db_), r_.batch);
         else
-            sink_ = std::make_unique<SqliteSink>(sqliteHandle(db_), r_.batch);
+            direct = std::make_unique<SqliteSink>(sqliteHandle(db_), r_.batch);
+        sink_ = std::make_unique<ThreadedSink>(std::move(direct));
 
         Sha256 sha;
         LineReader reader(in_, sha);

@@ -65,10 +65,11 @@ void dropSchema(Database& db);
 void createBatchSchema(Database& db);
 
 // --- Rebuild on PostgreSQL -------------------------------------------------
-// tallvero_rebuild(firma, periode) replaces one period's rows of the eight
-// sum tables from the sales lines, entirely inside the server (one scan of
-// the period's lines, all levels from it). Created by createSchema and
-// upgradeSchema; Store::generate and the import call it.
+// tallvero_rebuild(firma, von, bis) makes the rows of the eight sum tables
+// for the periods von..bis equal to the sales lines, entirely inside the
+// server (one scan of the lines, all levels from it, only changed rows
+// written). Created by createSchema and upgradeSchema; Store::generate and
+// the import call it.
 void createRebuildFunction(Database& db);
 
 } // namespace cache::server

@@ -195,22 +195,44 @@ void Store::generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateC
 
 qint64 Store::rebuildPeriods(qint64 firma, const QList<int>& periods,
                              const GenerateCallback& progress, int faultAfterPeriods) {
-    std::unique_ptr<SqliteRebuild> fast;
-    if (db_.engine() == Engine::Sqlite) fast = std::make_unique<SqliteRebuild>(db_, firma);
     qint64 lines = 0;
     int done = 0;
-    for (int p : periods) {
+    auto fault = [&](int p) {
         if (faultAfterPeriods >= 0 && done >= faultAfterPeriods)
             throw CacheError(err::GenerateFailed,
                              QStringLiteral("Aufbau abgebrochen (Fehler bei Periode %1)").arg(p));
-        if (fast)
-            lines += fast->period(p);
-        else
-            lines += db_.scalar(QStringLiteral("SELECT tallvero_rebuild(?, ?)"), {firma, p})
-                         .toLongLong();
+    };
+    auto report = [&](int p) {
         ++done;
         if (progress && !progress({done, int(periods.size()), p}))
             throw CacheError(err::GenerateFailed, QStringLiteral("Aufbau abgebrochen"));
+    };
+    if (db_.engine() == Engine::Sqlite) {
+        SqliteRebuild fast(db_, firma);
+        for (int p : periods) {
+            fault(p);
+            lines += fast.period(p);
+            report(p);
+        }
+        return lines;
+    }
+    // The server function takes a range of consecutive periods in one
+    // statement; a year at a time keeps the progress moving.
+    constexpr int kChunk = 12;
+    for (qsizetype i = 0; i < periods.size();) {
+        fault(periods[i]);
+        int limit = kChunk;
+        if (faultAfterPeriods >= 0)
+            limit = std::min(limit, faultAfterPeriods - done);
+        qsizetype j = i + 1;
+        auto next = [](int p) { return p % 100 == 12 ? (p / 100 + 1) * 100 + 1 : p + 1; };
+        while (j < periods.size() && j - i < limit && periods[j] == next(periods[j - 1]))
+            ++j;
+        lines += db_.scalar(QStringLiteral("SELECT tallvero_rebuild(?, ?, ?)"),
+                            {firma, periods[i], periods[j - 1]})
+                     .toLongLong();
+        for (; i < j; ++i)
+            report(periods[i]);
     }
     return lines;
 }
