@@ -96,7 +96,7 @@ fi
 if [ "$INNER" = 0 ] && [ "$SQLITE" = 1 ]; then
   make_csv "$LINES"
   CSV=$(csv_for "$LINES")
-  put csv_bytes "$(stat -c %s "$CSV")"
+  put csv_bytes "$(stat -L -c %s "$CSV")"
   DB=$WORK/import-$LINES.sqlite PLAIN=$WORK/plain-$LINES.sqlite
   plain_import() {
     rm -f "$PLAIN"

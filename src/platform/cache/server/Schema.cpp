@@ -269,10 +269,12 @@ QString rebuildFunctionSql() {
     for (const SumLevel& l : levels) {
         const QStringList cols = dimColumns(l.dims);
         const QString list = cols.join(QStringLiteral(", "));
-        QStringList same;
-        for (const QString& c : cols)
+        QStringList same, either, key;
+        for (const QString& c : cols) {
             same << QStringLiteral("t.%1 = g.%1").arg(c);
-        const QString match = same.join(QStringLiteral(" AND "));
+            either << QStringLiteral("COALESCE(g.%1, t.%1) AS %1").arg(c);
+            key << QStringLiteral("t.%1 = x.%1").arg(c);
+        }
         // GROUPING() sets the bit of every argument the set leaves out;
         // the first argument is the highest bit.
         int mask = 0;
@@ -281,38 +283,44 @@ QString rebuildFunctionSql() {
         sets << QLatin1Char('(') + list + QLatin1Char(')');
         const QString table = QLatin1String(l.table);
         const QString period = QStringLiteral("t.firma = p_firma AND t.periode = p");
-        // One snapshot for all three: each sees the table as it was.
-        writes << QStringLiteral("    l%1 AS MATERIALIZED (SELECT * FROM g WHERE gs = %2)")
+        // The level's new rows against its stored rows of the period, in
+        // one join: what is left differs (usually nothing), and only that
+        // is written. Every part sees the table as it was.
+        writes << QStringLiteral("    x%1 AS MATERIALIZED (SELECT %2, g.u, g.k, g.s, g.n, g.gs IS "
+                                 "NOT NULL AS fresh, t.periode IS NOT NULL AS stored FROM (SELECT * "
+                                 "FROM g WHERE gs = %3) g FULL JOIN (SELECT * FROM %4 t WHERE %5) t "
+                                 "ON %6 WHERE g.gs IS NULL OR t.periode IS NULL OR (t.umsatz, "
+                                 "t.kosten, t.skonto, t.nachlass) IS DISTINCT FROM (g.u, g.k, g.s, "
+                                 "g.n))")
                       .arg(n)
-                      .arg(mask);
-        writes << QStringLiteral("    u%1 AS (UPDATE %2 t SET umsatz = g.u, kosten = g.k, skonto "
-                                 "= g.s, nachlass = g.n FROM l%1 g WHERE %3 AND %4 AND "
-                                 "(t.umsatz, t.kosten, t.skonto, t.nachlass) IS DISTINCT FROM "
-                                 "(g.u, g.k, g.s, g.n))")
+                      .arg(either.join(QStringLiteral(", ")))
+                      .arg(mask)
+                      .arg(table, period, same.join(QStringLiteral(" AND ")));
+        writes << QStringLiteral("    u%1 AS (UPDATE %2 t SET umsatz = x.u, kosten = x.k, skonto = "
+                                 "x.s, nachlass = x.n FROM x%1 x WHERE x.fresh AND x.stored AND %3 "
+                                 "AND %4)")
                       .arg(n)
-                      .arg(table, period, match);
-        writes << QStringLiteral("    d%1 AS (DELETE FROM %2 t WHERE %3 AND NOT EXISTS (SELECT 1 "
-                                 "FROM l%1 g WHERE %4))")
+                      .arg(table, period, key.join(QStringLiteral(" AND ")));
+        writes << QStringLiteral("    d%1 AS (DELETE FROM %2 t USING x%1 x WHERE NOT x.fresh AND %3 "
+                                 "AND %4)")
                       .arg(n)
-                      .arg(table, period, match);
+                      .arg(table, period, key.join(QStringLiteral(" AND ")));
         writes << QStringLiteral("    i%1 AS (INSERT INTO %2 (firma, periode, %3, umsatz, kosten, "
-                                 "skonto, nachlass) SELECT p_firma, p, %3, u, k, s, n FROM l%1 g "
-                                 "WHERE NOT EXISTS (SELECT 1 FROM %2 t WHERE %4 AND %5) ORDER BY "
-                                 "%3)")
+                                 "skonto, nachlass) SELECT p_firma, p, %3, u, k, s, n FROM x%1 "
+                                 "WHERE NOT stored ORDER BY %3)")
                       .arg(n)
-                      .arg(table, list, period, match);
+                      .arg(table, list);
         ++n;
     }
     QStringList dcols;
     for (const QString& c : all)
         dcols << QStringLiteral("d.") + c;
-    // JIT compilation costs more than it saves here; nested loops over
-    // thousands of keys lose against hash joins, which the planner does not
-    // always see for the grouped rows; planning the statement anew for each
-    // period took longer than running it on an empty one.
+    // JIT compilation costs more than it saves here; planning the
+    // statement anew for each period took longer than running it on an
+    // empty one.
     return QStringLiteral(
                "CREATE OR REPLACE FUNCTION tallvero_rebuild(p_firma BIGINT, p_von INTEGER, p_bis "
-               "INTEGER) RETURNS BIGINT LANGUAGE plpgsql SET jit = off SET enable_nestloop = off "
+               "INTEGER) RETURNS BIGINT LANGUAGE plpgsql SET jit = off "
                "SET plan_cache_mode = force_generic_plan SET work_mem = '64MB' AS $fn$\n"
                "DECLARE lines BIGINT := 0; p INTEGER := p_von; c BIGINT;\n"
                "BEGIN\n"
