@@ -97,7 +97,7 @@ def main():
           f"{secs(num(r, 'sqlite.rebuild_all.wall'))} | {grouped(rate(tl, num(r, 'sqlite.rebuild_all.wall')))} | "
           f"{mib(num(r, 'sqlite.rebuild_all.rss_kb'))} |")
         ml = num(r, "sqlite.month_lines")
-        w(f"| rebuild of one month (12611, {grouped(ml)} lines, median of 5, whole process) | "
+        w(f"| rebuild of one month (12611, both companies, {grouped(ml)} lines, median of 5, as `generate` reports it) | "
           f"{secs(num(r, 'sqlite.rebuild_month.wall'))} | {grouped(rate(ml, num(r, 'sqlite.rebuild_month.wall')))} | |")
         w(f"| `tallvero-report --pdf`, one page (median of 5, whole process: login, 72 months, page) | "
           f"{secs(num(r, 'sqlite.report_pdf.wall'))} | | |")
@@ -129,7 +129,7 @@ def main():
             w(f"| {name} | {secs(wall)} | {grouped(rate(cnt, wall))} | {secs(cpu)} | "
               f"{grouped(rate(cnt, cpu))} | {mib(num(r, k + '.rss_kb'))} |")
         w(f"| `VACUUM ANALYZE` after the first build | {secs(num(r, 'pg.vacuum.wall'))} | | | | |")
-        w(f"| rebuild of one month (12611, {grouped(ml)} lines, median of 5, whole process) | "
+        w(f"| rebuild of one month (12611, both companies, {grouped(ml)} lines, median of 5, as `generate` reports it) | "
           f"{secs(num(r, 'pg.rebuild_month.wall'))} | {grouped(rate(ml, num(r, 'pg.rebuild_month.wall')))} | | | |")
         w(f"| `tallvero-report --pdf`, one page (median of 5) | {secs(num(r, 'pg.report_pdf.wall'))} | | | | |")
         w(f"| database size | {num(r, 'pg.db_bytes') / 2**20:,.0f} MiB | | | | |\n")

@@ -471,12 +471,9 @@ int run(const QString& cmd, const Args& a) {
                 firms << q.value(0).toLongLong();
             q.finish();
         }
-        const qint64 lines = db.scalar(QStringLiteral("SELECT COUNT(*) FROM sales_line WHERE periode "
-                                                      "BETWEEN ? AND ?"),
-                                       {from, to})
-                                 .toLongLong();
+        qint64 lines = 0;
         for (qint64 f : firms)
-            store.generate(f, from, to, [&](const GenerateProgress& g) {
+            lines += store.generate(f, from, to, [&](const GenerateProgress& g) {
                 progressLine({QStringLiteral("Periodensummen aufbauen (Firma %1)").arg(f), g.done, g.total});
                 return true;
             });

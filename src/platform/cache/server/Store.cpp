@@ -175,7 +175,7 @@ QList<int> periodsBetween(int from, int to) {
     return out;
 }
 
-void Store::generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateCallback& progress,
+qint64 Store::generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateCallback& progress,
                      int faultAfterPeriods) {
     if (fromPeriod < 0 || toPeriod < 0 || fromPeriod > toPeriod)
         throw CacheError(err::GenerateFailed, QStringLiteral("Ungültiger Periodenbereich"));
@@ -184,9 +184,10 @@ void Store::generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateC
         throw CacheError(err::GenerateFailed, QStringLiteral("Periodenbereich zu groß"));
     db_.begin();
     try {
-        rebuildPeriods(firma, periods, progress, faultAfterPeriods);
+        const qint64 lines = rebuildPeriods(firma, periods, progress, faultAfterPeriods);
         setBuildInfo(toPeriod);
         db_.commit();
+        return lines;
     } catch (...) {
         db_.rollback();
         throw;

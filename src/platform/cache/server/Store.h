@@ -93,7 +93,8 @@ public:
     // Rebuilds every period-sum table for the periods from..to of a company,
     // in one transaction. faultAfterPeriods >= 0 makes the rebuild fail after
     // that many periods (tests of the rollback).
-    void generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateCallback& progress = {},
+    // Returns the number of sales lines the periods hold.
+    qint64 generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateCallback& progress = {},
                   int faultAfterPeriods = -1);
     // The same inside the caller's transaction, for any list of periods;
     // returns the number of sales lines the periods hold.
