@@ -740,6 +740,7 @@ QString usageText() {
         "    --gruppierung pc|habt      ohne Auswahl: nach Profitcenter oder nach\n"
         "                               Hauptabteilungen (Standard) aufteilen\n"
         "  --help            diese Hilfe\n"
+        "  --version         Version anzeigen\n"
         "\n"
         "Meldungen des Programms erscheinen auf der Standardfehlerausgabe.\n"
         "Rückgabewerte: 0 erfolgreich, 1 Anmeldung, Berechtigung oder Datenabfrage\n"
@@ -749,7 +750,7 @@ QString usageText() {
         "  read -rs TALLVERO_PASSWORD; export TALLVERO_PASSWORD\n"
         "  tallvero-report --user DEMO --habt 10 --hkg P --today 2024-01-15 --pdf bericht.pdf\n"
         "\n"
-        "Beschreibung: docs/tallvero-report.md\n");
+        "Beschreibung: „man tallvero-report“ (im Quellbaum docs/tallvero-report.md)\n");
 }
 
 ParseResult parseArguments(const QStringList& args, const platform::SettingsStore& settings,
@@ -757,6 +758,10 @@ ParseResult parseArguments(const QStringList& args, const platform::SettingsStor
     ParseResult r;
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
         r.kind = ParseResult::Kind::Help;
+        return r;
+    }
+    if (args.contains(QStringLiteral("--version"))) {
+        r.kind = ParseResult::Kind::Version;
         return r;
     }
     QHash<QString, QString> values;
@@ -850,6 +855,10 @@ int run(const QStringList& args, ReportContext& context) {
     const ParseResult parsed = parseArguments(args, context.settings, context.environmentPassword);
     if (parsed.kind == ParseResult::Kind::Help) {
         context.out << usageText() << Qt::flush;
+        return kExitOk;
+    }
+    if (parsed.kind == ParseResult::Kind::Version) {
+        context.out << kTool << " " << QCoreApplication::applicationVersion() << "\n" << Qt::flush;
         return kExitOk;
     }
     if (parsed.kind == ParseResult::Kind::Usage) {

@@ -18,6 +18,7 @@
 #include "windows/Registry.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QProgressDialog>
@@ -67,6 +68,11 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Tallvero"));
     QApplication::setOrganizationName(QStringLiteral("Tallvero"));
     QApplication::setApplicationVersion(QStringLiteral(TALLVERO_VERSION));
+    // The installed icon theme's icon, else the one built in; the desktop
+    // file name lets Wayland compositors match the window to its entry.
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("tallvero"), QIcon(QStringLiteral(":/tallvero.png"))));
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.tallvero.Tallvero"));
     // Qt's own dialogs (printer, files, context menus) in German.
     QTranslator qtGerman;
     if (qtGerman.load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"),
