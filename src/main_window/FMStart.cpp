@@ -278,7 +278,7 @@ void FMStart::buildDetailsPane() {
 
 void FMStart::buildMenus() {
     auto act = [](QMenu* m, const char* name, const char* text, QKeySequence key = {},
-                      bool checkable = false) {
+                  bool checkable = false) {
         QAction* a = m->addAction(QString::fromUtf8(text));
         a->setObjectName(QString::fromUtf8(name));
         if (!key.isEmpty()) a->setShortcut(key);
@@ -1171,7 +1171,11 @@ void FMStart::Synchronize() {
         cmbZoom->setCurrentIndex(item);
         cmbZoom_Click();
     } else {
-        cmbZoom->setEditText(QLocale().toString(VSPrinter1->zoom()) + QLatin1Char('%'));
+        // The system's decimal separator, but no thousands separator: GetVal
+        // must read 1000% back as 1000.
+        QLocale locale;
+        locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+        cmbZoom->setEditText(locale.toString(VSPrinter1->zoom()) + QLatin1Char('%'));
     }
     synchronizing_ = false;
 }

@@ -629,10 +629,45 @@ TEST_P(MainWindow, ZoomBoxAndPreviewStayInStep) {
     // Text without a number or a mode changes nothing.
     type(QStringLiteral("irgendwas"));
     EXPECT_EQ(w->VSPrinter1->zoomMode(), print::ZoomAllPages);
-    // The preview changed its zoom by itself: the box follows.
-    w->VSPrinter1->setZoom(75);
-    emit w->VSPrinter1->zoomChanged();
-    EXPECT_EQ(w->cmbZoom->currentText(), QStringLiteral("75%"));
+    // Every item of the box: the preview takes it, the box shows it again.
+    const struct {
+        int mode;
+        double zoom;
+    } items[] = {{print::ZoomWholePage, 0}, {print::ZoomPageWidth, 0}, {print::ZoomTwoPages, 0},
+                 {print::ZoomAllPages, 0},  {print::ZoomPercent, 100}, {print::ZoomPercent, 150},
+                 {print::ZoomPercent, 200}, {print::ZoomPercent, 400}};
+    for (int i = 0; i < 8; ++i) {
+        w->cmbZoom->setCurrentIndex(i);
+        w->cmbZoom_Click();
+        EXPECT_EQ(w->VSPrinter1->zoomMode(), items[i].mode) << i;
+        if (items[i].zoom > 0) {
+            EXPECT_DOUBLE_EQ(w->VSPrinter1->zoom(), items[i].zoom) << i;
+        }
+        EXPECT_EQ(w->cmbZoom->currentText(), w->cmbZoom->itemText(i)) << i;
+    }
+    // A zoom the preview chose itself: the box shows it with the system's
+    // decimal separator and no grouping; confirming the text reads it back.
+    const struct {
+        double zoom;
+        QLocale locale;
+        const char* text;
+        double back;
+    } zooms[] = {{10, QLocale(QLocale::German), "10%", 10},
+                 {75, QLocale(QLocale::German), "75%", 75},
+                 {87.5, QLocale(QLocale::German), "87,5%", 87},
+                 {87.5, QLocale(QLocale::English, QLocale::UnitedStates), "87.5%", 87.5},
+                 {125, QLocale(QLocale::German), "125%", 125},
+                 {1000, QLocale(QLocale::German), "1000%", 1000},
+                 {1000, QLocale(QLocale::English, QLocale::UnitedStates), "1000%", 1000}};
+    for (const auto& z : zooms) {
+        QLocale::setDefault(z.locale);
+        w->VSPrinter1->setZoom(z.zoom);
+        emit w->VSPrinter1->zoomChanged();
+        EXPECT_EQ(w->cmbZoom->currentText().toStdString(), z.text);
+        w->cmbZoom_Click();
+        EXPECT_DOUBLE_EQ(w->VSPrinter1->zoom(), z.back) << z.text;
+    }
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     // Its redraw notification draws the page anew.
     const int redraws = w->redraws();
     emit w->VSPrinter1->redrawRequested();
