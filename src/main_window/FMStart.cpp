@@ -1198,7 +1198,9 @@ void FMStart::mDrucken_Click() {
     }
     if (!copies) return;
     Zeichnen();
-    print::printDocument(VSPrinter1->shownPage(), *printer_, *copies);
+    // Each copy is a document of its own: n print jobs, not one of n pages.
+    for (int i = 0; i < *copies; ++i)
+        VSPrinter1->printDocument(*printer_);
 }
 
 QString FMStart::askFileName(const QString& title, const QString& suggested,

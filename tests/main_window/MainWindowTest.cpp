@@ -12,6 +12,7 @@
 #include "platform/print/PreviewWidget.h"
 #include "server/SessionEnv.h"
 #include "support/DemoSite.h"
+#include "support/PrintSpooler.h"
 #include "values/ValueStore.h"
 
 #include <QAction>
@@ -125,17 +126,22 @@ protected:
     std::unique_ptr<mw::FMStart> window;
     QStringList statuses;
     int rebuildOpened = 0, aboutShown = 0, logShown = 0;
-    // The printer dialog: answers `copies` (nothing = cancelled) and prints to a PDF.
+    // The printer dialog: answers `copies` (nothing = cancelled) and prints
+    // to the printer `printerName`, or to a PDF without one.
     std::optional<int> printDialog(QPrinter& p) {
         ++printDialogs;
         fetchesBeforeDialog = window->lastFetch().months;
-        p.setOutputFormat(QPrinter::PdfFormat);
-        p.setOutputFileName(printFile);
+        if (!printerName.isEmpty()) {
+            p.setPrinterName(printerName);
+        } else {
+            p.setOutputFormat(QPrinter::PdfFormat);
+            p.setOutputFileName(printFile);
+        }
         return copies;
     }
     std::optional<int> copies = 1;
     int printDialogs = 0, fetchesBeforeDialog = -1;
-    QString printFile, saveAs;
+    QString printFile, printerName, saveAs;
 };
 
 TEST_P(MainWindow, StartUpRunsInOrderAndFillsTheLists) {
@@ -687,10 +693,11 @@ TEST_P(MainWindow, PrintingCopiesAndFetchingFirst) {
     EXPECT_EQ(printDialogs, 1);
     EXPECT_EQ(fetchesBeforeDialog, 64);
     EXPECT_FALSE(values::store().SelectionChanged);
+    // Each copy is a document of its own: the file holds the last one.
     QFile f(printFile);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QString pdf = QString::fromLatin1(f.readAll());
-    EXPECT_EQ(pdf.count(QRegularExpression(QStringLiteral("/Type\\s*/Page(?![a-zA-Z])"))), 3);
+    EXPECT_EQ(pdf.count(QRegularExpression(QStringLiteral("/Type\\s*/Page(?![a-zA-Z])"))), 1);
     f.close();
     QFile::remove(printFile);
 
@@ -703,6 +710,38 @@ TEST_P(MainWindow, PrintingCopiesAndFetchingFirst) {
     EXPECT_EQ(w->redraws(), redraws);
     EXPECT_EQ(w->lastFetch().months, months);
     EXPECT_FALSE(QFile::exists(printFile));
+}
+
+// Three copies through a real spooler: three jobs, each one A4 landscape
+// page with the page's texts, each printed as one page.
+TEST_P(MainWindow, EachCopyIsAPrintJobOfItsOwn) {
+    if (GetParam() != TestEngine::Sqlite) GTEST_SKIP() << "printing does not depend on the engine";
+    testsupport::PrintSpooler spooler;
+    if (!spooler.problem().isEmpty()) {
+        if (qEnvironmentVariable("TALLVERO_REQUIRE_CUPS") == QLatin1String("1"))
+            FAIL() << "no CUPS scheduler: " << spooler.problem().toStdString();
+        GTEST_SKIP() << "no CUPS scheduler: " << spooler.problem().toStdString();
+    }
+    start("DEMO", "demo");
+    choose(window->SHGRP, QStringLiteral("20"));
+    printerName = spooler.queue();
+    copies = 3;
+    window->mDrucken->trigger();
+    const auto jobs = spooler.jobs(120000);
+    ASSERT_EQ(jobs.size(), 3) << spooler.logs().toStdString();
+    for (const auto& job : jobs) {
+        ASSERT_TRUE(job.completed && !job.pdf.isEmpty()) << spooler.logs().toStdString();
+        const auto sent = testsupport::PrintSpooler::pdfPages(job.document);
+        ASSERT_EQ(sent.size(), 1) << job.id;
+        EXPECT_TRUE(sent[0].a4 && sent[0].landscape) << job.id;
+        const auto printed = testsupport::PrintSpooler::pdfPages(job.pdf);
+        ASSERT_EQ(printed.size(), 1) << job.id;
+        EXPECT_TRUE(printed[0].a4) << job.id;
+        const QString text = testsupport::PrintSpooler::pdfText(job.document);
+        for (const char* t : {"Tallvero", "HG:20 ", "Jänner", "Dezember",
+                              "Gedruckt durch: ", "Kalenderjahr", "Umsatz", "Deckungsbeitrag"})
+            EXPECT_TRUE(text.contains(QString::fromUtf8(t))) << job.id << " " << t;
+    }
 }
 
 TEST_P(MainWindow, ExportsPageAndTable) {
