@@ -98,6 +98,7 @@ protected:
             .clock = env->clock,
             .session = env->s(),
             .screenWidth = [screen] { return screen; },
+            .logicalDpi = [this] { return dpi; },
             .openRebuildDialog = [this](QWidget*) { ++rebuildOpened; },
             .showAbout = [this] { ++aboutShown; },
             .showLog = [this](QWidget*) { ++logShown; },
@@ -140,6 +141,7 @@ protected:
         return copies;
     }
     std::optional<int> copies = 1;
+    int dpi = 96; // of the screen the window starts on
     int printDialogs = 0, fetchesBeforeDialog = -1;
     QString printFile, printerName, saveAs;
 };
@@ -457,7 +459,6 @@ TEST_P(MainWindow, LayoutFollowsScreenAndPanels) {
     start("DEMO", "demo", QDate(2024, 4, 15), 1152);
     const QRect base = window->ctSize3->registeredTwips(window->SPCNR);
     const QRect baseLabel = window->ctSize3->registeredTwips(window->lblHabt);
-    EXPECT_EQ(window->detailsWidthTwips(), 3735); // the reference screen
     statuses.clear();
     start("DEMO", "demo", QDate(2024, 4, 15), 1536);
     const QRect wide = window->ctSize3->registeredTwips(window->SPCNR);
@@ -470,7 +471,7 @@ TEST_P(MainWindow, LayoutFollowsScreenAndPanels) {
     EXPECT_EQ(wideLabel.width(), baseLabel.width() * 4 / 3);
 
     auto* w = window.get();
-    const int tpp = w->twipsPerPixel();
+    const double tpp = w->twipsPerPixel();
     w->resize(1000, 700);
     w->show();
     QApplication::processEvents();
@@ -497,19 +498,33 @@ TEST_P(MainWindow, LayoutFollowsScreenAndPanels) {
     EXPECT_TRUE(w->cmdEinblenden->isVisible());
     EXPECT_EQ(w->cmdEinblenden->x() * tpp, ausX * tpp - 150);
 
-    // Details shown: the splitter stands the details width left of the
-    // right edge; the pane grows with the screen like the panel.
-    const int dw = w->detailsWidthTwips();
-    EXPECT_EQ(dw, 3735 * 4 / 3);
-    w->mDetails[0]->trigger();
-    QApplication::processEvents();
-    EXPECT_TRUE(w->mDetails[0]->isChecked());
-    EXPECT_FALSE(w->mDetails[1]->isChecked());
-    EXPECT_TRUE(w->frDetails->isVisible());
-    const int W = w->centralWidget()->width() * tpp;
-    EXPECT_NEAR(w->ctSplit->sizes().at(0) * tpp, W - dw, 2 * tpp);
-    // The panel button stays left of the details pane.
-    EXPECT_NEAR(w->cmdEinblenden->x() * tpp, W - dw - w->cmdEinblenden->width() * tpp - 250, tpp);
+    // Details shown: the splitter stands 3735 twips left of the right edge
+    // on any screen; the panel button stays left of the pane as the splitter
+    // left it.
+    const struct {
+        int screen, dpi;
+    } screens[] = {{1152, 96}, {1536, 96}, {1920, 96}, {1920, 144}, {1366, 110}};
+    for (const auto& sc : screens) {
+        dpi = sc.dpi;
+        start("DEMO", "demo", QDate(2024, 4, 15), sc.screen);
+        w = window.get();
+        const double t = w->twipsPerPixel();
+        EXPECT_DOUBLE_EQ(t, 1440.0 / sc.dpi);
+        w->show();
+        w->resize(int(std::lround(10000 / t)) + w->width() - w->centralWidget()->width(), 700);
+        w->mDetails[0]->trigger();
+        w->mDaten[1]->trigger();
+        QApplication::processEvents();
+        const double W = w->centralWidget()->width() * t;
+        ASSERT_NEAR(W, 10000, t);
+        EXPECT_TRUE(w->mDetails[0]->isChecked() && !w->mDetails[1]->isChecked());
+        EXPECT_TRUE(w->frDetails->isVisible());
+        EXPECT_NEAR(w->ctSplit->sizes().at(0) * t, 6265, t) << sc.screen << " " << sc.dpi;
+        EXPECT_NEAR(w->cmdEinblenden->x() * t,
+                    W - (w->frDetails->width() + w->cmdEinblenden->width()) * t - 250, t)
+            << sc.screen << " " << sc.dpi;
+    }
+    dpi = 96;
     w->cmdEinblenden->click();
     EXPECT_TRUE(w->ctSize3->isVisible());
     EXPECT_EQ(w->ctSplit->y(), top);
