@@ -5,15 +5,19 @@
 #include "main_window/FMStart.h"
 #include "main_window/ProportionalPanel.h"
 #include "main_window/Rules.h"
+#include "main_window/Splash.h"
 #include "platform/cache/server/Database.h"
 #include "platform/cache/server/DemoData.h"
 #include "platform/cache/server/ServerFactory.h"
 #include "platform/cache/server/Store.h"
 #include "platform/print/PreviewWidget.h"
+#include "platform/ui/TextRoomStyle.h"
 #include "server/SessionEnv.h"
 #include "support/DemoSite.h"
 #include "support/PrintSpooler.h"
 #include "values/ValueStore.h"
+#include "windows/FrmProgrammverlauf.h"
+#include "windows/ProgramLog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,6 +27,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
@@ -30,7 +36,9 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QSqlQuery>
+#include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 #include <map>
@@ -848,6 +856,72 @@ TEST_P(MainWindow, DetailsListSortsByWholeNumbers) {
 
 std::string engineParamName(const ::testing::TestParamInfo<TestEngine>& i) {
     return testsupport::engineName(i.param);
+}
+
+// The dots of a capital umlaut: the pixels where a text with Ü and the same
+// text with U differ, in a widget and drawn freely on a large page.
+TEST(CapitalUmlauts, KeepTheirDotsInListsStatusLinesAndLabels) {
+    const QString before = QApplication::style()->name();
+    QApplication::setStyle(new platform::TextRoomStyle);
+    auto dots = [](const QImage& a, const QImage& b) {
+        int n = 0;
+        for (int y = 0; y < std::min(a.height(), b.height()); ++y)
+            for (int x = 0; x < std::min(a.width(), b.width()); ++x) {
+                const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+                n += std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                               std::abs(qBlue(p) - qBlue(q))}) > 60;
+            }
+        return n;
+    };
+    auto free = [](const QFont& f, const QString& text) {
+        QImage page(600, 100, QImage::Format_RGB32);
+        page.fill(Qt::white);
+        QPainter p(&page);
+        p.setFont(f);
+        p.setPen(Qt::black);
+        p.drawText(20, 60, text);
+        return page;
+    };
+    mw::Splash splash;
+    auto* status = splash.findChild<QLabel*>(QStringLiteral("Panel1"));
+    windows::frmProgrammverlauf* log = windows::frmProgrammverlauf::instance();
+    auto* rows = log->findChild<QTreeView*>(QStringLiteral("Verlauf"));
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tallvero"), QString(),
+                    QMessageBox::Yes | QMessageBox::No);
+    auto* question = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    const struct {
+        const char* where;
+        QWidget* shown;
+        QWidget* grabbed;
+        std::function<void(const QString&)> show;
+    } cases[] = {
+        {"start-up status line", &splash, status, [&](const QString& t) { splash.setStatus(t); }},
+        {"program log", log, rows->viewport(),
+         [&](const QString& t) {
+             windows::programLog().clear();
+             windows::WriteLog(t, QStringLiteral("Datenabfrage"), QString());
+             rows->setCurrentIndex({});
+         }},
+        {"message box", &box, question, [&](const QString& t) { box.setText(t); }},
+    };
+    for (const auto& c : cases) {
+        c.shown->show();
+        auto render = [&](const char* text) {
+            c.show(QString::fromUtf8(text));
+            c.shown->adjustSize();
+            for (int i = 0; i < 3; ++i)
+                QApplication::processEvents();
+            return c.grabbed->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        };
+        const int drawn = dots(free(c.grabbed->font(), QStringLiteral("Überprüfung")),
+                               free(c.grabbed->font(), QStringLiteral("Uberprüfung")));
+        ASSERT_GT(drawn, 0) << c.where;
+        const QImage with = render("Überprüfung"), without = render("Uberprüfung");
+        EXPECT_GE(dots(with, without), drawn) << c.where;
+        c.shown->hide();
+    }
+    windows::programLog().clear();
+    QApplication::setStyle(before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, MainWindow,
