@@ -279,7 +279,7 @@ void FMStart::buildDetailsPane() {
 
 void FMStart::buildMenus() {
     auto act = [](QMenu* m, const char* name, const char* text, QKeySequence key = {},
-                  bool checkable = false) {
+                      bool checkable = false) {
         QAction* a = m->addAction(QString::fromUtf8(text));
         a->setObjectName(QString::fromUtf8(name));
         if (!key.isEmpty()) a->setShortcut(key);
