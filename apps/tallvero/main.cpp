@@ -8,6 +8,7 @@
 #include "platform/clock/QtClock.h"
 #include "platform/settings/QSettingsStore.h"
 #include "platform/ui/QtUi.h"
+#include "platform/ui/TextRoomStyle.h"
 #include "retrieval/FrmNeueDaten.h"
 #include "retrieval/RebuildProgress.h"
 #include "server/FMPass.h"
@@ -65,6 +66,8 @@ private:
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // Room for the dots of Ä, Ö and Ü in every list, label and status line.
+    QApplication::setStyle(new platform::TextRoomStyle);
     QApplication::setApplicationName(QStringLiteral("Tallvero"));
     QApplication::setOrganizationName(QStringLiteral("Tallvero"));
     QApplication::setApplicationVersion(QStringLiteral(TALLVERO_VERSION));

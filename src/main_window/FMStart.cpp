@@ -70,12 +70,13 @@ QRect twipsRect(const Place& p) {
 FMStart::FMStart(FMStartServices services) : s_(std::move(services)) {
     setObjectName(QStringLiteral("FMStart"));
     setWindowTitle(srv::kApplicationTitle);
-    const int dpi = logicalDpiX();
-    twipsPerPixel_ = dpi > 0 ? std::max(1, int(std::lround(1440.0 / dpi))) : 15;
+    const int dpi = s_.logicalDpi ? s_.logicalDpi() : logicalDpiX();
+    twipsPerPixel_ = dpi > 0 ? 1440.0 / dpi : 15;
 
     central_ = new QWidget;
     setCentralWidget(central_);
     buildSelectionPanel();
+    ctSize3->setTwipsPerPixel(twipsPerPixel_);
 
     ctSplit = new QSplitter(Qt::Horizontal, central_);
     ctSplit->setObjectName(QStringLiteral("ctSplit"));
@@ -574,9 +575,6 @@ void FMStart::startupLayout() {
     };
     for (const ControlPlace& c : controls)
         ctSize3->registerControl(c.w, scaledRect(c.p));
-    // The details pane grows with the screen like the panel above it: 3735
-    // twips at the reference width, room for seven-digit amounts at 1920.
-    detailsWidthTwips_ = layout::scaled(layout::kDetailsWidthTwips, factor);
     // The scaled geometry holds at the screen's width; the panel keeps it
     // in proportion at any other width.
     ctSize3->setReferenceWidth(
@@ -826,11 +824,11 @@ QString FMStart::mainShippingCode() const {
 // --- layout ----------------------------------------------------------------
 
 int FMStart::toPixels(int twips) const {
-    return int(std::lround(double(twips) / twipsPerPixel_));
+    return int(std::lround(twips / twipsPerPixel_));
 }
 
 int FMStart::toTwips(int px) const {
-    return px * twipsPerPixel_;
+    return int(std::lround(px * twipsPerPixel_));
 }
 
 void FMStart::mDaten_Click(int index) {
@@ -864,7 +862,7 @@ void FMStart::Form_Resize() {
 
     // The right pane is closed while the details are hidden.
     ctSize2->setVisible(details);
-    const int pos = layout::splitterPosition(W, details, detailsWidthTwips_);
+    const int pos = layout::splitterPosition(W, details);
     ctSplit->setGeometry(0, toPixels(top), toPixels(W), std::max(0, toPixels(H - top)));
     // The position is the left pane's width; the handle takes from the right.
     ctSplit->setSizes(
@@ -874,7 +872,9 @@ void FMStart::Form_Resize() {
 
     const int ausLeft = toTwips(cmdAusblenden->x());
     const int ausWidth = toTwips(cmdAusblenden->width());
-    const int left = layout::einblendenLeft(ausLeft, ausWidth, W, detailsWidthTwips_,
+    // The pane as the splitter left it, not as designed: the handle takes
+    // its share.
+    const int left = layout::einblendenLeft(ausLeft, ausWidth, W, toTwips(frDetails->width()),
                                             mDaten[1]->isChecked(), mDetails[0]->isChecked());
     cmdEinblenden->setGeometry(toPixels(left), 4, cmdAusblenden->width(), cmdAusblenden->height());
     cmdEinblenden->raise();
@@ -1171,7 +1171,11 @@ void FMStart::Synchronize() {
         cmbZoom->setCurrentIndex(item);
         cmbZoom_Click();
     } else {
-        cmbZoom->setEditText(QLocale().toString(VSPrinter1->zoom()) + QLatin1Char('%'));
+        // The system's decimal separator, but no thousands separator: GetVal
+        // must read 1000% back as 1000.
+        QLocale locale;
+        locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+        cmbZoom->setEditText(locale.toString(VSPrinter1->zoom()) + QLatin1Char('%'));
     }
     synchronizing_ = false;
 }
@@ -1194,7 +1198,9 @@ void FMStart::mDrucken_Click() {
     }
     if (!copies) return;
     Zeichnen();
-    print::printDocument(VSPrinter1->shownPage(), *printer_, *copies);
+    // Each copy is a document of its own: n print jobs, not one of n pages.
+    for (int i = 0; i < *copies; ++i)
+        VSPrinter1->printDocument(*printer_);
 }
 
 QString FMStart::askFileName(const QString& title, const QString& suggested,

@@ -53,6 +53,9 @@ struct FMStartServices {
     // Screen width in pixels for the start-up layout; the primary screen
     // when not set.
     std::function<int()> screenWidth;
+    // Logical dots per inch of the screen (twips per pixel = 1440 / dpi);
+    // the window's own when not set.
+    std::function<int()> logicalDpi = {};
     // Opens the data rebuild dialog modally, owned by the main window.
     std::function<void(QWidget* owner)> openRebuildDialog;
     // The about box (no owner, not modal) and the program log window
@@ -167,8 +170,7 @@ public:
     int PeriodKind = 0;
     int permissionLevel() const { return permission_; }
     bool restricted() const;
-    int twipsPerPixel() const { return twipsPerPixel_; }
-    int detailsWidthTwips() const { return detailsWidthTwips_; }
+    double twipsPerPixel() const { return twipsPerPixel_; }
     // Redraws so far (tests).
     int redraws() const { return redraws_; }
 
@@ -257,8 +259,7 @@ private:
     std::unique_ptr<QPrinter> printer_;
     QWidget* central_ = nullptr;
     int permission_ = 0;
-    int twipsPerPixel_ = 15;
-    int detailsWidthTwips_ = 3735;
+    double twipsPerPixel_ = 15;
     int redraws_ = 0;
     int sortColumn_ = -1;
     bool sortDescending_ = true;

@@ -5,14 +5,19 @@
 #include "main_window/FMStart.h"
 #include "main_window/ProportionalPanel.h"
 #include "main_window/Rules.h"
+#include "main_window/Splash.h"
 #include "platform/cache/server/Database.h"
 #include "platform/cache/server/DemoData.h"
 #include "platform/cache/server/ServerFactory.h"
 #include "platform/cache/server/Store.h"
 #include "platform/print/PreviewWidget.h"
+#include "platform/ui/TextRoomStyle.h"
 #include "server/SessionEnv.h"
 #include "support/DemoSite.h"
+#include "support/PrintSpooler.h"
 #include "values/ValueStore.h"
+#include "windows/FrmProgrammverlauf.h"
+#include "windows/ProgramLog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -22,6 +27,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
@@ -29,7 +36,9 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QSqlQuery>
+#include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 #include <map>
@@ -97,6 +106,7 @@ protected:
             .clock = env->clock,
             .session = env->s(),
             .screenWidth = [screen] { return screen; },
+            .logicalDpi = [this] { return dpi; },
             .openRebuildDialog = [this](QWidget*) { ++rebuildOpened; },
             .showAbout = [this] { ++aboutShown; },
             .showLog = [this](QWidget*) { ++logShown; },
@@ -125,17 +135,23 @@ protected:
     std::unique_ptr<mw::FMStart> window;
     QStringList statuses;
     int rebuildOpened = 0, aboutShown = 0, logShown = 0;
-    // The printer dialog: answers `copies` (nothing = cancelled) and prints to a PDF.
+    // The printer dialog: answers `copies` (nothing = cancelled) and prints
+    // to the printer `printerName`, or to a PDF without one.
     std::optional<int> printDialog(QPrinter& p) {
         ++printDialogs;
         fetchesBeforeDialog = window->lastFetch().months;
-        p.setOutputFormat(QPrinter::PdfFormat);
-        p.setOutputFileName(printFile);
+        if (!printerName.isEmpty()) {
+            p.setPrinterName(printerName);
+        } else {
+            p.setOutputFormat(QPrinter::PdfFormat);
+            p.setOutputFileName(printFile);
+        }
         return copies;
     }
     std::optional<int> copies = 1;
+    int dpi = 96; // of the screen the window starts on
     int printDialogs = 0, fetchesBeforeDialog = -1;
-    QString printFile, saveAs;
+    QString printFile, printerName, saveAs;
 };
 
 TEST_P(MainWindow, StartUpRunsInOrderAndFillsTheLists) {
@@ -451,7 +467,6 @@ TEST_P(MainWindow, LayoutFollowsScreenAndPanels) {
     start("DEMO", "demo", QDate(2024, 4, 15), 1152);
     const QRect base = window->ctSize3->registeredTwips(window->SPCNR);
     const QRect baseLabel = window->ctSize3->registeredTwips(window->lblHabt);
-    EXPECT_EQ(window->detailsWidthTwips(), 3735); // the reference screen
     statuses.clear();
     start("DEMO", "demo", QDate(2024, 4, 15), 1536);
     const QRect wide = window->ctSize3->registeredTwips(window->SPCNR);
@@ -464,7 +479,7 @@ TEST_P(MainWindow, LayoutFollowsScreenAndPanels) {
     EXPECT_EQ(wideLabel.width(), baseLabel.width() * 4 / 3);
 
     auto* w = window.get();
-    const int tpp = w->twipsPerPixel();
+    const double tpp = w->twipsPerPixel();
     w->resize(1000, 700);
     w->show();
     QApplication::processEvents();
@@ -491,19 +506,33 @@ TEST_P(MainWindow, LayoutFollowsScreenAndPanels) {
     EXPECT_TRUE(w->cmdEinblenden->isVisible());
     EXPECT_EQ(w->cmdEinblenden->x() * tpp, ausX * tpp - 150);
 
-    // Details shown: the splitter stands the details width left of the
-    // right edge; the pane grows with the screen like the panel.
-    const int dw = w->detailsWidthTwips();
-    EXPECT_EQ(dw, 3735 * 4 / 3);
-    w->mDetails[0]->trigger();
-    QApplication::processEvents();
-    EXPECT_TRUE(w->mDetails[0]->isChecked());
-    EXPECT_FALSE(w->mDetails[1]->isChecked());
-    EXPECT_TRUE(w->frDetails->isVisible());
-    const int W = w->centralWidget()->width() * tpp;
-    EXPECT_NEAR(w->ctSplit->sizes().at(0) * tpp, W - dw, 2 * tpp);
-    // The panel button stays left of the details pane.
-    EXPECT_NEAR(w->cmdEinblenden->x() * tpp, W - dw - w->cmdEinblenden->width() * tpp - 250, tpp);
+    // Details shown: the splitter stands 3735 twips left of the right edge
+    // on any screen; the panel button stays left of the pane as the splitter
+    // left it.
+    const struct {
+        int screen, dpi;
+    } screens[] = {{1152, 96}, {1536, 96}, {1920, 96}, {1920, 144}, {1366, 110}};
+    for (const auto& sc : screens) {
+        dpi = sc.dpi;
+        start("DEMO", "demo", QDate(2024, 4, 15), sc.screen);
+        w = window.get();
+        const double t = w->twipsPerPixel();
+        EXPECT_DOUBLE_EQ(t, 1440.0 / sc.dpi);
+        w->show();
+        w->resize(int(std::lround(10000 / t)) + w->width() - w->centralWidget()->width(), 700);
+        w->mDetails[0]->trigger();
+        w->mDaten[1]->trigger();
+        QApplication::processEvents();
+        const double W = w->centralWidget()->width() * t;
+        ASSERT_NEAR(W, 10000, t);
+        EXPECT_TRUE(w->mDetails[0]->isChecked() && !w->mDetails[1]->isChecked());
+        EXPECT_TRUE(w->frDetails->isVisible());
+        EXPECT_NEAR(w->ctSplit->sizes().at(0) * t, 6265, t) << sc.screen << " " << sc.dpi;
+        EXPECT_NEAR(w->cmdEinblenden->x() * t,
+                    W - (w->frDetails->width() + w->cmdEinblenden->width()) * t - 250, t)
+            << sc.screen << " " << sc.dpi;
+    }
+    dpi = 96;
     w->cmdEinblenden->click();
     EXPECT_TRUE(w->ctSize3->isVisible());
     EXPECT_EQ(w->ctSplit->y(), top);
@@ -629,10 +658,45 @@ TEST_P(MainWindow, ZoomBoxAndPreviewStayInStep) {
     // Text without a number or a mode changes nothing.
     type(QStringLiteral("irgendwas"));
     EXPECT_EQ(w->VSPrinter1->zoomMode(), print::ZoomAllPages);
-    // The preview changed its zoom by itself: the box follows.
-    w->VSPrinter1->setZoom(75);
-    emit w->VSPrinter1->zoomChanged();
-    EXPECT_EQ(w->cmbZoom->currentText(), QStringLiteral("75%"));
+    // Every item of the box: the preview takes it, the box shows it again.
+    const struct {
+        int mode;
+        double zoom;
+    } items[] = {{print::ZoomWholePage, 0}, {print::ZoomPageWidth, 0}, {print::ZoomTwoPages, 0},
+                 {print::ZoomAllPages, 0},  {print::ZoomPercent, 100}, {print::ZoomPercent, 150},
+                 {print::ZoomPercent, 200}, {print::ZoomPercent, 400}};
+    for (int i = 0; i < 8; ++i) {
+        w->cmbZoom->setCurrentIndex(i);
+        w->cmbZoom_Click();
+        EXPECT_EQ(w->VSPrinter1->zoomMode(), items[i].mode) << i;
+        if (items[i].zoom > 0) {
+            EXPECT_DOUBLE_EQ(w->VSPrinter1->zoom(), items[i].zoom) << i;
+        }
+        EXPECT_EQ(w->cmbZoom->currentText(), w->cmbZoom->itemText(i)) << i;
+    }
+    // A zoom the preview chose itself: the box shows it with the system's
+    // decimal separator and no grouping; confirming the text reads it back.
+    const struct {
+        double zoom;
+        QLocale locale;
+        const char* text;
+        double back;
+    } zooms[] = {{10, QLocale(QLocale::German), "10%", 10},
+                 {75, QLocale(QLocale::German), "75%", 75},
+                 {87.5, QLocale(QLocale::German), "87,5%", 87},
+                 {87.5, QLocale(QLocale::English, QLocale::UnitedStates), "87.5%", 87.5},
+                 {125, QLocale(QLocale::German), "125%", 125},
+                 {1000, QLocale(QLocale::German), "1000%", 1000},
+                 {1000, QLocale(QLocale::English, QLocale::UnitedStates), "1000%", 1000}};
+    for (const auto& z : zooms) {
+        QLocale::setDefault(z.locale);
+        w->VSPrinter1->setZoom(z.zoom);
+        emit w->VSPrinter1->zoomChanged();
+        EXPECT_EQ(w->cmbZoom->currentText().toStdString(), z.text);
+        w->cmbZoom_Click();
+        EXPECT_DOUBLE_EQ(w->VSPrinter1->zoom(), z.back) << z.text;
+    }
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     // Its redraw notification draws the page anew.
     const int redraws = w->redraws();
     emit w->VSPrinter1->redrawRequested();
@@ -652,10 +716,11 @@ TEST_P(MainWindow, PrintingCopiesAndFetchingFirst) {
     EXPECT_EQ(printDialogs, 1);
     EXPECT_EQ(fetchesBeforeDialog, 64);
     EXPECT_FALSE(values::store().SelectionChanged);
+    // Each copy is a document of its own: the file holds the last one.
     QFile f(printFile);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QString pdf = QString::fromLatin1(f.readAll());
-    EXPECT_EQ(pdf.count(QRegularExpression(QStringLiteral("/Type\\s*/Page(?![a-zA-Z])"))), 3);
+    EXPECT_EQ(pdf.count(QRegularExpression(QStringLiteral("/Type\\s*/Page(?![a-zA-Z])"))), 1);
     f.close();
     QFile::remove(printFile);
 
@@ -668,6 +733,38 @@ TEST_P(MainWindow, PrintingCopiesAndFetchingFirst) {
     EXPECT_EQ(w->redraws(), redraws);
     EXPECT_EQ(w->lastFetch().months, months);
     EXPECT_FALSE(QFile::exists(printFile));
+}
+
+// Three copies through a real spooler: three jobs, each one A4 landscape
+// page with the page's texts, each printed as one page.
+TEST_P(MainWindow, EachCopyIsAPrintJobOfItsOwn) {
+    if (GetParam() != TestEngine::Sqlite) GTEST_SKIP() << "printing does not depend on the engine";
+    testsupport::PrintSpooler spooler;
+    if (!spooler.problem().isEmpty()) {
+        if (qEnvironmentVariable("TALLVERO_REQUIRE_CUPS") == QLatin1String("1"))
+            FAIL() << "no CUPS scheduler: " << spooler.problem().toStdString();
+        GTEST_SKIP() << "no CUPS scheduler: " << spooler.problem().toStdString();
+    }
+    start("DEMO", "demo");
+    choose(window->SHGRP, QStringLiteral("20"));
+    printerName = spooler.queue();
+    copies = 3;
+    window->mDrucken->trigger();
+    const auto jobs = spooler.jobs(120000);
+    ASSERT_EQ(jobs.size(), 3) << spooler.logs().toStdString();
+    for (const auto& job : jobs) {
+        ASSERT_TRUE(job.completed && !job.pdf.isEmpty()) << spooler.logs().toStdString();
+        const auto sent = testsupport::PrintSpooler::pdfPages(job.document);
+        ASSERT_EQ(sent.size(), 1) << job.id;
+        EXPECT_TRUE(sent[0].a4 && sent[0].landscape) << job.id;
+        const auto printed = testsupport::PrintSpooler::pdfPages(job.pdf);
+        ASSERT_EQ(printed.size(), 1) << job.id;
+        EXPECT_TRUE(printed[0].a4) << job.id;
+        const QString text = testsupport::PrintSpooler::pdfText(job.document);
+        for (const char* t : {"Tallvero", "HG:20 ", "Jänner", "Dezember",
+                              "Gedruckt durch: ", "Kalenderjahr", "Umsatz", "Deckungsbeitrag"})
+            EXPECT_TRUE(text.contains(QString::fromUtf8(t))) << job.id << " " << t;
+    }
 }
 
 TEST_P(MainWindow, ExportsPageAndTable) {
@@ -759,6 +856,72 @@ TEST_P(MainWindow, DetailsListSortsByWholeNumbers) {
 
 std::string engineParamName(const ::testing::TestParamInfo<TestEngine>& i) {
     return testsupport::engineName(i.param);
+}
+
+// The dots of a capital umlaut: the pixels where a text with Ü and the same
+// text with U differ, in a widget and drawn freely on a large page.
+TEST(CapitalUmlauts, KeepTheirDotsInListsStatusLinesAndLabels) {
+    const QString before = QApplication::style()->name();
+    QApplication::setStyle(new platform::TextRoomStyle);
+    auto dots = [](const QImage& a, const QImage& b) {
+        int n = 0;
+        for (int y = 0; y < std::min(a.height(), b.height()); ++y)
+            for (int x = 0; x < std::min(a.width(), b.width()); ++x) {
+                const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+                n += std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                               std::abs(qBlue(p) - qBlue(q))}) > 60;
+            }
+        return n;
+    };
+    auto free = [](const QFont& f, const QString& text) {
+        QImage page(600, 100, QImage::Format_RGB32);
+        page.fill(Qt::white);
+        QPainter p(&page);
+        p.setFont(f);
+        p.setPen(Qt::black);
+        p.drawText(20, 60, text);
+        return page;
+    };
+    mw::Splash splash;
+    auto* status = splash.findChild<QLabel*>(QStringLiteral("Panel1"));
+    windows::frmProgrammverlauf* log = windows::frmProgrammverlauf::instance();
+    auto* rows = log->findChild<QTreeView*>(QStringLiteral("Verlauf"));
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tallvero"), QString(),
+                    QMessageBox::Yes | QMessageBox::No);
+    auto* question = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    const struct {
+        const char* where;
+        QWidget* shown;
+        QWidget* grabbed;
+        std::function<void(const QString&)> show;
+    } cases[] = {
+        {"start-up status line", &splash, status, [&](const QString& t) { splash.setStatus(t); }},
+        {"program log", log, rows->viewport(),
+         [&](const QString& t) {
+             windows::programLog().clear();
+             windows::WriteLog(t, QStringLiteral("Datenabfrage"), QString());
+             rows->setCurrentIndex({});
+         }},
+        {"message box", &box, question, [&](const QString& t) { box.setText(t); }},
+    };
+    for (const auto& c : cases) {
+        c.shown->show();
+        auto render = [&](const char* text) {
+            c.show(QString::fromUtf8(text));
+            c.shown->adjustSize();
+            for (int i = 0; i < 3; ++i)
+                QApplication::processEvents();
+            return c.grabbed->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        };
+        const int drawn = dots(free(c.grabbed->font(), QStringLiteral("Überprüfung")),
+                               free(c.grabbed->font(), QStringLiteral("Uberprüfung")));
+        ASSERT_GT(drawn, 0) << c.where;
+        const QImage with = render("Überprüfung"), without = render("Uberprüfung");
+        EXPECT_GE(dots(with, without), drawn) << c.where;
+        c.shown->hide();
+    }
+    windows::programLog().clear();
+    QApplication::setStyle(before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, MainWindow,
