@@ -2,7 +2,9 @@
 
 // The main window: start-up, selection panel, print preview and details
 // pane, and the menus. Handlers keep the names of the events they answer,
-// so that the other windows and the tests call them directly.
+// so that the other windows and the tests call them directly; the
+// selection's rules live in SelectionController, the start-up's decisions
+// in Startup.h, and the handlers forward to them.
 
 #include "FrmAuswahlDetail.h"
 #include "retrieval/DetailQuery.h"
@@ -43,7 +45,9 @@ struct PageInputs;
 
 namespace mw {
 
+class ComboList;
 class ProportionalPanel;
+class SelectionController;
 class Splash;
 
 struct FMStartServices {
@@ -142,7 +146,7 @@ public:
 
     // --- PeriodQueryHost ---------------------------------------------------
     retrieval::Selection readSelection() override;
-    bool departmentChosen() const override { return DepartmentChosen; }
+    bool departmentChosen() const override;
     void monthFetched(int done, int total, const QString& period) override;
     void redraw() override { Zeichnen(); }
     // --- DetailQueryHost ---------------------------------------------------
@@ -161,11 +165,8 @@ public:
     bool auswahlDetailExists() const { return auswahl_ != nullptr; }
 
     // --- state -------------------------------------------------------------
-    bool DepartmentChosen = false;
-    int SplitMask = 3;
-    int YearChoice = 0;
-    int PeriodKind = 0;
-    int permissionLevel() const { return permission_; }
+    SelectionController& selection() const { return *selection_; }
+    int permissionLevel() const;
     bool restricted() const;
     int twipsPerPixel() const { return twipsPerPixel_; }
     int detailsWidthTwips() const { return detailsWidthTwips_; }
@@ -239,24 +240,21 @@ private:
     void status(const QString& text);
     void loginLoop();
     void dataBasisCheck();
-    // Refills from a routine answer (rows at character 255, code`name).
-    void fillFromRoutine(QComboBox* list, const QString& code);
-    // Refills from a class query of ZKUmsatz.Daten with (company, code).
-    void fillFromQuery(QComboBox* list, const QString& query, const QStringList& args,
-                       bool addEmpty = true);
-    void emptyList(QComboBox* list, bool withEmptyItem);
-    static QString code(const QComboBox* list);
-    void setSelectionChanged();
+    // The rights of the logged-in user: the end of the program without
+    // any, else what the level may use.
+    bool applyPermission(int level);
+    void splitClick(QCheckBox* box, int value);
     int toPixels(int twips) const;
     int toTwips(int px) const;
     QString askFileName(const QString& title, const QString& suggested, const QString& filter);
 
     FMStartServices s_;
+    std::unique_ptr<ComboList> lists_[7];
+    std::unique_ptr<SelectionController> selection_;
     Splash* splash_ = nullptr;
     FrmAuswahlDetail* auswahl_ = nullptr;
     std::unique_ptr<QPrinter> printer_;
     QWidget* central_ = nullptr;
-    int permission_ = 0;
     int twipsPerPixel_ = 15;
     int detailsWidthTwips_ = 3735;
     int redraws_ = 0;

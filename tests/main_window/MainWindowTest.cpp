@@ -5,6 +5,7 @@
 #include "main_window/FMStart.h"
 #include "main_window/ProportionalPanel.h"
 #include "main_window/Rules.h"
+#include "main_window/Selection.h"
 #include "platform/cache/server/Database.h"
 #include "platform/cache/server/DemoData.h"
 #include "platform/cache/server/ServerFactory.h"
@@ -192,9 +193,9 @@ TEST_P(MainWindow, StartUpRunsInOrderAndFillsTheLists) {
     // View defaults and the ticks that match them.
     EXPECT_EQ(values::store().TableMode, 2);
     EXPECT_EQ(values::store().GraphMode, 0);
-    EXPECT_EQ(window->SplitMask, 3);
-    EXPECT_EQ(window->YearChoice, 0);
-    EXPECT_EQ(window->PeriodKind, 0);
+    EXPECT_EQ(window->selection().SplitMask, 3);
+    EXPECT_EQ(window->selection().YearChoice, 0);
+    EXPECT_EQ(window->selection().PeriodKind, 0);
     EXPECT_TRUE(window->mTabelle[2]->isChecked());
     EXPECT_TRUE(window->mGraph[0]->isChecked());
     EXPECT_TRUE(window->mJahr[0]->isChecked());
@@ -231,7 +232,7 @@ TEST_P(MainWindow, RestrictedUserRules) {
     // Own department M2: MA is allowed, M3 is not.
     choose(window->SABTNR, QStringLiteral("MA"));
     EXPECT_TRUE(values::store().SelectionChanged);
-    EXPECT_TRUE(window->DepartmentChosen);
+    EXPECT_TRUE(window->selection().DepartmentChosen);
     EXPECT_TRUE(env->messages().isEmpty());
     values::store().SelectionChanged = false;
     choose(window->SABTNR, QStringLiteral("M3"));
@@ -248,12 +249,12 @@ TEST_P(MainWindow, RestrictedUserRules) {
               QStringLiteral("Sie dürfen nur Ihre eigene Hauptabteilung selektieren."));
     EXPECT_EQ(window->SHABT->currentIndex(), 0);
     EXPECT_EQ(window->SABTNR->count(), allDepartments);
-    EXPECT_FALSE(window->DepartmentChosen);
+    EXPECT_FALSE(window->selection().DepartmentChosen);
     EXPECT_FALSE(values::store().SelectionChanged);
     // The own main department is accepted.
     choose(window->SHABT, QStringLiteral("10"));
     EXPECT_EQ(env->messages().size(), 2);
-    EXPECT_TRUE(window->DepartmentChosen);
+    EXPECT_TRUE(window->selection().DepartmentChosen);
     EXPECT_TRUE(values::store().SelectionChanged);
 }
 
@@ -291,14 +292,14 @@ TEST_P(MainWindow, ListsCascade) {
               expected(s, QStringLiteral(
                               "SELECT abtnr, name FROM abteilung WHERE firma = 1 AND habtnr = '10' "
                               "ORDER BY abtnr")));
-    EXPECT_TRUE(w->DepartmentChosen);
+    EXPECT_TRUE(w->selection().DepartmentChosen);
     EXPECT_TRUE(values::store().SelectionChanged);
     values::store().SelectionChanged = false;
     choose(w->SHABT, QString());
     EXPECT_EQ(items(w->SABTNR),
               expected(s, QStringLiteral(
                               "SELECT abtnr, name FROM abteilung WHERE firma = 1 ORDER BY abtnr")));
-    EXPECT_FALSE(w->DepartmentChosen);
+    EXPECT_FALSE(w->selection().DepartmentChosen);
     EXPECT_FALSE(values::store().SelectionChanged);
 
     choose(w->SHGRP, QStringLiteral("20"));
@@ -332,38 +333,38 @@ TEST_P(MainWindow, ListsCascade) {
 TEST_P(MainWindow, DetailsOptions) {
     start("DEMO", "demo");
     auto* w = window.get();
-    ASSERT_EQ(w->SplitMask, 3);
+    ASSERT_EQ(w->selection().SplitMask, 3);
     // The two split boxes exclude each other; the mask follows every tick.
     w->chkHVArt->setChecked(true);
-    EXPECT_EQ(w->SplitMask, 9);
+    EXPECT_EQ(w->selection().SplitMask, 9);
     EXPECT_FALSE(w->chkHKGRP->isChecked());
     w->chkHKGRP->setChecked(true);
-    EXPECT_EQ(w->SplitMask, 3);
+    EXPECT_EQ(w->selection().SplitMask, 3);
     EXPECT_FALSE(w->chkHVArt->isChecked());
     w->chkUGRP->setChecked(false);
-    EXPECT_EQ(w->SplitMask, 2);
+    EXPECT_EQ(w->selection().SplitMask, 2);
     w->chkHKGRP->setChecked(false);
-    EXPECT_EQ(w->SplitMask, 0);
+    EXPECT_EQ(w->selection().SplitMask, 0);
     w->chkHVArt->setChecked(true);
-    EXPECT_EQ(w->SplitMask, 8);
+    EXPECT_EQ(w->selection().SplitMask, 8);
     w->chkUGRP->setChecked(true);
-    EXPECT_EQ(w->SplitMask, 9);
+    EXPECT_EQ(w->selection().SplitMask, 9);
     w->chkHVArt->setChecked(false);
-    EXPECT_EQ(w->SplitMask, 1);
+    EXPECT_EQ(w->selection().SplitMask, 1);
 
     // "Monatswerte" takes the third year button away.
     w->optJahr[2]->click();
-    EXPECT_EQ(w->YearChoice, 2);
+    EXPECT_EQ(w->selection().YearChoice, 2);
     w->optJahrMonat[1]->click();
-    EXPECT_EQ(w->PeriodKind, 1);
-    EXPECT_EQ(w->YearChoice, 0);
+    EXPECT_EQ(w->selection().PeriodKind, 1);
+    EXPECT_EQ(w->selection().YearChoice, 0);
     EXPECT_FALSE(w->optJahr[2]->isEnabled());
     EXPECT_TRUE(w->txtMonat->isEnabled());
     w->optJahr[1]->click();
-    EXPECT_EQ(w->YearChoice, 1);
+    EXPECT_EQ(w->selection().YearChoice, 1);
     w->optJahrMonat[0]->click();
-    EXPECT_EQ(w->PeriodKind, 0);
-    EXPECT_EQ(w->YearChoice, 1);
+    EXPECT_EQ(w->selection().PeriodKind, 0);
+    EXPECT_EQ(w->selection().YearChoice, 1);
     EXPECT_TRUE(w->optJahr[2]->isEnabled());
     EXPECT_FALSE(w->txtMonat->isEnabled());
 }
