@@ -287,13 +287,9 @@ QString chooseOptions(const Options& o, ReportHost& h, srv::Session& session, co
                  {"--abt", l.SABTNR, o.abt},    {"--hg", l.SHGRP, o.hg},
                  {"--ug", l.SUGRP, o.ug},       {"--hkg", l.SPG, o.hkg},
                  {"--hvart", l.SHVArt, o.hvart}};
-    for (const auto& p : picks) {
-        if (p.code.isEmpty()) continue;
-        // A refused department stays in its list but does not count as chosen.
-        const bool department = &p.list == &l.SHABT || &p.list == &l.SABTNR;
-        if (!mw::chooseCode(p.list, p.code) || (department && !l.controller.departmentChosen()))
+    for (const auto& p : picks)
+        if (!p.code.isEmpty() && !mw::chooseCode(p.list, p.code))
             return QStringLiteral("%1 %2: %3").arg(QLatin1String(p.option), p.code, ui.last);
-    }
     if (o.extended) {
         mw::fillArticleTypes(h.styp);
         mw::chooseCode(h.styp, o.styp);

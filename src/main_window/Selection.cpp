@@ -162,14 +162,12 @@ void SelectionController::SABTNR_Click() {
         return;
     }
     DepartmentChosen = true;
-    if (!restricted() || departmentAllowed(srv::userContext().Abteilung, code(l_.SABTNR)))
-        return changed();
-    // Still shown in the list, but not chosen: F5 and the details refuse
-    // instead of fetching a foreign department.
-    DepartmentChosen = false;
-    ui_.message(QStringLiteral("Fehlermeldung"),
-                QStringLiteral("Sie dürfen nur Ihre eigene Abteilung selektieren."),
-                platform::MsgIcon::None, platform::MsgButtons::Ok);
+    // A refused department does not stay on screen: it would show a choice
+    // that F5 and the details must not fetch.
+    if (restricted() && !departmentAllowed(srv::userContext().Abteilung, code(l_.SABTNR)))
+        return refuse(QStringLiteral("Sie dürfen nur Ihre eigene Abteilung selektieren."),
+                      l_.SABTNR);
+    changed();
 }
 
 void SelectionController::SPCNR_Click() {
