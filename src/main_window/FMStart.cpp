@@ -434,8 +434,8 @@ void FMStart::Form_Load() {
     mTabelle[3]->setText(mTabelle[3]->text() + texts.tablePreviousYear);
 
     status(QStringLiteral("Firma Setzten"));
+    // A change of the field like any other: printing fetches first.
     SFirma->setText(srv::userContext().Firma);
-    values::store().SelectionChanged = false; // the start-up is no change
     selection_->fillLists([this](const QString& t) { status(t); });
 
     status(QStringLiteral("Defaultparameter .."));
