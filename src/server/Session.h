@@ -78,6 +78,8 @@ public:
     void Sichern();
     void BUSpeich_Click();
     void BUAusst_Click();
+    // Escape or the close button of the login dialog.
+    void FMPass_Close();
     void BUServer_Click();
     // Re-login from the main window: the login dialog without blocking.
     void mLogin_Click();
