@@ -189,15 +189,17 @@ void FMStart::buildSelectionPanel() {
     lblHVArt = label("lblHVArt", "HVArt:", SHVArt);
     lblHKG = label("lblHKG", "HKG:", SPG);
 
-    connect(SHABT, &QComboBox::activated, this, [this] { SHABT_Click(); });
-    connect(SABTNR, &QComboBox::activated, this, [this] { SABTNR_Click(); });
-    connect(SPCNR, &QComboBox::activated, this, [this] { SPCNR_Click(); });
-    connect(SHGRP, &QComboBox::activated, this, [this] { SHGRP_Click(); });
-    connect(SUGRP, &QComboBox::activated, this, [this] { SUGRP_Click(); });
-    connect(SPG, &QComboBox::activated, this, [this] { SPG_Click(); });
-    connect(SHVArt, &QComboBox::activated, this, [this] { SHVArt_Click(); });
-    connect(SFirma, &QLineEdit::textChanged, this, [this] { SFirma_Change(); });
-    connect(cmdÜbernehmen, &QPushButton::clicked, this, [this] { cmdÜbernehmen_Click(); });
+    connect(SHABT, &QComboBox::activated, this, guard("SHABT_Click", [this] { SHABT_Click(); }));
+    connect(SABTNR, &QComboBox::activated, this, guard("SABTNR_Click", [this] { SABTNR_Click(); }));
+    connect(SPCNR, &QComboBox::activated, this, guard("SPCNR_Click", [this] { SPCNR_Click(); }));
+    connect(SHGRP, &QComboBox::activated, this, guard("SHGRP_Click", [this] { SHGRP_Click(); }));
+    connect(SUGRP, &QComboBox::activated, this, guard("SUGRP_Click", [this] { SUGRP_Click(); }));
+    connect(SPG, &QComboBox::activated, this, guard("SPG_Click", [this] { SPG_Click(); }));
+    connect(SHVArt, &QComboBox::activated, this, guard("SHVArt_Click", [this] { SHVArt_Click(); }));
+    connect(SFirma, &QLineEdit::textChanged, this,
+            guard("SFirma_Change", [this] { SFirma_Change(); }));
+    connect(cmdÜbernehmen, &QPushButton::clicked, this,
+            guard("cmdÜbernehmen_Click", [this] { cmdÜbernehmen_Click(); }));
     connect(cmdAusblenden, &QPushButton::clicked, this, [this] { mDaten_Click(1); });
     connect(cmbZoom, &QComboBox::activated, this, [this] { cmbZoom_Click(); });
     connect(cmbZoom->lineEdit(), &QLineEdit::returnPressed, this, [this] { cmbZoom_Click(); });
@@ -271,7 +273,7 @@ void FMStart::buildDetailsPane() {
     buttons->addWidget(cmdAusbeldenDetails);
     lay->addLayout(buttons);
     connect(cmdÜbernehmenDetails, &QPushButton::clicked, this,
-            [this] { cmdÜbernehmenDetails_Click(); });
+            guard("cmdÜbernehmenDetails_Click", [this] { cmdÜbernehmenDetails_Click(); }));
     connect(cmdAusbeldenDetails, &QPushButton::clicked, this, [this] { mDetails_Click(1); });
 
     ctList = new QTreeWidget;
@@ -301,10 +303,11 @@ void FMStart::buildMenus() {
     };
     // Ticks follow the handlers, not Qt's own toggling: undo that first.
     auto onClick = [this](QAction* a, std::function<void()> handler) {
-        connect(a, &QAction::triggered, this, [a, handler] {
-            if (a->isCheckable()) a->setChecked(!a->isChecked());
-            handler();
-        });
+        connect(a, &QAction::triggered, this,
+                guard(a->objectName() + QStringLiteral("_Click"), [a, handler] {
+                    if (a->isCheckable()) a->setChecked(!a->isChecked());
+                    handler();
+                }));
     };
 
     QMenu* datei = menuBar()->addMenu(QStringLiteral("&Datei"));
@@ -558,6 +561,21 @@ void FMStart::mLogin_Click() {
 }
 
 // --- lists -----------------------------------------------------------------
+
+std::function<void()> FMStart::guard(const QString& name, std::function<void()> handler) {
+    return [this, name, handler] {
+        // Qt cannot carry an exception out of an event: whatever server
+        // failure got this far is reported here and the window stays usable.
+        try {
+            handler();
+        } catch (const cache::CacheError& e) {
+            s_.session.ShowAccessError(QStringLiteral("fmstart.") + name, e);
+        } catch (const std::exception& e) {
+            s_.session.ShowAccessError(QStringLiteral("fmstart.") + name, 0,
+                                       QString::fromUtf8(e.what()));
+        }
+    };
+}
 
 int FMStart::permissionLevel() const {
     return selection_->permissionLevel();

@@ -244,6 +244,8 @@ private:
     // any, else what the level may use.
     bool applyPermission(int level);
     void splitClick(QCheckBox* box, int value);
+    // The handler of a user event, reporting any failure that reaches it.
+    std::function<void()> guard(const QString& name, std::function<void()> handler);
     int toPixels(int twips) const;
     int toTwips(int px) const;
     QString askFileName(const QString& title, const QString& suggested, const QString& filter);

@@ -91,7 +91,6 @@ FetchOutcome runPeriodQuery(srv::Session& session, platform::Ui& ui, platform::C
         return out;
     }
 
-    session.DBBegin(true);
     store.PeriodValues.dimension(1, 72, 1, 2);
     store.MonthYearValues.dimension(1, 12, 1, 6);
 
@@ -99,8 +98,10 @@ FetchOutcome runPeriodQuery(srv::Session& session, platform::Ui& ui, platform::C
     const int clockYear = today.year();
     store.FetchYear = clockYear;
     const int total = 60 + today.month();
-    QString period;
+    QString period = periodCode(clockYear - 5, 1);
     try {
+        // Connecting again after the idle close can fail as well.
+        session.DBBegin(true);
         for (int slot = 1; slot <= 6; ++slot) {
             for (int month = 1; month <= 12; ++month) {
                 // The current year up to and including the running month.

@@ -604,6 +604,49 @@ TEST_P(MainWindow, RestrictedUserMustChooseADepartmentBeforeF5) {
     EXPECT_EQ(window->lastFetch().months, 64);
 }
 
+// The reconnect after the idle close fails (the server refuses the session
+// line) inside every handler that asks the server: each ends in the access
+// error report with the arrow and the idle timer back, and the window
+// fetches again once the server answers.
+TEST_P(MainWindow, AFailedReconnectInAHandlerEndsInTheErrorReport) {
+    start("DEMO", "demo");
+    auto* w = window.get();
+    auto pick = [this](QComboBox* list, const char* code) {
+        return [this, list, code] { choose(list, QString::fromLatin1(code)); };
+    };
+    const struct {
+        const char* name;
+        std::function<void()> run;
+    } rows[] = {
+        {"SHABT 10", pick(w->SHABT, "10")},
+        {"SPCNR 2", pick(w->SPCNR, "2")},
+        {"SHGRP 20", pick(w->SHGRP, "20")},
+        {"SHABT empty", pick(w->SHABT, "")},
+        {"SPCNR empty", pick(w->SPCNR, "")},
+        {"extended selection", [w] { w->mAuswahl->trigger(); }},
+        {"F5", [w] { w->cmdÜbernehmen->click(); }},
+        {"details", [w] { w->cmdÜbernehmenDetails->click(); }},
+    };
+    env->fake.xecute = [](const QString&) -> QString {
+        throw cache::CacheError(cache::err::NotConnected, QStringLiteral("Sitzung abgelehnt"));
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        env->clock.advance(60000); // the idle close
+        env->maker = [this] { return std::make_unique<fakes::FakeFactory>(env->fake); };
+        env->ui.clearMessages();
+        EXPECT_NO_THROW(r.run());
+        ASSERT_FALSE(env->messages().isEmpty());
+        for (const platform::RecordedMessage& m : env->messages())
+            EXPECT_EQ(m.title, QStringLiteral("Caché Zugriffsfehler")) << m.text.toStdString();
+        EXPECT_FALSE(env->ui.busyCursor());
+        EXPECT_TRUE(env->server.Lock().isActive());
+    }
+    env->maker = [] { return std::make_unique<cache::server::ServerFactory>(); };
+    w->cmdÜbernehmen->click();
+    EXPECT_EQ(w->lastFetch().months, 64);
+}
+
 TEST_P(MainWindow, ZoomBoxAndPreviewStayInStep) {
     start("DEMO", "demo");
     auto* w = window.get();
