@@ -683,7 +683,7 @@ void FMStart::extendedSelectionClosed() {
 }
 
 void FMStart::mGenerieren_Click() {
-    if (s_.openRebuildDialog) s_.openRebuildDialog(this);
+    if (s_.openRebuildDialog && !s_.session.working()) s_.openRebuildDialog(this);
 }
 
 QString FMStart::companyNumber() const {
@@ -856,13 +856,13 @@ void FMStart::mProgrammverlauf_Click() {
 }
 
 void FMStart::cmdÜbernehmen_Click() {
-    // Events run between the months; a second run must not start inside one.
-    if (fetching_) return;
-    fetching_ = true;
+    // Events run between the months; no other server work starts inside.
+    if (s_.session.working()) return;
     cmdÜbernehmen->setEnabled(false);
     mNeuZeichnen->setEnabled(false);
+    cmdÜbernehmenDetails->setEnabled(false);
     lastFetch_ = retrieval::runPeriodQuery(s_.session, s_.ui, s_.clock, values::store(), *this);
-    fetching_ = false;
+    cmdÜbernehmenDetails->setEnabled(true);
     cmdÜbernehmen->setEnabled(true);
     mNeuZeichnen->setEnabled(true);
     switch (lastFetch_.result) {
@@ -898,6 +898,7 @@ void FMStart::monthFetched(int done, int total, const QString& period) {
 }
 
 void FMStart::cmdÜbernehmenDetails_Click() {
+    if (s_.session.working()) return;
     lastDetails_ = retrieval::runDetailQuery(s_.session, s_.ui, *this);
 }
 
@@ -1010,6 +1011,7 @@ void FMStart::Synchronize() {
 }
 
 void FMStart::mDrucken_Click() {
+    if (s_.session.working()) return;
     if (values::store().SelectionChanged) cmdÜbernehmen_Click();
     if (!printer_) {
         printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);

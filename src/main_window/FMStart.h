@@ -266,7 +266,6 @@ private:
     retrieval::FetchOutcome lastFetch_;
     retrieval::DetailOutcome lastDetails_;
     void setValueColumnWidths();
-    bool fetching_ = false;
     bool synchronizing_ = false;
     int zoomHandlerRuns_ = 0;
     QLabel* fetchStatus_ = nullptr;

@@ -73,6 +73,9 @@ Sums request(srv::Session& session, const QString& cls, const QString& query,
 FetchOutcome runPeriodQuery(srv::Session& session, platform::Ui& ui, platform::Clock& clock,
                             values::PeriodValueStore& store, PeriodQueryHost& host) {
     FetchOutcome out;
+    // The run is one piece of work: list choices between its months do not
+    // restart the idle timer or reset the pointer.
+    srv::Session::Work work(session);
     store.SelectionChanged = false;
 
     int level = 0;

@@ -259,7 +259,14 @@ void Session::DBBegin(bool showHourglass) {
 }
 
 void Session::DBEnd(bool showHourglass) {
+    if (work_ > 0) return;
     if (showHourglass) s_.ui.setBusyCursor(false);
+    s_.server.Lock().start();
+}
+
+void Session::endWork() {
+    if (--work_ > 0) return;
+    if (s_.ui.busyCursor()) s_.ui.setBusyCursor(false);
     s_.server.Lock().start();
 }
 

@@ -647,6 +647,33 @@ TEST_P(MainWindow, AFailedReconnectInAHandlerEndsInTheErrorReport) {
     EXPECT_EQ(w->lastFetch().months, 64);
 }
 
+// Between the months of F5 the user chooses a main group (which asks the
+// server) and asks for the details: the list's bracket neither starts the
+// idle timer nor shows the arrow, the details do not run inside the fetch,
+// and only the end of the fetch shows the arrow and starts the timer.
+TEST_P(MainWindow, OneServerWorkAtATime) {
+    start("DEMO", "demo");
+    auto* w = window.get();
+    int calls = 0;
+    bool timerDuring = false, arrowDuring = false;
+    env->ui.onProcessEvents = [&] {
+        if (++calls != 5) return;
+        choose(w->SHGRP, QStringLiteral("20"));
+        w->cmdÜbernehmenDetails_Click();
+        timerDuring = env->server.Lock().isActive();
+        arrowDuring = !env->ui.busyCursor();
+    };
+    w->cmdÜbernehmen->click();
+    env->ui.onProcessEvents = {};
+    EXPECT_GT(calls, 5);
+    EXPECT_FALSE(timerDuring);
+    EXPECT_FALSE(arrowDuring);
+    EXPECT_EQ(w->lastDetails().requests, 0);
+    EXPECT_EQ(w->lastFetch().months, 64);
+    EXPECT_FALSE(env->ui.busyCursor());
+    EXPECT_TRUE(env->server.Lock().isActive());
+}
+
 TEST_P(MainWindow, ZoomBoxAndPreviewStayInStep) {
     start("DEMO", "demo");
     auto* w = window.get();
