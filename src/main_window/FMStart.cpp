@@ -482,7 +482,30 @@ bool FMStart::applyPermission(int level) {
     mGraph[1]->setEnabled(a.quarterGraph);
     mTabelle[3]->setEnabled(a.previousYearTable);
     mAuswahl->setEnabled(a.extendedSelection);
+    // What the level may not use does not stay in use either.
+    if (!a.quarterGraph && mGraph[1]->isChecked()) mGraph_Click(0);
+    if (!a.previousYearTable && mTabelle[3]->isChecked()) mTabelle_Click(2);
+    if (!a.extendedSelection && mAuswahl->isChecked()) mAuswahl_Click();
     return true;
+}
+
+void FMStart::loggedInAgain(const QString& caption) {
+    setWindowTitle(caption);
+    // Nobody is logged in after a failed attempt: the narrower rights until
+    // the next one succeeds.
+    const bool in = !srv::userContext().Benutzer.isEmpty();
+    if (!applyPermission(
+            in ? askPermission(s_.session, QStringLiteral("Überprüfung Berechtigung"), -1)
+               : kRestrictedLevel))
+        return;
+    // Fresh lists and an empty page: nothing of the last user's choice or
+    // figures stays for the new one.
+    SFirma->setText(srv::userContext().Firma);
+    selection_->fillLists();
+    values::store().PeriodValues.clear();
+    values::store().MonthYearValues.clear();
+    ctList->clear();
+    Zeichnen();
 }
 
 void FMStart::dataBasisCheck() {

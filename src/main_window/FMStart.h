@@ -88,6 +88,9 @@ public:
     void Form_Load();
     void Form_Unload();
     void mLogin_Click();
+    // After a re-login: the caption, then the new user's rights and fresh
+    // lists, as the start-up gives them.
+    void loggedInAgain(const QString& caption);
 
     // --- selection ---------------------------------------------------------
     void SHABT_Click();

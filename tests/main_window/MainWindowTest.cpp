@@ -674,6 +674,44 @@ TEST_P(MainWindow, OneServerWorkAtATime) {
     EXPECT_TRUE(env->server.Lock().isActive());
 }
 
+// A re-login over the main window asks the rights of the new user and
+// applies them as the start-up does, with fresh lists: ABTLEITER after DEMO
+// finds the profit centres and three menu entries disabled and nothing of
+// DEMO's choice left; DEMO after him finds them enabled again.
+TEST_P(MainWindow, ReLoginAppliesTheNewUsersRights) {
+    start("DEMO", "demo");
+    auto* w = window.get();
+    env->mainVisible = true;
+    env->onCaption = [w](const QString& c) { w->loggedInAgain(c); };
+    choose(w->SABTNR, QStringLiteral("M3"));
+    w->mGraph[1]->trigger();
+    w->mAuswahl->trigger();
+    // The credentials now come from the dialog, not the command line.
+    srv::connectionSettings().CommandLine.clear();
+    env->commandLine.clear();
+    const struct {
+        const char *user, *password;
+        int level;
+    } rows[] = {{"ABTLEITER", "abt", 5}, {"DEMO", "demo", 1}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.user);
+        w->mLogin->trigger();
+        env->login.enterUser(QString::fromLatin1(r.user));
+        env->login.setText(srv::LoginField::BPASSWORT, QString::fromLatin1(r.password));
+        env->login.clickAnmelden();
+        EXPECT_TRUE(w->windowTitle().endsWith(srv::userContext().BenutzerName));
+        EXPECT_EQ(w->permissionLevel(), r.level);
+        const bool all = r.level != 5;
+        for (QAction* a : {w->mGraph[1], w->mTabelle[3], w->mAuswahl})
+            EXPECT_EQ(a->isEnabled(), all) << a->objectName().toStdString();
+        EXPECT_EQ(w->SPCNR->isEnabled(), all);
+        EXPECT_FALSE(w->mGraph[1]->isChecked());
+        EXPECT_FALSE(w->mAuswahl->isChecked());
+        EXPECT_EQ(w->SABTNR->currentIndex(), -1);
+        EXPECT_FALSE(w->selection().departmentChosen());
+    }
+}
+
 TEST_P(MainWindow, ZoomBoxAndPreviewStayInStep) {
     start("DEMO", "demo");
     auto* w = window.get();
