@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
         [args] { return args.join(QLatin1Char(' ')); },
         [&] { return window && window->isVisible(); },
         [&](const QString& caption) {
-            if (window) window->setWindowTitle(caption);
+            if (window) window->loggedInAgain(caption);
         },
     };
     srv::Session s(std::move(services));

@@ -5,6 +5,7 @@
 #include "main_window/FMStart.h"
 #include "main_window/ProportionalPanel.h"
 #include "main_window/Rules.h"
+#include "main_window/Selection.h"
 #include "main_window/Splash.h"
 #include "platform/cache/server/Database.h"
 #include "platform/cache/server/DemoData.h"
@@ -208,9 +209,9 @@ TEST_P(MainWindow, StartUpRunsInOrderAndFillsTheLists) {
     // View defaults and the ticks that match them.
     EXPECT_EQ(values::store().TableMode, 2);
     EXPECT_EQ(values::store().GraphMode, 0);
-    EXPECT_EQ(window->SplitMask, 3);
-    EXPECT_EQ(window->YearChoice, 0);
-    EXPECT_EQ(window->PeriodKind, 0);
+    EXPECT_EQ(window->selection().SplitMask, 3);
+    EXPECT_EQ(window->selection().YearChoice, 0);
+    EXPECT_EQ(window->selection().PeriodKind, 0);
     EXPECT_TRUE(window->mTabelle[2]->isChecked());
     EXPECT_TRUE(window->mGraph[0]->isChecked());
     EXPECT_TRUE(window->mJahr[0]->isChecked());
@@ -218,7 +219,8 @@ TEST_P(MainWindow, StartUpRunsInOrderAndFillsTheLists) {
     EXPECT_TRUE(window->mDetails[1]->isChecked());
     EXPECT_TRUE(window->SPCNR->isEnabled());
     EXPECT_TRUE(window->mAuswahl->isEnabled());
-    EXPECT_FALSE(values::store().SelectionChanged);
+    // Setting the company field was a change: the first print fetches.
+    EXPECT_TRUE(values::store().SelectionChanged);
 }
 
 TEST_P(MainWindow, AUserWithoutRightsEndsTheProgram) {
@@ -247,7 +249,7 @@ TEST_P(MainWindow, RestrictedUserRules) {
     // Own department M2: MA is allowed, M3 is not.
     choose(window->SABTNR, QStringLiteral("MA"));
     EXPECT_TRUE(values::store().SelectionChanged);
-    EXPECT_TRUE(window->DepartmentChosen);
+    EXPECT_TRUE(window->selection().DepartmentChosen);
     EXPECT_TRUE(env->messages().isEmpty());
     values::store().SelectionChanged = false;
     choose(window->SABTNR, QStringLiteral("M3"));
@@ -264,12 +266,12 @@ TEST_P(MainWindow, RestrictedUserRules) {
               QStringLiteral("Sie dürfen nur Ihre eigene Hauptabteilung selektieren."));
     EXPECT_EQ(window->SHABT->currentIndex(), 0);
     EXPECT_EQ(window->SABTNR->count(), allDepartments);
-    EXPECT_FALSE(window->DepartmentChosen);
+    EXPECT_FALSE(window->selection().DepartmentChosen);
     EXPECT_FALSE(values::store().SelectionChanged);
     // The own main department is accepted.
     choose(window->SHABT, QStringLiteral("10"));
     EXPECT_EQ(env->messages().size(), 2);
-    EXPECT_TRUE(window->DepartmentChosen);
+    EXPECT_TRUE(window->selection().DepartmentChosen);
     EXPECT_TRUE(values::store().SelectionChanged);
 }
 
@@ -307,14 +309,14 @@ TEST_P(MainWindow, ListsCascade) {
               expected(s, QStringLiteral(
                               "SELECT abtnr, name FROM abteilung WHERE firma = 1 AND habtnr = '10' "
                               "ORDER BY abtnr")));
-    EXPECT_TRUE(w->DepartmentChosen);
+    EXPECT_TRUE(w->selection().DepartmentChosen);
     EXPECT_TRUE(values::store().SelectionChanged);
     values::store().SelectionChanged = false;
     choose(w->SHABT, QString());
     EXPECT_EQ(items(w->SABTNR),
               expected(s, QStringLiteral(
                               "SELECT abtnr, name FROM abteilung WHERE firma = 1 ORDER BY abtnr")));
-    EXPECT_FALSE(w->DepartmentChosen);
+    EXPECT_FALSE(w->selection().DepartmentChosen);
     EXPECT_FALSE(values::store().SelectionChanged);
 
     choose(w->SHGRP, QStringLiteral("20"));
@@ -348,38 +350,38 @@ TEST_P(MainWindow, ListsCascade) {
 TEST_P(MainWindow, DetailsOptions) {
     start("DEMO", "demo");
     auto* w = window.get();
-    ASSERT_EQ(w->SplitMask, 3);
+    ASSERT_EQ(w->selection().SplitMask, 3);
     // The two split boxes exclude each other; the mask follows every tick.
     w->chkHVArt->setChecked(true);
-    EXPECT_EQ(w->SplitMask, 9);
+    EXPECT_EQ(w->selection().SplitMask, 9);
     EXPECT_FALSE(w->chkHKGRP->isChecked());
     w->chkHKGRP->setChecked(true);
-    EXPECT_EQ(w->SplitMask, 3);
+    EXPECT_EQ(w->selection().SplitMask, 3);
     EXPECT_FALSE(w->chkHVArt->isChecked());
     w->chkUGRP->setChecked(false);
-    EXPECT_EQ(w->SplitMask, 2);
+    EXPECT_EQ(w->selection().SplitMask, 2);
     w->chkHKGRP->setChecked(false);
-    EXPECT_EQ(w->SplitMask, 0);
+    EXPECT_EQ(w->selection().SplitMask, 0);
     w->chkHVArt->setChecked(true);
-    EXPECT_EQ(w->SplitMask, 8);
+    EXPECT_EQ(w->selection().SplitMask, 8);
     w->chkUGRP->setChecked(true);
-    EXPECT_EQ(w->SplitMask, 9);
+    EXPECT_EQ(w->selection().SplitMask, 9);
     w->chkHVArt->setChecked(false);
-    EXPECT_EQ(w->SplitMask, 1);
+    EXPECT_EQ(w->selection().SplitMask, 1);
 
     // "Monatswerte" takes the third year button away.
     w->optJahr[2]->click();
-    EXPECT_EQ(w->YearChoice, 2);
+    EXPECT_EQ(w->selection().YearChoice, 2);
     w->optJahrMonat[1]->click();
-    EXPECT_EQ(w->PeriodKind, 1);
-    EXPECT_EQ(w->YearChoice, 0);
+    EXPECT_EQ(w->selection().PeriodKind, 1);
+    EXPECT_EQ(w->selection().YearChoice, 0);
     EXPECT_FALSE(w->optJahr[2]->isEnabled());
     EXPECT_TRUE(w->txtMonat->isEnabled());
     w->optJahr[1]->click();
-    EXPECT_EQ(w->YearChoice, 1);
+    EXPECT_EQ(w->selection().YearChoice, 1);
     w->optJahrMonat[0]->click();
-    EXPECT_EQ(w->PeriodKind, 0);
-    EXPECT_EQ(w->YearChoice, 1);
+    EXPECT_EQ(w->selection().PeriodKind, 0);
+    EXPECT_EQ(w->selection().YearChoice, 1);
     EXPECT_TRUE(w->optJahr[2]->isEnabled());
     EXPECT_FALSE(w->txtMonat->isEnabled());
 }
@@ -631,6 +633,114 @@ TEST_P(MainWindow, RestrictedUserMustChooseADepartmentBeforeF5) {
     EXPECT_EQ(window->lastFetch().months, 64);
 }
 
+// The reconnect after the idle close fails (the server refuses the session
+// line) inside every handler that asks the server: each ends in the access
+// error report with the arrow and the idle timer back, and the window
+// fetches again once the server answers.
+TEST_P(MainWindow, AFailedReconnectInAHandlerEndsInTheErrorReport) {
+    start("DEMO", "demo");
+    auto* w = window.get();
+    auto pick = [this](QComboBox* list, const char* code) {
+        return [this, list, code] { choose(list, QString::fromLatin1(code)); };
+    };
+    const struct {
+        const char* name;
+        std::function<void()> run;
+    } rows[] = {
+        {"SHABT 10", pick(w->SHABT, "10")},
+        {"SPCNR 2", pick(w->SPCNR, "2")},
+        {"SHGRP 20", pick(w->SHGRP, "20")},
+        {"SHABT empty", pick(w->SHABT, "")},
+        {"SPCNR empty", pick(w->SPCNR, "")},
+        {"extended selection", [w] { w->mAuswahl->trigger(); }},
+        {"F5", [w] { w->cmdÜbernehmen->click(); }},
+        {"details", [w] { w->cmdÜbernehmenDetails->click(); }},
+    };
+    env->fake.xecute = [](const QString&) -> QString {
+        throw cache::CacheError(cache::err::NotConnected, QStringLiteral("Sitzung abgelehnt"));
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        env->clock.advance(60000); // the idle close
+        env->maker = [this] { return std::make_unique<fakes::FakeFactory>(env->fake); };
+        env->ui.clearMessages();
+        EXPECT_NO_THROW(r.run());
+        ASSERT_FALSE(env->messages().isEmpty());
+        for (const platform::RecordedMessage& m : env->messages())
+            EXPECT_EQ(m.title, QStringLiteral("Caché Zugriffsfehler")) << m.text.toStdString();
+        EXPECT_FALSE(env->ui.busyCursor());
+        EXPECT_TRUE(env->server.Lock().isActive());
+    }
+    env->maker = [] { return std::make_unique<cache::server::ServerFactory>(); };
+    w->cmdÜbernehmen->click();
+    EXPECT_EQ(w->lastFetch().months, 64);
+}
+
+// Between the months of F5 the user chooses a main group (which asks the
+// server) and asks for the details: the list's bracket neither starts the
+// idle timer nor shows the arrow, the details do not run inside the fetch,
+// and only the end of the fetch shows the arrow and starts the timer.
+TEST_P(MainWindow, OneServerWorkAtATime) {
+    start("DEMO", "demo");
+    auto* w = window.get();
+    int calls = 0;
+    bool timerDuring = false, arrowDuring = false;
+    env->ui.onProcessEvents = [&] {
+        if (++calls != 5) return;
+        choose(w->SHGRP, QStringLiteral("20"));
+        w->cmdÜbernehmenDetails_Click();
+        timerDuring = env->server.Lock().isActive();
+        arrowDuring = !env->ui.busyCursor();
+    };
+    w->cmdÜbernehmen->click();
+    env->ui.onProcessEvents = {};
+    EXPECT_GT(calls, 5);
+    EXPECT_FALSE(timerDuring);
+    EXPECT_FALSE(arrowDuring);
+    EXPECT_EQ(w->lastDetails().requests, 0);
+    EXPECT_EQ(w->lastFetch().months, 64);
+    EXPECT_FALSE(env->ui.busyCursor());
+    EXPECT_TRUE(env->server.Lock().isActive());
+}
+
+// A re-login over the main window asks the rights of the new user and
+// applies them as the start-up does, with fresh lists: ABTLEITER after DEMO
+// finds the profit centres and three menu entries disabled and nothing of
+// DEMO's choice left; DEMO after him finds them enabled again.
+TEST_P(MainWindow, ReLoginAppliesTheNewUsersRights) {
+    start("DEMO", "demo");
+    auto* w = window.get();
+    env->mainVisible = true;
+    env->onCaption = [w](const QString& c) { w->loggedInAgain(c); };
+    choose(w->SABTNR, QStringLiteral("M3"));
+    w->mGraph[1]->trigger();
+    w->mAuswahl->trigger();
+    // The credentials now come from the dialog, not the command line.
+    srv::connectionSettings().CommandLine.clear();
+    env->commandLine.clear();
+    const struct {
+        const char *user, *password;
+        int level;
+    } rows[] = {{"ABTLEITER", "abt", 5}, {"DEMO", "demo", 1}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.user);
+        w->mLogin->trigger();
+        env->login.enterUser(QString::fromLatin1(r.user));
+        env->login.setText(srv::LoginField::BPASSWORT, QString::fromLatin1(r.password));
+        env->login.clickAnmelden();
+        EXPECT_TRUE(w->windowTitle().endsWith(srv::userContext().BenutzerName));
+        EXPECT_EQ(w->permissionLevel(), r.level);
+        const bool all = r.level != 5;
+        for (QAction* a : {w->mGraph[1], w->mTabelle[3], w->mAuswahl})
+            EXPECT_EQ(a->isEnabled(), all) << a->objectName().toStdString();
+        EXPECT_EQ(w->SPCNR->isEnabled(), all);
+        EXPECT_FALSE(w->mGraph[1]->isChecked());
+        EXPECT_FALSE(w->mAuswahl->isChecked());
+        EXPECT_EQ(w->SABTNR->currentIndex(), -1);
+        EXPECT_FALSE(w->selection().departmentChosen());
+    }
+}
+
 TEST_P(MainWindow, ZoomBoxAndPreviewStayInStep) {
     start("DEMO", "demo");
     auto* w = window.get();
@@ -708,9 +818,8 @@ TEST_P(MainWindow, PrintingCopiesAndFetchingFirst) {
     printFile = dir.filePath(QStringLiteral("druck.pdf"));
     start("DEMO", "demo");
     auto* w = window.get();
-    // A changed selection is fetched before the dialog opens.
-    choose(w->SHGRP, QStringLiteral("20"));
-    ASSERT_TRUE(values::store().SelectionChanged);
+    // Before the first F5 the selection counts as changed (the company
+    // field was set): it is fetched before the dialog opens.
     copies = 3;
     w->mDrucken->trigger();
     EXPECT_EQ(printDialogs, 1);
