@@ -185,6 +185,8 @@ namespace {
 // file is created readable by its owner only (SQLite gives its journal
 // files the same mode), and the per-user file is put back to that.
 void keepPrivate(const DatabaseTarget& t) {
+    if (t.sqlitePath.isEmpty() || t.sqlitePath == QLatin1String(":memory:"))
+        return; // no file
     const QByteArray path = QFile::encodeName(t.sqlitePath);
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
