@@ -1,6 +1,7 @@
 #include "ReportTool.h"
 
-#include "main_window/Rules.h"
+#include "main_window/Selection.h"
+#include "main_window/Startup.h"
 #include "platform/cache/server/DemoData.h"
 #include "platform/cache/server/ServerFactory.h"
 #include "platform/clock/FakeClock.h"
@@ -33,269 +34,6 @@ namespace {
 
 const QString kTool = QStringLiteral("tallvero-report");
 
-const QStringList kGraphNames = {QStringLiteral("jahresmittel"), QStringLiteral("quartal"),
-                                 QStringLiteral("absolut")};
-const QStringList kTableNames = {QStringLiteral("kumuliert"), QStringLiteral("absolut"),
-                                 QStringLiteral("mittel"), QStringLiteral("vorjahr"),
-                                 QStringLiteral("graph")};
-const QStringList kYearNames = {QStringLiteral("kj"), QStringLiteral("wj")};
-
-const QStringList kValueOptions = {
-    QStringLiteral("--server"),  QStringLiteral("--port"),    QStringLiteral("--firma"),
-    QStringLiteral("--filiale"), QStringLiteral("--user"),    QStringLiteral("--password"),
-    QStringLiteral("--pc"),      QStringLiteral("--habt"),    QStringLiteral("--abt"),
-    QStringLiteral("--hg"),      QStringLiteral("--ug"),      QStringLiteral("--hkg"),
-    QStringLiteral("--hvart"),   QStringLiteral("--styp"),    QStringLiteral("--vart"),
-    QStringLiteral("--graph"),   QStringLiteral("--table"),   QStringLiteral("--year"),
-    QStringLiteral("--today"),   QStringLiteral("--json"),    QStringLiteral("--pdf"),
-    QStringLiteral("--png"),     QStringLiteral("--svg"),     QStringLiteral("--csv"),
-    QStringLiteral("--dpi"),     QStringLiteral("--details"), QStringLiteral("--split"),
-    QStringLiteral("--jahr"),    QStringLiteral("--monat"),   QStringLiteral("--gruppierung")};
-const QStringList kFlagOptions = {QStringLiteral("--extended"), QStringLiteral("--skonto"),
-                                  QStringLiteral("--db-percent")};
-
-// Earliest clock year whose oldest year slot still has a period code.
-constexpr int kFirstYear = 1906;
-
-struct UsageError {
-    QString text;
-};
-
-QString quoted(const QString& s) {
-    return QStringLiteral("„") + s + QStringLiteral("“");
-}
-
-bool hasBlank(const QString& s) {
-    for (const QChar c : s)
-        if (c.isSpace()) return true;
-    return false;
-}
-
-// The login travels as one blank-separated command line, so a blank inside
-// a value would shift every later word.
-QString loginWord(const QString& option, const QString& value, bool fromSettings) {
-    if (hasBlank(value))
-        throw UsageError{
-            QStringLiteral("Ungültiger Wert %1 für %2%3: Leerzeichen sind nicht erlaubt")
-                .arg(quoted(value), option,
-                     fromSettings ? QStringLiteral(" (aus den Einstellungen)") : QString())};
-    return value;
-}
-
-QString wholeNumber(const QString& option, const QString& value, bool fromSettings) {
-    static const QRegularExpression digits(QStringLiteral("\\A[0-9]{1,9}\\z"));
-    if (!digits.match(value).hasMatch())
-        throw UsageError{
-            QStringLiteral("Ungültiger Wert %1 für %2%3: eine ganze Zahl erwartet")
-                .arg(quoted(value), option,
-                     fromSettings ? QStringLiteral(" (aus den Einstellungen)") : QString())};
-    return value;
-}
-
-// A selection code as the lists hold it: the first blank-delimited word,
-// and no separator of the detail key.
-QString selectionCode(const QString& option, const QString& value) {
-    if (hasBlank(value) || value.contains(QLatin1Char('`')) || value.contains(QChar(0xFF)))
-        throw UsageError{QStringLiteral("Ungültiger Code %1 für %2").arg(quoted(value), option)};
-    return value;
-}
-
-QString oneOfCodes(const QString& option, const QString& value, const QStringList& allowed) {
-    const QString v = value.toUpper();
-    if (!allowed.contains(v))
-        throw UsageError{QStringLiteral("Ungültiger Wert %1 für %2 (erlaubt: %3)")
-                             .arg(quoted(value), option, allowed.join(QStringLiteral(", ")))};
-    return v;
-}
-
-int oneOfNames(const QString& option, const QString& value, const QStringList& names) {
-    const int i = int(names.indexOf(value.toLower()));
-    if (i < 0)
-        throw UsageError{QStringLiteral("Ungültiger Wert %1 für %2 (erlaubt: %3)")
-                             .arg(quoted(value), option, names.join(QStringLiteral(", ")))};
-    return i;
-}
-
-QDate parseDay(const QString& option, const QString& value) {
-    static const QRegularExpression form(QStringLiteral("\\A[0-9]{4}-[0-9]{2}-[0-9]{2}\\z"));
-    const QDate d = form.match(value).hasMatch() ? QDate::fromString(value, Qt::ISODate) : QDate();
-    if (!d.isValid())
-        throw UsageError{QStringLiteral("Ungültiges Datum %1 für %2 (erwartet JJJJ-MM-TT, z. B. "
-                                        "2024-01-15)")
-                             .arg(quoted(value), option)};
-    if (d.year() < kFirstYear)
-        throw UsageError{QStringLiteral("Das Datum %1 für %2 liegt vor %3")
-                             .arg(quoted(value), option)
-                             .arg(kFirstYear)};
-    return d;
-}
-
-Options buildOptions(const QHash<QString, QString>& v, const QSet<QString>& flags,
-                     const platform::SettingsStore& settings,
-                     const std::optional<QString>& environmentPassword) {
-    Options o;
-    // An option wins over the settings store, the store over the default.
-    auto login = [&](const char* option, const char* key, const QString& def, QString* out) {
-        const QString name = QLatin1String(option);
-        if (v.contains(name)) {
-            *out = v.value(name);
-            return false;
-        }
-        *out = settings.read(QLatin1String(key), def);
-        return true;
-    };
-    bool fromSettings = login("--server", "Server", srv::kDefaultServer, &o.server);
-    if (o.server.isEmpty())
-        throw UsageError{QStringLiteral("Die Option --server braucht einen Wert")};
-    loginWord(QStringLiteral("--server"), o.server, fromSettings);
-
-    fromSettings = login("--port", "Port", QStringLiteral("1972"), &o.port);
-    wholeNumber(QStringLiteral("--port"), o.port, fromSettings);
-    if (o.port.toInt() < 1 || o.port.toInt() > 65535)
-        throw UsageError{
-            QStringLiteral("Ungültiger Port %1 für --port (1 bis 65535)").arg(quoted(o.port))};
-
-    fromSettings = login("--firma", "Firma", QStringLiteral("1"), &o.firma);
-    wholeNumber(QStringLiteral("--firma"), o.firma, fromSettings);
-    fromSettings = login("--filiale", "Filiale", QStringLiteral("0"), &o.filiale);
-    wholeNumber(QStringLiteral("--filiale"), o.filiale, fromSettings);
-
-    fromSettings = login("--user", "Name", QString(), &o.user);
-    if (o.user.isEmpty())
-        throw UsageError{QStringLiteral("Kein Benutzer angegeben: --user CODE (oder „Name“ in den "
-                                        "Einstellungen)")};
-    // The login dialog upper-cases the personnel code as it is typed.
-    o.user = loginWord(QStringLiteral("--user"), o.user, fromSettings).toUpper();
-
-    if (v.contains(QStringLiteral("--password")))
-        o.password = v.value(QStringLiteral("--password"));
-    else if (environmentPassword)
-        o.password = *environmentPassword;
-    else
-        throw UsageError{QStringLiteral("Kein Passwort angegeben: --password oder die "
-                                        "Umgebungsvariable TALLVERO_PASSWORD")};
-    if (hasBlank(o.password))
-        throw UsageError{QStringLiteral("Das Passwort (--password oder TALLVERO_PASSWORD) darf "
-                                        "keine Leerzeichen enthalten")};
-
-    auto code = [&](const char* option, QString* out) {
-        const QString name = QLatin1String(option);
-        if (v.contains(name)) *out = selectionCode(name, v.value(name));
-    };
-    code("--pc", &o.pc);
-    code("--habt", &o.habt);
-    code("--abt", &o.abt);
-    code("--hg", &o.hg);
-    code("--ug", &o.ug);
-    if (v.contains(QStringLiteral("--hkg")) && !v.value(QStringLiteral("--hkg")).isEmpty())
-        o.hkg = oneOfCodes(QStringLiteral("--hkg"), v.value(QStringLiteral("--hkg")),
-                           {QStringLiteral("P"), QStringLiteral("G")});
-    if (v.contains(QStringLiteral("--hvart")) && !v.value(QStringLiteral("--hvart")).isEmpty())
-        o.hvart = oneOfCodes(QStringLiteral("--hvart"), v.value(QStringLiteral("--hvart")),
-                             {QStringLiteral("L"), QStringLiteral("S")});
-
-    o.extended = flags.contains(QStringLiteral("--extended"));
-    for (const QString& only :
-         {QStringLiteral("--styp"), QStringLiteral("--vart"), QStringLiteral("--skonto")})
-        if (!o.extended && (v.contains(only) || flags.contains(only)))
-            throw UsageError{
-                QStringLiteral("Die Option %1 gilt nur zusammen mit --extended").arg(only)};
-    if (v.contains(QStringLiteral("--styp")))
-        o.styp = oneOfCodes(
-            QStringLiteral("--styp"), v.value(QStringLiteral("--styp")),
-            {QStringLiteral("A"), QStringLiteral("L"), QStringLiteral("B"), QStringLiteral("W")});
-    code("--vart", &o.vart);
-    o.skonto = flags.contains(QStringLiteral("--skonto"));
-
-    if (v.contains(QStringLiteral("--graph")))
-        o.graphMode =
-            oneOfNames(QStringLiteral("--graph"), v.value(QStringLiteral("--graph")), kGraphNames);
-    o.dbPercent = flags.contains(QStringLiteral("--db-percent"));
-    if (v.contains(QStringLiteral("--table")))
-        o.tableMode =
-            oneOfNames(QStringLiteral("--table"), v.value(QStringLiteral("--table")), kTableNames);
-    if (v.contains(QStringLiteral("--year")))
-        o.yearMode =
-            oneOfNames(QStringLiteral("--year"), v.value(QStringLiteral("--year")), kYearNames);
-    if (v.contains(QStringLiteral("--today")))
-        o.today = parseDay(QStringLiteral("--today"), v.value(QStringLiteral("--today")));
-
-    if (v.contains(QStringLiteral("--split"))) {
-        const int i =
-            oneOfNames(QStringLiteral("--split"), v.value(QStringLiteral("--split")),
-                       {QStringLiteral("none"), QStringLiteral("hkg"), QStringLiteral("hvart")});
-        o.splitMask = i == 0 ? 1 : i == 1 ? 2 : 8;
-    }
-    if (v.contains(QStringLiteral("--jahr")))
-        o.yearChoice = oneOfNames(QStringLiteral("--jahr"), v.value(QStringLiteral("--jahr")),
-                                  {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")});
-    if (v.contains(QStringLiteral("--monat"))) {
-        const QString m = v.value(QStringLiteral("--monat"));
-        static const QRegularExpression month(QStringLiteral("\\A(?:[1-9]|1[0-2])\\z"));
-        if (!month.match(m).hasMatch())
-            throw UsageError{
-                QStringLiteral("Ungültiger Monat %1 für --monat (1 bis 12)").arg(quoted(m))};
-        o.month = m.toInt();
-        if (o.yearChoice == 2)
-            throw UsageError{
-                QStringLiteral("Monatswerte (--monat) gibt es nur für --jahr 0 oder 1")};
-    }
-    if (v.contains(QStringLiteral("--gruppierung")))
-        o.groupByPc =
-            oneOfNames(QStringLiteral("--gruppierung"), v.value(QStringLiteral("--gruppierung")),
-                       {QStringLiteral("habt"), QStringLiteral("pc")}) == 1;
-    for (const QString& only : {QStringLiteral("--split"), QStringLiteral("--jahr"),
-                                QStringLiteral("--monat"), QStringLiteral("--gruppierung")})
-        if (v.contains(only) && !v.contains(QStringLiteral("--details")))
-            throw UsageError{
-                QStringLiteral("Die Option %1 gilt nur zusammen mit --details").arg(only)};
-
-    struct Output {
-        const char* option;
-        QString* file;
-    };
-    const Output outputs[] = {{"--details", &o.details}, {"--json", &o.json}, {"--pdf", &o.pdf},
-                              {"--png", &o.png},         {"--svg", &o.svg},   {"--csv", &o.csv}};
-    QHash<QString, QString> byFile; // absolute path -> option
-    for (const Output& out : outputs) {
-        const QString name = QLatin1String(out.option);
-        if (!v.contains(name)) continue;
-        *out.file = v.value(name);
-        if (out.file->isEmpty())
-            throw UsageError{QStringLiteral("Die Option %1 braucht einen Wert").arg(name)};
-        if (*out.file == QLatin1String("-")) {
-            // Standard output carries the JSON; two documents there would mix.
-            if (name == QLatin1String("--json")) continue;
-            throw UsageError{QStringLiteral("Die Option %1 braucht einen Dateinamen („-“ für die "
-                                            "Standardausgabe gibt es nur bei --json)")
-                                 .arg(name)};
-        }
-        const QString path = QFileInfo(*out.file).absoluteFilePath();
-        if (byFile.contains(path))
-            throw UsageError{QStringLiteral("Die Optionen %1 und %2 nennen dieselbe Datei %3")
-                                 .arg(byFile.value(path), name, quoted(*out.file))};
-        byFile.insert(path, name);
-    }
-    if (o.json.isEmpty() && o.pdf.isEmpty() && o.png.isEmpty() && o.svg.isEmpty() &&
-        o.csv.isEmpty() && o.details.isEmpty())
-        throw UsageError{QStringLiteral("Keine Ausgabe angegeben: --json DATEI (oder --json - für "
-                                        "die Standardausgabe), --pdf, --png, --svg oder --csv "
-                                        "DATEI")};
-    if (v.contains(QStringLiteral("--dpi"))) {
-        if (o.png.isEmpty())
-            throw UsageError{QStringLiteral("Die Option --dpi gilt nur zusammen mit --png")};
-        const QString dpi = v.value(QStringLiteral("--dpi"));
-        static const QRegularExpression digits(QStringLiteral("\\A[0-9]{1,5}\\z"));
-        o.dpi = digits.match(dpi).hasMatch() ? dpi.toInt() : -1;
-        if (o.dpi < kMinDpi || o.dpi > kMaxDpi)
-            throw UsageError{QStringLiteral("Ungültige Auflösung %1 für --dpi (%2 bis %3)")
-                                 .arg(quoted(dpi))
-                                 .arg(kMinDpi)
-                                 .arg(kMaxDpi)};
-    }
-    return o;
-}
-
 // Message boxes become lines on stderr; a question is answered "No", so a
 // headless run never starts anything the user did not ask for.
 class HeadlessUi : public platform::Ui {
@@ -308,6 +46,7 @@ public:
         body.replace(QStringLiteral("\n\n"), QStringLiteral("\n"));
         body.replace(QLatin1Char('\n'), QStringLiteral("\n    "));
         err_ << title << ": " << body << "\n" << Qt::flush;
+        last = text;
         switch (buttons) {
         case platform::MsgButtons::Ok:
         case platform::MsgButtons::OkCancel:
@@ -322,6 +61,8 @@ public:
     bool busyCursor() const override { return busy_; }
     // The answer to a Yes/No question (the details' grouping question).
     bool yes = false;
+    QString last; // the text of the last message
+
     void processEvents() override {
         if (QCoreApplication::instance()) QCoreApplication::processEvents();
     }
@@ -344,61 +85,67 @@ private:
     const platform::SettingsStore& inner_;
 };
 
+// The selection of a run: the main window's lists in memory, chosen as a
+// user would choose them, and the two lists of the extended selection.
 class ReportHost : public retrieval::PeriodQueryHost {
 public:
-    explicit ReportHost(const Options& o) : o_(o) {}
+    ReportHost(const Options& o, srv::Session& s, platform::Ui& ui, values::PeriodValueStore& store)
+        : lists(s, ui, store), o_(o) {}
 
     retrieval::Selection readSelection() override {
-        retrieval::Selection s;
-        s.firma = srv::userContext().Firma;
-        s.hgrp = o_.hg;
-        s.ugrp = o_.ug;
-        s.pc = o_.pc;
-        s.habt = o_.habt;
-        s.abt = o_.abt;
-        s.pg = o_.hkg;
-        s.hvart = o_.hvart;
+        retrieval::Selection s = lists.controller.selection();
         s.extended = o_.extended;
         if (o_.extended) {
-            s.styp = o_.styp;
-            s.vart = o_.vart;
+            s.styp = mw::codeOf(styp.currentText());
+            s.vart = mw::codeOf(vart.currentText());
         }
         return s;
     }
-    bool departmentChosen() const override { return !o_.habt.isEmpty() || !o_.abt.isEmpty(); }
-    // The page needs the names of the selection, which are read from the
-    // server after the query; the one redraw (with the value computation)
-    // runs then.
+    bool departmentChosen() const override { return lists.controller.departmentChosen(); }
+    // The one redraw (with the value computation) runs after the query,
+    // onto the surface that the outputs are written from.
     void redraw() override { pageDue_ = true; }
     bool pageDue() const { return pageDue_; }
+
+    // The selection controls' texts as the client shows them.
+    report::PageInputs pageInputs() const {
+        report::PageInputs in;
+        in.SFirma = o_.firma;
+        in.SPG = lists.SPG.currentText();
+        in.SPCNR = lists.SPCNR.currentText();
+        in.SHABT = lists.SHABT.currentText();
+        in.SABTNR = lists.SABTNR.currentText();
+        in.SHGRP = lists.SHGRP.currentText();
+        in.SUGRP = lists.SUGRP.currentText();
+        in.SHVArt = lists.SHVArt.currentText();
+        if (o_.extended) {
+            in.SSTyp = styp.currentText();
+            in.SVART = vart.currentText();
+        }
+        in.auswahlChecked = o_.extended;
+        in.dbPercent = o_.dbPercent;
+        const srv::UserContext& u = srv::userContext();
+        in.Firma = u.Firma;
+        in.BenutzerName = u.BenutzerName;
+        return in;
+    }
+
+    mw::MemorySelection lists;
+    mw::MemoryList styp, vart;
 
 private:
     const Options& o_;
     bool pageDue_ = false;
 };
 
-// A list as the client shows it: one "code name" text per entry.
-using ListTexts = QStringList;
-
-ListTexts routineList(srv::Session& s, const QString& routine);
-ListTexts queryList(srv::Session& s, const QString& query, const QStringList& args);
-
-// The details query of the client, with the grouping lists as the main
-// window would hold them for this selection.
+// The details query of the client over the same lists.
 class DetailsHost : public retrieval::DetailQueryHost {
 public:
-    DetailsHost(const Options& o, srv::Session& s, int clockYear, int yearMode, bool restricted)
-        : o_(o), s_(s), clockYear_(clockYear), yearMode_(yearMode), restricted_(restricted) {}
+    DetailsHost(const Options& o, const mw::SelectionController& sel, int clockYear, int yearMode)
+        : o_(o), sel_(sel), clockYear_(clockYear), yearMode_(yearMode) {}
     retrieval::DetailInputs readInputs() override {
         retrieval::DetailInputs in;
-        in.sel.firma = srv::userContext().Firma;
-        in.sel.hgrp = o_.hg;
-        in.sel.ugrp = o_.ug;
-        in.sel.pc = o_.pc;
-        in.sel.habt = o_.habt;
-        in.sel.abt = o_.abt;
-        in.sel.pg = o_.hkg;
-        in.sel.hvart = o_.hvart;
+        in.sel = sel_.selection();
         in.splitMask = o_.splitMask;
         in.yearChoice = o_.yearChoice;
         in.periodKind = o_.month > 0 ? 1 : 0;
@@ -407,46 +154,8 @@ public:
         in.clockYear = clockYear_;
         return in;
     }
-    bool departmentChosen() const override { return !o_.habt.isEmpty() || !o_.abt.isEmpty(); }
-    QStringList groupCodes(retrieval::GroupLevel level) override {
-        const QString firma = srv::userContext().Firma;
-        ListTexts list;
-        s_.DBBegin(false);
-        switch (level) {
-        case retrieval::GroupLevel::Pc:
-            list = queryList(s_, QStringLiteral("Profitcenter"), {});
-            break;
-        case retrieval::GroupLevel::Habt:
-            list = o_.pc.isEmpty() ? routineList(s_, QStringLiteral("d HABT^ZKCLSU"))
-                                   : queryList(s_, QStringLiteral("HAbtInPC"), {firma, o_.pc});
-            break;
-        case retrieval::GroupLevel::Abt:
-            list = !o_.habt.isEmpty() ? queryList(s_, QStringLiteral("AbtInHAbt"), {firma, o_.habt})
-                   : !o_.pc.isEmpty() ? queryList(s_, QStringLiteral("AbtInPC"), {firma, o_.pc})
-                                      : routineList(s_, QStringLiteral("d ABTNR^ZKCLSU"));
-            break;
-        case retrieval::GroupLevel::Hgrp:
-            list = routineList(s_, QStringLiteral("d HGRP^ZKCLSU"));
-            break;
-        case retrieval::GroupLevel::Ugrp:
-            if (!o_.hg.isEmpty()) list = routineList(s_, srv::Session::subGroupLine(o_.hg));
-            break;
-        case retrieval::GroupLevel::None:
-            break;
-        }
-        s_.DBEnd(false);
-        QStringList codes{QString()};
-        for (const QString& e : list) {
-            const QString c = srv::Piece(e, QChar(' '), 1);
-            // As in the client: no rows of departments a restricted user may
-            // not choose.
-            if (level == retrieval::GroupLevel::Abt && restricted_ &&
-                !mw::departmentAllowed(srv::userContext().Abteilung, c))
-                continue;
-            codes << c;
-        }
-        return codes;
-    }
+    bool departmentChosen() const override { return sel_.departmentChosen(); }
+    QStringList groupCodes(retrieval::GroupLevel level) override { return sel_.groupCodes(level); }
     void prepareList(const QStringList& columns) override {
         columns_ = columns;
         rows_.clear();
@@ -463,111 +172,11 @@ public:
 
 private:
     const Options& o_;
-    srv::Session& s_;
+    const mw::SelectionController& sel_;
     int clockYear_, yearMode_;
-    bool restricted_;
     QStringList columns_;
     QList<QStringList> rows_;
 };
-
-ListTexts routineList(srv::Session& s, const QString& routine) {
-    QStringList values;
-    bool failed = false;
-    const std::optional<int> n =
-        s.DBCallD(routine, QString(QChar(srv::Session::kRowSeparator)), values, failed);
-    ListTexts out;
-    for (int i = 1; n && i <= *n; ++i) {
-        const QString& v = values.value(i);
-        out << srv::Piece(v, QChar('`'), 1) + QLatin1Char(' ') + srv::Piece(v, QChar('`'), 2);
-    }
-    return out;
-}
-
-ListTexts queryList(srv::Session& s, const QString& query, const QStringList& args) {
-    ListTexts out;
-    std::unique_ptr<cache::CacheQuery> q;
-    try {
-        q = s.factory()->query(QStringLiteral("ZKUmsatz.Daten"), query);
-        q->execute(args);
-        while (q->next())
-            out << q->column(1) + QLatin1Char(' ') +
-                       srv::ConvertText(q->column(2), QStringLiteral("ZORVEK"));
-    } catch (const cache::CacheError& e) {
-        // The list keeps what arrived; the user sees why a name is missing.
-        s.ShowAccessError(QStringLiteral("Abfrage ") + query, e);
-    }
-    s.CacheClose(q);
-    return out;
-}
-
-// The entry whose code (first word) is `code`; a code the list lacks is
-// shown bare.
-QString entryFor(const ListTexts& list, const QString& code) {
-    if (code.isEmpty()) return {};
-    for (const QString& e : list)
-        if (srv::Piece(e, QChar(' '), 1) == code) return e;
-    return code;
-}
-
-// The page inputs without names: every code bare, the fixed lists named.
-report::PageInputs bareInputs(const Options& o) {
-    report::PageInputs in;
-    in.SFirma = o.firma;
-    in.SPG = entryFor({QStringLiteral("P Privat"), QStringLiteral("G Gewerbe")}, o.hkg);
-    in.SPCNR = o.pc;
-    in.SHABT = o.habt;
-    in.SABTNR = o.abt;
-    in.SHGRP = o.hg;
-    in.SUGRP = o.ug;
-    in.SHVArt = entryFor({QStringLiteral("L Lager"), QStringLiteral("S Strecke")}, o.hvart);
-    if (o.extended) {
-        in.SSTyp = entryFor({QStringLiteral("A Alle"), QStringLiteral("L Lager Artikel"),
-                             QStringLiteral("B Bestell Artikel"), QStringLiteral("W Wert Artikel")},
-                            o.styp);
-        in.SVART = o.vart;
-    }
-    in.auswahlChecked = o.extended;
-    in.dbPercent = o.dbPercent;
-    const srv::UserContext& u = srv::userContext();
-    in.Firma = u.Firma;
-    in.BenutzerName = u.BenutzerName;
-    return in;
-}
-
-// The selection controls' texts as the client would show them, the names
-// read from the same server lists (only those of the codes given). False
-// when the server could not be reached: the codes then stay bare.
-bool readNames(srv::Session& s, const Options& o, report::PageInputs& in) {
-    if (o.pc.isEmpty() && o.habt.isEmpty() && o.abt.isEmpty() && o.hg.isEmpty() && o.ug.isEmpty() &&
-        !(o.extended && !o.vart.isEmpty()))
-        return true;
-    report::PageInputs named = in;
-    try {
-        s.DBBegin(false);
-        if (!o.hg.isEmpty())
-            named.SHGRP = entryFor(routineList(s, QStringLiteral("d HGRP^ZKCLSU")), o.hg);
-        // The client fills the sub groups only for a chosen main group.
-        if (!o.ug.isEmpty() && !o.hg.isEmpty())
-            named.SUGRP = entryFor(routineList(s, srv::Session::subGroupLine(o.hg)), o.ug);
-        if (!o.abt.isEmpty())
-            named.SABTNR = entryFor(routineList(s, QStringLiteral("d ABTNR^ZKCLSU")), o.abt);
-        if (!o.habt.isEmpty())
-            named.SHABT = entryFor(routineList(s, QStringLiteral("d HABT^ZKCLSU")), o.habt);
-        if (!o.pc.isEmpty())
-            named.SPCNR = entryFor(queryList(s, QStringLiteral("Profitcenter"), {}), o.pc);
-        if (o.extended && !o.vart.isEmpty())
-            named.SVART = entryFor(queryList(s, QStringLiteral("Versandarten"),
-                                             {retrieval::companyNumber(o.firma), o.hvart}),
-                                   o.vart);
-        s.DBEnd(false);
-    } catch (const srv::ProgramEnded&) {
-        return false;
-    } catch (const cache::CacheError&) {
-        return false;
-    }
-    in = named;
-    return true;
-}
 
 QJsonValue finiteJson(double v) {
     return std::isfinite(v) ? QJsonValue(v) : QJsonValue();
@@ -645,27 +254,51 @@ struct RecordsGuard {
     RecordsGuard& operator=(const RecordsGuard&) = delete;
 };
 
-// The refusals of the desktop client for a restricted user: the lists and
-// menu entries it disables, and the departments it does not let them pick.
-QString restrictedRefusal(const Options& o) {
-    const srv::UserContext& u = srv::userContext();
-    if (!o.pc.isEmpty())
+// What the desktop client does not offer at this permission level: the
+// list and the menu entries it disables.
+QString refusedOption(const Options& o, int level) {
+    const mw::Allowed a = mw::allowedFor(level);
+    if (!o.pc.isEmpty() && !a.profitCentres)
         return QStringLiteral("--pc %1: Sie dürfen kein Profitcenter auswählen.").arg(o.pc);
-    if (!o.habt.isEmpty() && o.habt != u.HauptAbteilung)
-        return QStringLiteral("--habt %1: Sie dürfen nur Ihre eigene Hauptabteilung selektieren.")
-            .arg(o.habt);
-    if (!o.abt.isEmpty() && !mw::departmentAllowed(u.Abteilung, o.abt))
-        return QStringLiteral("--abt %1: Sie dürfen nur Ihre eigene Abteilung selektieren.")
-            .arg(o.abt);
-    if (o.extended)
+    if (o.extended && !a.extendedSelection)
         return QStringLiteral(
             "--extended: Die erweiterte Auswahl steht Ihnen nicht zur Verfügung.");
-    if (o.graphMode == 1)
+    if (o.graphMode == 1 && !a.quarterGraph)
         return QStringLiteral(
             "--graph quartal: Diese Darstellung steht Ihnen nicht zur Verfügung.");
-    if (o.tableMode == 3)
+    if (o.tableMode == 3 && !a.previousYearTable)
         return QStringLiteral(
             "--table vorjahr: Diese Darstellung steht Ihnen nicht zur Verfügung.");
+    return {};
+}
+
+// Chooses the codes of the options in the lists, in the order of the
+// cascade, as a user would; the first code a list refuses is named. Fills
+// the extended selection's lists for --extended. `complete` turns false
+// when a list could not be read.
+QString chooseOptions(const Options& o, ReportHost& h, srv::Session& session, const HeadlessUi& ui,
+                      bool& complete) {
+    mw::MemorySelection& l = h.lists;
+    const struct {
+        const char* option;
+        mw::SelectionList& list;
+        const QString& code;
+    } picks[] = {{"--pc", l.SPCNR, o.pc},       {"--habt", l.SHABT, o.habt},
+                 {"--abt", l.SABTNR, o.abt},    {"--hg", l.SHGRP, o.hg},
+                 {"--ug", l.SUGRP, o.ug},       {"--hkg", l.SPG, o.hkg},
+                 {"--hvart", l.SHVArt, o.hvart}};
+    for (const auto& p : picks)
+        if (!p.code.isEmpty() && !mw::chooseCode(p.list, p.code))
+            return QStringLiteral("%1 %2: %3").arg(QLatin1String(p.option), p.code, ui.last);
+    if (o.extended) {
+        mw::fillArticleTypes(h.styp);
+        mw::chooseCode(h.styp, o.styp);
+        complete =
+            mw::fillShippingTypes(session, h.vart, retrieval::companyNumber(o.firma), o.hvart) &&
+            complete;
+        if (!o.vart.isEmpty()) mw::chooseCode(h.vart, o.vart);
+    }
+    complete = complete && l.controller.failedFills() == 0;
     return {};
 }
 
@@ -684,172 +317,15 @@ bool writeBytes(const QString& target, const QByteArray& bytes, QTextStream& out
 
 } // namespace
 
-QString usageText() {
-    return QStringLiteral(
-        "Aufruf: tallvero-report AUSGABE... [OPTIONEN]\n"
-        "\n"
-        "Meldet sich wie Tallvero am Server an, holt die Monatswerte der letzten sechs Jahre\n"
-        "für eine Auswahl, zeichnet die Berichtsseite und schreibt sie als PDF, PNG oder SVG,\n"
-        "die Wertetabelle als CSV und die Tabellen mit der Seite als JSON.\n"
-        "\n"
-        "Verbindung und Anmeldung (Standard: die Einstellungen von Tallvero):\n"
-        "  --server S        Server: embedded, eine Datei *.sqlite oder ein PostgreSQL-Rechner\n"
-        "                    (Einstellung „Server“, sonst embedded)\n"
-        "  --port P          Port (Einstellung „Port“, sonst 1972)\n"
-        "  --firma F         Firma (Einstellung „Firma“, sonst 1)\n"
-        "  --filiale F       Filiale (Einstellung „Filiale“, sonst 0)\n"
-        "  --user CODE       Personalcode (Einstellung „Name“)\n"
-        "  --password PW     Passwort; besser die Umgebungsvariable TALLVERO_PASSWORD, denn\n"
-        "                    Optionen sind für andere Benutzer in der Prozessliste sichtbar\n"
-        "\n"
-        "Auswahl (Codes wie in den Listen des Hauptfensters; ohne Angabe: alle):\n"
-        "  --pc CODE         Profitcenter\n"
-        "  --habt CODE       Hauptabteilung\n"
-        "  --abt CODE        Abteilung\n"
-        "  --hg CODE         Hauptgruppe\n"
-        "  --ug CODE         Untergruppe\n"
-        "  --hkg P|G         Hauptkundengruppe (Privat, Gewerbe)\n"
-        "  --hvart L|S       Hauptversandart (Lager, Strecke)\n"
-        "  --extended        Erweiterte Auswahl, mit:\n"
-        "    --styp A|L|B|W  Artikeltyp (Alle, Lager, Bestell, Wert; Standard A)\n"
-        "    --vart CODE     Versandart\n"
-        "    --skonto        Skonto/Nachlass statt Umsatz/DB\n"
-        "\n"
-        "Darstellung:\n"
-        "  --graph jahresmittel|quartal|absolut          Graph (Standard jahresmittel)\n"
-        "  --db-percent                                  DB in % von Umsatz\n"
-        "  --table kumuliert|absolut|mittel|vorjahr|graph  Tabelle (Standard mittel)\n"
-        "  --year kj|wj                                  Kalender- oder Wirtschaftsjahr (Standard "
-        "kj)\n"
-        "  --today JJJJ-MM-TT                            so rechnen, als wäre heute dieser Tag\n"
-        "\n"
-        "Ausgabe (mindestens eine):\n"
-        "  --json DATEI      Wertetabellen, Achsen und Seite als JSON; „-“ schreibt auf die\n"
-        "                    Standardausgabe\n"
-        "  --pdf DATEI       die Seite als PDF (A4 quer)\n"
-        "  --png DATEI       die Seite als PNG, mit:\n"
-        "    --dpi N         Auflösung, 30 bis 1200 (Standard 150)\n"
-        "  --svg DATEI       die Seite als SVG\n"
-        "  --csv DATEI       die Wertetabelle der Seite als CSV (UTF-8, „;“ zwischen Feldern)\n"
-        "  --details DATEI   die Details (eine Zeile je Gruppe unter der Auswahl) als CSV, mit:\n"
-        "    --split none|hkg|hvart     Aufteilung: keine, Hauptkundengruppen (Standard),\n"
-        "                               Hauptversandart\n"
-        "    --jahr 0|1|2               laufendes Jahr (Standard), Vorjahr, Mittel der drei\n"
-        "                               Jahre davor\n"
-        "    --monat N                  Monatswerte des Monats N (1 bis 12) statt Jahreswerte\n"
-        "    --gruppierung pc|habt      ohne Auswahl: nach Profitcenter oder nach\n"
-        "                               Hauptabteilungen (Standard) aufteilen\n"
-        "  --help            diese Hilfe\n"
-        "\n"
-        "Meldungen des Programms erscheinen auf der Standardfehlerausgabe.\n"
-        "Rückgabewerte: 0 erfolgreich, 1 Anmeldung, Berechtigung oder Datenabfrage\n"
-        "fehlgeschlagen, 2 falscher Aufruf.\n"
-        "\n"
-        "Beispiel:\n"
-        "  read -rs TALLVERO_PASSWORD; export TALLVERO_PASSWORD\n"
-        "  tallvero-report --user DEMO --habt 10 --hkg P --today 2024-01-15 --pdf bericht.pdf\n"
-        "\n"
-        "Beschreibung: docs/tallvero-report.md\n");
-}
-
-ParseResult parseArguments(const QStringList& args, const platform::SettingsStore& settings,
-                           const std::optional<QString>& environmentPassword) {
-    ParseResult r;
-    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
-        r.kind = ParseResult::Kind::Help;
-        return r;
-    }
-    QHash<QString, QString> values;
-    QSet<QString> flags;
-    try {
-        for (int i = 0; i < args.size(); ++i) {
-            const QString& word = args[i];
-            // Not echoed: a stray word is often a password typed without --password.
-            if (!word.startsWith(QLatin1String("--")))
-                throw UsageError{QStringLiteral("Unerwartetes Argument an Stelle %1: Optionen "
-                                                "beginnen mit --")
-                                     .arg(i + 1)};
-            const qsizetype eq = word.indexOf(QLatin1Char('='));
-            const QString name = eq < 0 ? word : word.left(eq);
-            if (kFlagOptions.contains(name)) {
-                if (eq >= 0)
-                    throw UsageError{
-                        QStringLiteral("Die Option %1 erwartet keinen Wert").arg(name)};
-                flags.insert(name);
-            } else if (kValueOptions.contains(name)) {
-                QString value;
-                if (eq >= 0) {
-                    value = word.mid(eq + 1);
-                } else {
-                    // "-" alone is a value (stdout); another option is not.
-                    if (i + 1 >= args.size() || args[i + 1].startsWith(QLatin1String("--")))
-                        throw UsageError{
-                            QStringLiteral("Die Option %1 braucht einen Wert").arg(name)};
-                    value = args[++i];
-                }
-                values.insert(name, value);
-            } else {
-                throw UsageError{QStringLiteral("Unbekannte Option %1").arg(name)};
-            }
-        }
-        r.options = buildOptions(values, flags, settings, environmentPassword);
-        r.kind = ParseResult::Kind::Run;
-    } catch (const UsageError& e) {
-        r.kind = ParseResult::Kind::Usage;
-        r.error = e.text;
-    }
-    return r;
-}
-
-QJsonObject optionsJson(const Options& o) {
-    auto text = [](const QString& s) { return s.isEmpty() ? QJsonValue() : QJsonValue(s); };
-    QJsonObject j;
-    j.insert(QStringLiteral("server"), o.server);
-    j.insert(QStringLiteral("port"), o.port);
-    j.insert(QStringLiteral("firma"), o.firma);
-    j.insert(QStringLiteral("filiale"), o.filiale);
-    j.insert(QStringLiteral("user"), o.user);
-    j.insert(QStringLiteral("pc"), text(o.pc));
-    j.insert(QStringLiteral("habt"), text(o.habt));
-    j.insert(QStringLiteral("abt"), text(o.abt));
-    j.insert(QStringLiteral("hg"), text(o.hg));
-    j.insert(QStringLiteral("ug"), text(o.ug));
-    j.insert(QStringLiteral("hkg"), text(o.hkg));
-    j.insert(QStringLiteral("hvart"), text(o.hvart));
-    j.insert(QStringLiteral("extended"), o.extended);
-    j.insert(QStringLiteral("styp"), o.extended ? QJsonValue(o.styp) : QJsonValue());
-    j.insert(QStringLiteral("vart"), o.extended ? text(o.vart) : QJsonValue());
-    j.insert(QStringLiteral("skonto"), o.extended && o.skonto);
-    j.insert(QStringLiteral("graph"), kGraphNames.value(o.graphMode));
-    j.insert(QStringLiteral("db-percent"), o.dbPercent);
-    j.insert(QStringLiteral("table"), kTableNames.value(o.tableMode));
-    j.insert(QStringLiteral("year"), kYearNames.value(o.yearMode));
-    j.insert(QStringLiteral("today"),
-             o.today.isValid() ? QJsonValue(o.today.toString(Qt::ISODate)) : QJsonValue());
-    j.insert(QStringLiteral("json"), text(o.json));
-    j.insert(QStringLiteral("pdf"), text(o.pdf));
-    j.insert(QStringLiteral("png"), text(o.png));
-    j.insert(QStringLiteral("dpi"), o.png.isEmpty() ? QJsonValue() : QJsonValue(o.dpi));
-    j.insert(QStringLiteral("svg"), text(o.svg));
-    j.insert(QStringLiteral("csv"), text(o.csv));
-    j.insert(QStringLiteral("details"), text(o.details));
-    if (!o.details.isEmpty()) {
-        j.insert(QStringLiteral("split"), o.splitMask == 1   ? QStringLiteral("none")
-                                          : o.splitMask == 2 ? QStringLiteral("hkg")
-                                                             : QStringLiteral("hvart"));
-        j.insert(QStringLiteral("jahr"), o.yearChoice);
-        j.insert(QStringLiteral("monat"), o.month > 0 ? QJsonValue(o.month) : QJsonValue());
-        j.insert(QStringLiteral("gruppierung"),
-                 o.groupByPc ? QStringLiteral("pc") : QStringLiteral("habt"));
-    }
-    return j;
-}
-
 int run(const QStringList& args, ReportContext& context) {
     QTextStream& err = context.err;
     const ParseResult parsed = parseArguments(args, context.settings, context.environmentPassword);
     if (parsed.kind == ParseResult::Kind::Help) {
         context.out << usageText() << Qt::flush;
+        return kExitOk;
+    }
+    if (parsed.kind == ParseResult::Kind::Version) {
+        context.out << kTool << " " << QCoreApplication::applicationVersion() << "\n" << Qt::flush;
         return kExitOk;
     }
     if (parsed.kind == ParseResult::Kind::Usage) {
@@ -906,7 +382,7 @@ int run(const QStringList& args, ReportContext& context) {
     store.TableMode = o.tableMode;
     store.YearMode = o.yearMode;
     store.DisplayMode = o.extended && o.skonto ? 1 : 0;
-    ReportHost host(o);
+    ReportHost host(o, session, ui, store);
 
     int level = -1;
     QDate today;
@@ -925,43 +401,43 @@ int run(const QStringList& args, ReportContext& context) {
         if (!session.CacheLogin())
             return fail(QStringLiteral("Anmeldung von %1 fehlgeschlagen.").arg(o.user));
 
-        try {
-            level = session.CheckPermission();
-        } catch (const cache::CacheError& e) {
-            // Rights that cannot be read are no rights, as in the client.
-            session.ShowAccessError(QStringLiteral("Überprüfung Berechtigung"), e);
-            level = -1;
-        }
+        // Rights that cannot be read are no rights, as in the client.
+        level = mw::askPermission(session, QStringLiteral("Überprüfung Berechtigung"), -1);
         if (level == -1) {
             ui.message(QStringLiteral("Abbruch!"),
                        QStringLiteral("Sie haben keine Berchtigung für dieses Programm."),
                        platform::MsgIcon::Stop, platform::MsgButtons::Ok);
             return kExitFailed;
         }
-        if (level == mw::kRestrictedLevel) {
-            const QString refusal = restrictedRefusal(o);
-            if (!refusal.isEmpty()) return fail(refusal);
-        }
+        QString refusal = refusedOption(o, level);
+        if (!refusal.isEmpty()) return fail(refusal);
+        mw::SelectionController& selection = host.lists.controller;
+        selection.setPermission(level);
+        selection.SFirma_Change(srv::userContext().Firma);
+        selection.fillLists();
+        refusal = chooseOptions(o, host, session, ui, namesRead);
+        if (!refusal.isEmpty()) return fail(refusal);
 
         today = clock.now().date();
         outcome = retrieval::runPeriodQuery(session, ui, clock, store, host);
         if (host.pageDue()) {
-            inputs = bareInputs(o);
-            namesRead = readNames(session, o, inputs);
+            inputs = host.pageInputs();
             inputs.now = clock.now();
             report::Zeichnen(surface, store, inputs, &axes);
             drawn = true;
         }
         if (!o.details.isEmpty() && outcome.result != retrieval::FetchResult::Refused) {
             ui.yes = o.groupByPc;
-            DetailsHost dh(o, session, clock.now().date().year(), o.yearMode,
-                           level == mw::kRestrictedLevel);
+            DetailsHost dh(o, selection, clock.now().date().year(), o.yearMode);
             details = retrieval::runDetailQuery(session, ui, dh);
             detailsCsv = dh.csv();
             detailRows = dh.rows();
         }
     } catch (const srv::ProgramEnded&) {
-        return fail(QStringLiteral("Abbruch: keine Verbindung zum Server."));
+        // The reason the settings dialog would show (a certificate, a login).
+        const QString why = serverDialog.connectError();
+        return fail(QStringLiteral("Abbruch: keine Verbindung zum Server.") +
+                    (why.isEmpty() ? QString() : QStringLiteral("\n") + why));
     } catch (const cache::CacheError& e) {
         return fail(QStringLiteral("Fehler %1: %2").arg(e.number()).arg(e.description()));
     } catch (const std::exception& e) {

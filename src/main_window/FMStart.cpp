@@ -1,14 +1,16 @@
 #include "FMStart.h"
 
+#include "ComboList.h"
 #include "ProportionalPanel.h"
 #include "Rules.h"
+#include "Selection.h"
 #include "Splash.h"
+#include "Startup.h"
 #include "platform/clock/Clock.h"
 #include "platform/print/Export.h"
 #include "platform/print/PreviewWidget.h"
 #include "platform/ui/Ui.h"
 #include "report/Page.h"
-#include "report/Series.h"
 #include "report/Zoom.h"
 #include "server/Records.h"
 #include "server/Session.h"
@@ -52,8 +54,6 @@ using platform::MsgIcon;
 
 namespace {
 
-constexpr char16_t kRowSeparator = 0xFF;
-
 // Design geometry of the selection panel at the reference width, in pixels
 // of a 96-dpi screen (times 15 gives twips).
 struct Place {
@@ -70,12 +70,27 @@ QRect twipsRect(const Place& p) {
 FMStart::FMStart(FMStartServices services) : s_(std::move(services)) {
     setObjectName(QStringLiteral("FMStart"));
     setWindowTitle(srv::kApplicationTitle);
-    const int dpi = logicalDpiX();
-    twipsPerPixel_ = dpi > 0 ? std::max(1, int(std::lround(1440.0 / dpi))) : 15;
+    const int dpi = s_.logicalDpi ? s_.logicalDpi() : logicalDpiX();
+    twipsPerPixel_ = dpi > 0 ? 1440.0 / dpi : 15;
 
     central_ = new QWidget;
     setCentralWidget(central_);
     buildSelectionPanel();
+    ctSize3->setTwipsPerPixel(twipsPerPixel_);
+    auto list = [this](QComboBox* box, void (FMStart::*handler)()) {
+        return std::make_unique<ComboList>(box, [this, handler] { (this->*handler)(); });
+    };
+    lists_[0] = list(SPCNR, &FMStart::SPCNR_Click);
+    lists_[1] = list(SHABT, &FMStart::SHABT_Click);
+    lists_[2] = list(SABTNR, &FMStart::SABTNR_Click);
+    lists_[3] = list(SHGRP, &FMStart::SHGRP_Click);
+    lists_[4] = list(SUGRP, &FMStart::SUGRP_Click);
+    lists_[5] = list(SPG, &FMStart::SPG_Click);
+    lists_[6] = list(SHVArt, &FMStart::SHVArt_Click);
+    selection_ = std::make_unique<SelectionController>(
+        s_.session, s_.ui, values::store(),
+        SelectionLists{*lists_[0], *lists_[1], *lists_[2], *lists_[3], *lists_[4], *lists_[5],
+                       *lists_[6]});
 
     ctSplit = new QSplitter(Qt::Horizontal, central_);
     ctSplit->setObjectName(QStringLiteral("ctSplit"));
@@ -175,15 +190,17 @@ void FMStart::buildSelectionPanel() {
     lblHVArt = label("lblHVArt", "HVArt:", SHVArt);
     lblHKG = label("lblHKG", "HKG:", SPG);
 
-    connect(SHABT, &QComboBox::activated, this, [this] { SHABT_Click(); });
-    connect(SABTNR, &QComboBox::activated, this, [this] { SABTNR_Click(); });
-    connect(SPCNR, &QComboBox::activated, this, [this] { SPCNR_Click(); });
-    connect(SHGRP, &QComboBox::activated, this, [this] { SHGRP_Click(); });
-    connect(SUGRP, &QComboBox::activated, this, [this] { SUGRP_Click(); });
-    connect(SPG, &QComboBox::activated, this, [this] { SPG_Click(); });
-    connect(SHVArt, &QComboBox::activated, this, [this] { SHVArt_Click(); });
-    connect(SFirma, &QLineEdit::textChanged, this, [this] { SFirma_Change(); });
-    connect(cmdÜbernehmen, &QPushButton::clicked, this, [this] { cmdÜbernehmen_Click(); });
+    connect(SHABT, &QComboBox::activated, this, guard("SHABT_Click", [this] { SHABT_Click(); }));
+    connect(SABTNR, &QComboBox::activated, this, guard("SABTNR_Click", [this] { SABTNR_Click(); }));
+    connect(SPCNR, &QComboBox::activated, this, guard("SPCNR_Click", [this] { SPCNR_Click(); }));
+    connect(SHGRP, &QComboBox::activated, this, guard("SHGRP_Click", [this] { SHGRP_Click(); }));
+    connect(SUGRP, &QComboBox::activated, this, guard("SUGRP_Click", [this] { SUGRP_Click(); }));
+    connect(SPG, &QComboBox::activated, this, guard("SPG_Click", [this] { SPG_Click(); }));
+    connect(SHVArt, &QComboBox::activated, this, guard("SHVArt_Click", [this] { SHVArt_Click(); }));
+    connect(SFirma, &QLineEdit::textChanged, this,
+            guard("SFirma_Change", [this] { SFirma_Change(); }));
+    connect(cmdÜbernehmen, &QPushButton::clicked, this,
+            guard("cmdÜbernehmen_Click", [this] { cmdÜbernehmen_Click(); }));
     connect(cmdAusblenden, &QPushButton::clicked, this, [this] { mDaten_Click(1); });
     connect(cmbZoom, &QComboBox::activated, this, [this] { cmbZoom_Click(); });
     connect(cmbZoom->lineEdit(), &QLineEdit::returnPressed, this, [this] { cmbZoom_Click(); });
@@ -257,7 +274,7 @@ void FMStart::buildDetailsPane() {
     buttons->addWidget(cmdAusbeldenDetails);
     lay->addLayout(buttons);
     connect(cmdÜbernehmenDetails, &QPushButton::clicked, this,
-            [this] { cmdÜbernehmenDetails_Click(); });
+            guard("cmdÜbernehmenDetails_Click", [this] { cmdÜbernehmenDetails_Click(); }));
     connect(cmdAusbeldenDetails, &QPushButton::clicked, this, [this] { mDetails_Click(1); });
 
     ctList = new QTreeWidget;
@@ -278,7 +295,7 @@ void FMStart::buildDetailsPane() {
 
 void FMStart::buildMenus() {
     auto act = [](QMenu* m, const char* name, const char* text, QKeySequence key = {},
-                      bool checkable = false) {
+                  bool checkable = false) {
         QAction* a = m->addAction(QString::fromUtf8(text));
         a->setObjectName(QString::fromUtf8(name));
         if (!key.isEmpty()) a->setShortcut(key);
@@ -287,10 +304,11 @@ void FMStart::buildMenus() {
     };
     // Ticks follow the handlers, not Qt's own toggling: undo that first.
     auto onClick = [this](QAction* a, std::function<void()> handler) {
-        connect(a, &QAction::triggered, this, [a, handler] {
-            if (a->isCheckable()) a->setChecked(!a->isChecked());
-            handler();
-        });
+        connect(a, &QAction::triggered, this,
+                guard(a->objectName() + QStringLiteral("_Click"), [a, handler] {
+                    if (a->isCheckable()) a->setChecked(!a->isChecked());
+                    handler();
+                }));
     };
 
     QMenu* datei = menuBar()->addMenu(QStringLiteral("&Datei"));
@@ -409,88 +427,35 @@ void FMStart::Form_Load() {
     s_.ui.processEvents();
 
     status(QStringLiteral("Überprüfung Berechtigung"));
-    int level = -1;
-    try {
-        level = s_.session.CheckPermission();
-    } catch (const cache::CacheError& e) {
-        // Rights that cannot be read are no rights.
-        s_.session.ShowAccessError(QStringLiteral("Überprüfung Berechtigung"), e);
-        level = -1;
-    }
-    if (level == -1) {
-        s_.ui.message(QStringLiteral("Abbruch!"),
-                      QStringLiteral("Sie haben keine Berchtigung für dieses Programm."),
-                      MsgIcon::Stop, MsgButtons::Ok);
-        status(QStringLiteral("Beenden"));
-        Form_Unload();
+    // Rights that cannot be read are no rights.
+    if (!applyPermission(askPermission(s_.session, QStringLiteral("Überprüfung Berechtigung"), -1)))
         return;
-    }
-    permission_ = level;
 
-    const srv::UserContext& u = srv::userContext();
-    setWindowTitle(QStringLiteral("ZORVEK Tallvero   Firma: ") + u.Firma +
-                   QStringLiteral("     Filiale: ") + u.Filiale +
-                   QStringLiteral("     Benutzer: ") + u.Benutzer);
-
+    const StartupTexts texts = startupTexts(srv::userContext(), s_.clock.now().date().year());
+    setWindowTitle(texts.title);
     startupLayout();
-
-    const int year = s_.clock.now().date().year();
-    mTabelle[2]->setText(mTabelle[2]->text() + QLatin1Char(' ') +
-                         srv::Piece(report::SeriesLabel(2, 0, year), QChar(' '), 3));
-    mTabelle[3]->setText(mTabelle[3]->text() + QLatin1Char(' ') +
-                         srv::Piece(report::SeriesLabel(1, 0, year), QChar(' '), 3));
-
-    SUGRP->clear();
-    SUGRP->setCurrentText(QString());
+    mTabelle[2]->setText(mTabelle[2]->text() + texts.tableMeanYears);
+    mTabelle[3]->setText(mTabelle[3]->text() + texts.tablePreviousYear);
 
     status(QStringLiteral("Firma Setzten"));
-    {
-        const QSignalBlocker block(SFirma);
-        SFirma->setText(u.Firma);
-    }
-
-    status(QStringLiteral("Hauptgruppen lesen .."));
-    fillFromRoutine(SHGRP, QStringLiteral("d HGRP^ZKCLSU"));
-    status(QStringLiteral("Abteilung lesen .."));
-    fillFromRoutine(SABTNR, QStringLiteral("d ABTNR^ZKCLSU"));
-    status(QStringLiteral("Profitcenter lesen .."));
-    fillFromQuery(SPCNR, QStringLiteral("Profitcenter"), {});
-    status(QStringLiteral("Hauptabteilung lesen .."));
-    fillFromRoutine(SHABT, QStringLiteral("d HABT^ZKCLSU"));
-    status(QStringLiteral("Hauptkundengruppe lesen .."));
-    SPG->clear();
-    SPG->addItems({QString(), QStringLiteral("P Privat"), QStringLiteral("G Gewerbe")});
-    SPG->setCurrentIndex(-1);
-    status(QStringLiteral("Hauptversandart lesen .."));
-    SHVArt->clear();
-    SHVArt->addItems({QString(), QStringLiteral("L Lager"), QStringLiteral("S Strecke")});
-    SHVArt->setCurrentIndex(-1);
+    // A change of the field like any other: printing fetches first.
+    SFirma->setText(srv::userContext().Firma);
+    selection_->fillLists([this](const QString& t) { status(t); });
 
     status(QStringLiteral("Defaultparameter .."));
-    try {
-        permission_ = s_.session.CheckPermission();
-    } catch (const cache::CacheError& e) {
-        // Unknown rights: the narrower ones.
-        s_.session.ShowAccessError(QStringLiteral("Defaultparameter"), e);
-        permission_ = kRestrictedLevel;
-    }
-    if (restricted()) {
-        SPCNR->setEnabled(false);
-        mGraph[1]->setEnabled(false);
-        mTabelle[3]->setEnabled(false);
-        mAuswahl->setEnabled(false);
-    }
+    // Unknown rights: the narrower ones.
+    applyPermission(
+        askPermission(s_.session, QStringLiteral("Defaultparameter"), kRestrictedLevel));
 
     values::PeriodValueStore& st = values::store();
     st.TableMode = 2;
     st.GraphMode = 0;
-    PeriodKind = 0;
-    SplitMask = kSplitUGRP + kSplitHKGRP;
-    YearChoice = 0;
-
-    optJahr[0]->setText(srv::Piece(report::SeriesLabel(0, 0, year), QChar(' '), 3));
-    optJahr[1]->setText(srv::Piece(report::SeriesLabel(1, 0, year), QChar(' '), 3));
-    optJahr[2]->setText(srv::Piece(report::SeriesLabel(2, 0, year), QChar(' '), 3));
+    SelectionController& sel = *selection_;
+    sel.PeriodKind = 0;
+    sel.SplitMask = kSplitUGRP + kSplitHKGRP;
+    sel.YearChoice = 0;
+    for (int i = 0; i < 3; ++i)
+        optJahr[i]->setText(texts.yearButtons[i]);
 
     status(QStringLiteral("Überprüfung Datenbasis"));
     dataBasisCheck();
@@ -503,30 +468,56 @@ void FMStart::Form_Load() {
     Zeichnen();
 }
 
+bool FMStart::applyPermission(int level) {
+    if (level == -1) {
+        s_.ui.message(QStringLiteral("Abbruch!"),
+                      QStringLiteral("Sie haben keine Berchtigung für dieses Programm."),
+                      MsgIcon::Stop, MsgButtons::Ok);
+        status(QStringLiteral("Beenden"));
+        Form_Unload();
+        return false;
+    }
+    selection_->setPermission(level);
+    const Allowed a = allowedFor(level);
+    SPCNR->setEnabled(a.profitCentres);
+    mGraph[1]->setEnabled(a.quarterGraph);
+    mTabelle[3]->setEnabled(a.previousYearTable);
+    mAuswahl->setEnabled(a.extendedSelection);
+    // What the level may not use does not stay in use either.
+    if (!a.quarterGraph && mGraph[1]->isChecked()) mGraph_Click(0);
+    if (!a.previousYearTable && mTabelle[3]->isChecked()) mTabelle_Click(2);
+    if (!a.extendedSelection && mAuswahl->isChecked()) mAuswahl_Click();
+    return true;
+}
+
+void FMStart::loggedInAgain(const QString& caption) {
+    setWindowTitle(caption);
+    // Nobody is logged in after a failed attempt: the narrower rights until
+    // the next one succeeds.
+    const bool in = !srv::userContext().Benutzer.isEmpty();
+    if (!applyPermission(
+            in ? askPermission(s_.session, QStringLiteral("Überprüfung Berechtigung"), -1)
+               : kRestrictedLevel))
+        return;
+    // Fresh lists and an empty page: nothing of the last user's choice or
+    // figures stays for the new one.
+    SFirma->setText(srv::userContext().Firma);
+    selection_->fillLists();
+    values::store().PeriodValues.clear();
+    values::store().MonthYearValues.clear();
+    ctList->clear();
+    Zeichnen();
+}
+
 void FMStart::dataBasisCheck() {
     bool failed = false;
     const QString text = s_.session.DBCall(QStringLiteral("S P0=^XWGDAT W P0"), failed);
-    if (failed) return;
-    const QString built = srv::Piece(text, QChar('`'), 1);
-    const QString day = srv::Piece(text, QChar('`'), 2);
-    if (!srv::IsNumeric(built)) return;
-    const QDate date = srv::DateFromServer(day);
-    if (!date.isValid()) return;
-    const QDate today = s_.clock.now().date();
-    const int current = today.year() * 100 + today.month();
-    const QString expected =
-        srv::PeriodAdd(QString::number(current - 190000), QStringLiteral("-1"));
-    if (!srv::IsNumeric(expected)) return;
-    if (expected.toDouble() > built.toDouble()) {
-        const QString question = QStringLiteral("Daten für Periode:") + built +
-                                 QStringLiteral(" wurden zuletzt\n") + QStringLiteral("am : ") +
-                                 QLocale().toString(date, QLocale::ShortFormat) +
-                                 QStringLiteral(" aufgebaut.\nWollen Sie die Daten neu aufbauen?");
-        if (s_.ui.message(srv::kApplicationTitle, question, MsgIcon::None, MsgButtons::YesNo) ==
-                MsgAnswer::Yes &&
-            s_.openRebuildDialog)
-            s_.openRebuildDialog(this);
-    }
+    const QString question = failed ? QString() : dataBasisQuestion(text, s_.clock.now().date());
+    if (question.isEmpty()) return;
+    if (s_.ui.message(srv::kApplicationTitle, question, MsgIcon::None, MsgButtons::YesNo) ==
+            MsgAnswer::Yes &&
+        s_.openRebuildDialog)
+        s_.openRebuildDialog(this);
 }
 
 void FMStart::startupLayout() {
@@ -574,9 +565,6 @@ void FMStart::startupLayout() {
     };
     for (const ControlPlace& c : controls)
         ctSize3->registerControl(c.w, scaledRect(c.p));
-    // The details pane grows with the screen like the panel above it: 3735
-    // twips at the reference width, room for seven-digit amounts at 1920.
-    detailsWidthTwips_ = layout::scaled(layout::kDetailsWidthTwips, factor);
     // The scaled geometry holds at the screen's width; the panel keeps it
     // in proportion at any other width.
     ctSize3->setReferenceWidth(
@@ -595,193 +583,97 @@ void FMStart::mLogin_Click() {
 
 // --- lists -----------------------------------------------------------------
 
-QString FMStart::code(const QComboBox* list) {
-    return srv::Piece(list->currentText(), QChar(' '), 1);
+std::function<void()> FMStart::guard(const QString& name, std::function<void()> handler) {
+    return [this, name, handler] {
+        // Qt cannot carry an exception out of an event: whatever server
+        // failure got this far is reported here and the window stays usable.
+        try {
+            handler();
+        } catch (const cache::CacheError& e) {
+            s_.session.ShowAccessError(QStringLiteral("fmstart.") + name, e);
+        } catch (const std::exception& e) {
+            s_.session.ShowAccessError(QStringLiteral("fmstart.") + name, 0,
+                                       QString::fromUtf8(e.what()));
+        }
+    };
+}
+
+int FMStart::permissionLevel() const {
+    return selection_->permissionLevel();
 }
 
 bool FMStart::restricted() const {
-    return permission_ == kRestrictedLevel;
+    return selection_->restricted();
 }
 
-void FMStart::setSelectionChanged() {
-    values::store().SelectionChanged = true;
-}
-
-void FMStart::emptyList(QComboBox* list, bool withEmptyItem) {
-    list->clear();
-    if (withEmptyItem) list->addItem(QString());
-    list->setCurrentIndex(-1);
-}
-
-void FMStart::fillFromRoutine(QComboBox* list, const QString& routine) {
-    emptyList(list, true);
-    QStringList values;
-    bool failed = false;
-    const std::optional<int> n =
-        s_.session.DBCallD(routine, QString(QChar(kRowSeparator)), values, failed);
-    for (int i = 1; n && i <= *n; ++i) {
-        const QString& v = values.value(i);
-        list->addItem(srv::Piece(v, QChar('`'), 1) + QLatin1Char(' ') +
-                      srv::Piece(v, QChar('`'), 2));
-    }
-    list->setCurrentIndex(-1);
-}
-
-void FMStart::fillFromQuery(QComboBox* list, const QString& query, const QStringList& args,
-                            bool addEmpty) {
-    emptyList(list, addEmpty);
-    s_.session.DBBegin(false);
-    std::unique_ptr<cache::CacheQuery> q;
-    try {
-        q = s_.session.factory()->query(QStringLiteral("ZKUmsatz.Daten"), query);
-        q->execute(args);
-        while (q->next())
-            list->addItem(q->column(1) + QLatin1Char(' ') +
-                          srv::ConvertText(q->column(2), QStringLiteral("ZORVEK")));
-    } catch (const cache::CacheError& e) {
-        // The list keeps what arrived; the user sees why it is short.
-        s_.session.ShowAccessError(QStringLiteral("Abfrage ") + query, e);
-    }
-    s_.session.CacheClose(q);
-    s_.session.DBEnd(false);
-    list->setCurrentIndex(-1);
+bool FMStart::departmentChosen() const {
+    return selection_->departmentChosen();
 }
 
 void FMStart::setListIndex(QComboBox* list, int index) {
+    for (const auto& l : lists_)
+        if (l->box() == list) return l->setCurrentIndex(index);
     list->setCurrentIndex(index);
-    if (list == SHABT)
-        SHABT_Click();
-    else if (list == SABTNR)
-        SABTNR_Click();
-    else if (list == SPCNR)
-        SPCNR_Click();
-    else if (list == SHGRP)
-        SHGRP_Click();
-    else if (list == SUGRP)
-        SUGRP_Click();
-    else if (list == SPG)
-        SPG_Click();
-    else if (list == SHVArt)
-        SHVArt_Click();
 }
 
 void FMStart::SHABT_Click() {
-    if (SHABT->currentText().isEmpty()) {
-        fillFromRoutine(SABTNR, QStringLiteral("d ABTNR^ZKCLSU"));
-        DepartmentChosen = false;
-        return;
-    }
-    DepartmentChosen = true;
-    const QString habt = code(SHABT);
-    fillFromQuery(SABTNR, QStringLiteral("AbtInHAbt"), {srv::userContext().Firma, habt});
-    if (restricted() && srv::userContext().HauptAbteilung != habt) {
-        s_.ui.message(QStringLiteral("Fehlermeldung"),
-                      QStringLiteral("Sie dürfen nur Ihre eigene Hauptabteilung selektieren."),
-                      MsgIcon::None, MsgButtons::Ok);
-        setListIndex(SHABT, 0);
-        return;
-    }
-    setSelectionChanged();
+    selection_->SHABT_Click();
 }
 
 void FMStart::SABTNR_Click() {
-    if (SABTNR->currentText().isEmpty()) {
-        DepartmentChosen = false;
-        return;
-    }
-    DepartmentChosen = true;
-    if (!restricted()) {
-        setSelectionChanged();
-        return;
-    }
-    if (departmentAllowed(srv::userContext().Abteilung, code(SABTNR))) {
-        setSelectionChanged();
-    } else {
-        // Still shown in the list, but not chosen: F5 and the details refuse
-        // instead of fetching a foreign department.
-        DepartmentChosen = false;
-        s_.ui.message(QStringLiteral("Fehlermeldung"),
-                      QStringLiteral("Sie dürfen nur Ihre eigene Abteilung selektieren."),
-                      MsgIcon::None, MsgButtons::Ok);
-    }
+    selection_->SABTNR_Click();
 }
 
 void FMStart::SPCNR_Click() {
-    if (SPCNR->currentText().isEmpty()) {
-        fillFromRoutine(SHABT, QStringLiteral("d HABT^ZKCLSU"));
-    } else {
-        emptyList(SHABT, true);
-        emptyList(SABTNR, true);
-        const QString pc = code(SPCNR);
-        fillFromQuery(SHABT, QStringLiteral("HAbtInPC"), {srv::userContext().Firma, pc});
-        fillFromQuery(SABTNR, QStringLiteral("AbtInPC"), {srv::userContext().Firma, pc});
-    }
-    setSelectionChanged();
+    selection_->SPCNR_Click();
 }
 
 void FMStart::SHGRP_Click() {
-    const QString hg = code(SHGRP);
-    if (!hg.isEmpty()) {
-        fillFromRoutine(SUGRP, srv::Session::subGroupLine(hg));
-        setSelectionChanged();
-    } else {
-        emptyList(SUGRP, false);
-    }
+    selection_->SHGRP_Click();
 }
 
 void FMStart::SUGRP_Click() {
-    setSelectionChanged();
+    selection_->SUGRP_Click();
 }
 
 void FMStart::SPG_Click() {
-    setSelectionChanged();
+    selection_->SPG_Click();
 }
 
 void FMStart::SHVArt_Click() {
-    setSelectionChanged();
+    selection_->SHVArt_Click();
 }
 
 void FMStart::SFirma_Change() {
-    setSelectionChanged();
+    selection_->SFirma_Change(SFirma->text());
+}
+
+void FMStart::splitClick(QCheckBox* box, int value) {
+    // Unticking the other box runs its own handler, which subtracts.
+    if (const int other = selection_->splitClicked(value, box->isChecked()))
+        (other == kSplitHKGRP ? chkHKGRP : chkHVArt)->setChecked(false);
 }
 
 void FMStart::chkUGRP_Click() {
-    SplitMask += chkUGRP->isChecked() ? kSplitUGRP : -kSplitUGRP;
+    splitClick(chkUGRP, kSplitUGRP);
 }
 
 void FMStart::chkHKGRP_Click() {
-    if (chkHKGRP->isChecked()) {
-        SplitMask += kSplitHKGRP;
-        // Unticking runs the other box's own handler, which subtracts.
-        if (chkHVArt->isChecked()) chkHVArt->setChecked(false);
-    } else {
-        SplitMask -= kSplitHKGRP;
-    }
+    splitClick(chkHKGRP, kSplitHKGRP);
 }
 
 void FMStart::chkHVArt_Click() {
-    if (chkHVArt->isChecked()) {
-        SplitMask += kSplitHVArt;
-        if (chkHKGRP->isChecked()) chkHKGRP->setChecked(false);
-    } else {
-        SplitMask -= kSplitHVArt;
-    }
+    splitClick(chkHVArt, kSplitHVArt);
 }
 
 void FMStart::optJahr_Click(int index) {
-    YearChoice = index;
+    selection_->optJahr_Click(index);
 }
 
 void FMStart::optJahrMonat_Click(int index) {
-    if (index == 1) {
-        txtMonat->setEnabled(true);
-        optJahr[2]->setEnabled(false);
-        if (YearChoice == 2) optJahr_Click(0);
-    } else {
-        txtMonat->setEnabled(false);
-        optJahr[2]->setEnabled(true);
-    }
-    PeriodKind = index;
+    selection_->optJahrMonat_Click(index);
+    txtMonat->setEnabled(selection_->monthFieldEnabled());
+    optJahr[2]->setEnabled(selection_->thirdYearEnabled());
 }
 
 FrmAuswahlDetail* FMStart::auswahlDetail() {
@@ -812,7 +704,7 @@ void FMStart::extendedSelectionClosed() {
 }
 
 void FMStart::mGenerieren_Click() {
-    if (s_.openRebuildDialog) s_.openRebuildDialog(this);
+    if (s_.openRebuildDialog && !s_.session.working()) s_.openRebuildDialog(this);
 }
 
 QString FMStart::companyNumber() const {
@@ -820,17 +712,17 @@ QString FMStart::companyNumber() const {
 }
 
 QString FMStart::mainShippingCode() const {
-    return code(SHVArt);
+    return selection_->selection().hvart;
 }
 
 // --- layout ----------------------------------------------------------------
 
 int FMStart::toPixels(int twips) const {
-    return int(std::lround(double(twips) / twipsPerPixel_));
+    return int(std::lround(twips / twipsPerPixel_));
 }
 
 int FMStart::toTwips(int px) const {
-    return px * twipsPerPixel_;
+    return int(std::lround(px * twipsPerPixel_));
 }
 
 void FMStart::mDaten_Click(int index) {
@@ -864,7 +756,7 @@ void FMStart::Form_Resize() {
 
     // The right pane is closed while the details are hidden.
     ctSize2->setVisible(details);
-    const int pos = layout::splitterPosition(W, details, detailsWidthTwips_);
+    const int pos = layout::splitterPosition(W, details);
     ctSplit->setGeometry(0, toPixels(top), toPixels(W), std::max(0, toPixels(H - top)));
     // The position is the left pane's width; the handle takes from the right.
     ctSplit->setSizes(
@@ -874,7 +766,9 @@ void FMStart::Form_Resize() {
 
     const int ausLeft = toTwips(cmdAusblenden->x());
     const int ausWidth = toTwips(cmdAusblenden->width());
-    const int left = layout::einblendenLeft(ausLeft, ausWidth, W, detailsWidthTwips_,
+    // The pane as the splitter left it, not as designed: the handle takes
+    // its share.
+    const int left = layout::einblendenLeft(ausLeft, ausWidth, W, toTwips(frDetails->width()),
                                             mDaten[1]->isChecked(), mDetails[0]->isChecked());
     cmdEinblenden->setGeometry(toPixels(left), 4, cmdAusblenden->width(), cmdAusblenden->height());
     cmdEinblenden->raise();
@@ -985,13 +879,13 @@ void FMStart::mProgrammverlauf_Click() {
 }
 
 void FMStart::cmdÜbernehmen_Click() {
-    // Events run between the months; a second run must not start inside one.
-    if (fetching_) return;
-    fetching_ = true;
+    // Events run between the months; no other server work starts inside.
+    if (s_.session.working()) return;
     cmdÜbernehmen->setEnabled(false);
     mNeuZeichnen->setEnabled(false);
+    cmdÜbernehmenDetails->setEnabled(false);
     lastFetch_ = retrieval::runPeriodQuery(s_.session, s_.ui, s_.clock, values::store(), *this);
-    fetching_ = false;
+    cmdÜbernehmenDetails->setEnabled(true);
     cmdÜbernehmen->setEnabled(true);
     mNeuZeichnen->setEnabled(true);
     switch (lastFetch_.result) {
@@ -1010,20 +904,12 @@ void FMStart::cmdÜbernehmen_Click() {
 }
 
 retrieval::Selection FMStart::readSelection() {
-    retrieval::Selection sel;
-    sel.firma = SFirma->text();
-    sel.hgrp = code(SHGRP);
-    sel.ugrp = code(SUGRP);
-    sel.pc = code(SPCNR);
-    sel.habt = code(SHABT);
-    sel.abt = code(SABTNR);
-    sel.pg = code(SPG);
-    sel.hvart = code(SHVArt);
+    retrieval::Selection sel = selection_->selection();
     sel.extended = mAuswahl->isChecked();
     if (sel.extended) {
         FrmAuswahlDetail* x = auswahlDetail();
-        sel.styp = code(x->SSTyp);
-        sel.vart = code(x->SVART);
+        sel.styp = codeOf(x->SSTyp->currentText());
+        sel.vart = codeOf(x->SVART->currentText());
     }
     return sel;
 }
@@ -1035,6 +921,7 @@ void FMStart::monthFetched(int done, int total, const QString& period) {
 }
 
 void FMStart::cmdÜbernehmenDetails_Click() {
+    if (s_.session.working()) return;
     lastDetails_ = retrieval::runDetailQuery(s_.session, s_.ui, *this);
 }
 
@@ -1042,9 +929,9 @@ retrieval::DetailInputs FMStart::readInputs() {
     retrieval::DetailInputs in;
     in.sel = readSelection();
     in.sel.extended = false;
-    in.splitMask = SplitMask;
-    in.yearChoice = YearChoice;
-    in.periodKind = PeriodKind;
+    in.splitMask = selection_->SplitMask;
+    in.yearChoice = selection_->YearChoice;
+    in.periodKind = selection_->PeriodKind;
     in.month = txtMonat->value();
     in.yearMode = values::store().YearMode;
     in.clockYear = s_.clock.now().date().year();
@@ -1052,37 +939,7 @@ retrieval::DetailInputs FMStart::readInputs() {
 }
 
 QStringList FMStart::groupCodes(retrieval::GroupLevel level) {
-    QComboBox* list = nullptr;
-    switch (level) {
-    case retrieval::GroupLevel::Pc:
-        list = SPCNR;
-        break;
-    case retrieval::GroupLevel::Habt:
-        list = SHABT;
-        break;
-    case retrieval::GroupLevel::Abt:
-        list = SABTNR;
-        break;
-    case retrieval::GroupLevel::Hgrp:
-        list = SHGRP;
-        break;
-    case retrieval::GroupLevel::Ugrp:
-        list = SUGRP;
-        break;
-    case retrieval::GroupLevel::None:
-        return {QString()};
-    }
-    QStringList codes;
-    for (int i = 0; i < list->count(); ++i) {
-        const QString c = srv::Piece(list->itemText(i), QChar(' '), 1);
-        // A restricted user's own main department lists foreign departments
-        // too; their rows would show what the user may not choose.
-        if (level == retrieval::GroupLevel::Abt && restricted() && !c.isEmpty() &&
-            !departmentAllowed(srv::userContext().Abteilung, c))
-            continue;
-        codes << c;
-    }
-    return codes;
+    return selection_->groupCodes(level);
 }
 
 void FMStart::prepareList(const QStringList& columns) {
@@ -1171,12 +1028,17 @@ void FMStart::Synchronize() {
         cmbZoom->setCurrentIndex(item);
         cmbZoom_Click();
     } else {
-        cmbZoom->setEditText(QLocale().toString(VSPrinter1->zoom()) + QLatin1Char('%'));
+        // The system's decimal separator, but no thousands separator: GetVal
+        // must read 1000% back as 1000.
+        QLocale locale;
+        locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+        cmbZoom->setEditText(locale.toString(VSPrinter1->zoom()) + QLatin1Char('%'));
     }
     synchronizing_ = false;
 }
 
 void FMStart::mDrucken_Click() {
+    if (s_.session.working()) return;
     if (values::store().SelectionChanged) cmdÜbernehmen_Click();
     if (!printer_) {
         printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
@@ -1194,7 +1056,9 @@ void FMStart::mDrucken_Click() {
     }
     if (!copies) return;
     Zeichnen();
-    print::printDocument(VSPrinter1->shownPage(), *printer_, *copies);
+    // Each copy is a document of its own: n print jobs, not one of n pages.
+    for (int i = 0; i < *copies; ++i)
+        VSPrinter1->printDocument(*printer_);
 }
 
 QString FMStart::askFileName(const QString& title, const QString& suggested,

@@ -2,7 +2,9 @@
 
 // The main window: start-up, selection panel, print preview and details
 // pane, and the menus. Handlers keep the names of the events they answer,
-// so that the other windows and the tests call them directly.
+// so that the other windows and the tests call them directly; the
+// selection's rules live in SelectionController, the start-up's decisions
+// in Startup.h, and the handlers forward to them.
 
 #include "FrmAuswahlDetail.h"
 #include "retrieval/DetailQuery.h"
@@ -43,7 +45,9 @@ struct PageInputs;
 
 namespace mw {
 
+class ComboList;
 class ProportionalPanel;
+class SelectionController;
 class Splash;
 
 struct FMStartServices {
@@ -53,6 +57,9 @@ struct FMStartServices {
     // Screen width in pixels for the start-up layout; the primary screen
     // when not set.
     std::function<int()> screenWidth;
+    // Logical dots per inch of the screen (twips per pixel = 1440 / dpi);
+    // the window's own when not set.
+    std::function<int()> logicalDpi = {};
     // Opens the data rebuild dialog modally, owned by the main window.
     std::function<void(QWidget* owner)> openRebuildDialog;
     // The about box (no owner, not modal) and the program log window
@@ -84,6 +91,9 @@ public:
     void Form_Load();
     void Form_Unload();
     void mLogin_Click();
+    // After a re-login: the caption, then the new user's rights and fresh
+    // lists, as the start-up gives them.
+    void loggedInAgain(const QString& caption);
 
     // --- selection ---------------------------------------------------------
     void SHABT_Click();
@@ -142,7 +152,7 @@ public:
 
     // --- PeriodQueryHost ---------------------------------------------------
     retrieval::Selection readSelection() override;
-    bool departmentChosen() const override { return DepartmentChosen; }
+    bool departmentChosen() const override;
     void monthFetched(int done, int total, const QString& period) override;
     void redraw() override { Zeichnen(); }
     // --- DetailQueryHost ---------------------------------------------------
@@ -161,14 +171,10 @@ public:
     bool auswahlDetailExists() const { return auswahl_ != nullptr; }
 
     // --- state -------------------------------------------------------------
-    bool DepartmentChosen = false;
-    int SplitMask = 3;
-    int YearChoice = 0;
-    int PeriodKind = 0;
-    int permissionLevel() const { return permission_; }
+    SelectionController& selection() const { return *selection_; }
+    int permissionLevel() const;
     bool restricted() const;
-    int twipsPerPixel() const { return twipsPerPixel_; }
-    int detailsWidthTwips() const { return detailsWidthTwips_; }
+    double twipsPerPixel() const { return twipsPerPixel_; }
     // Redraws so far (tests).
     int redraws() const { return redraws_; }
 
@@ -239,26 +245,24 @@ private:
     void status(const QString& text);
     void loginLoop();
     void dataBasisCheck();
-    // Refills from a routine answer (rows at character 255, code`name).
-    void fillFromRoutine(QComboBox* list, const QString& code);
-    // Refills from a class query of ZKUmsatz.Daten with (company, code).
-    void fillFromQuery(QComboBox* list, const QString& query, const QStringList& args,
-                       bool addEmpty = true);
-    void emptyList(QComboBox* list, bool withEmptyItem);
-    static QString code(const QComboBox* list);
-    void setSelectionChanged();
+    // The rights of the logged-in user: the end of the program without
+    // any, else what the level may use.
+    bool applyPermission(int level);
+    void splitClick(QCheckBox* box, int value);
+    // The handler of a user event, reporting any failure that reaches it.
+    std::function<void()> guard(const QString& name, std::function<void()> handler);
     int toPixels(int twips) const;
     int toTwips(int px) const;
     QString askFileName(const QString& title, const QString& suggested, const QString& filter);
 
     FMStartServices s_;
+    std::unique_ptr<ComboList> lists_[7];
+    std::unique_ptr<SelectionController> selection_;
     Splash* splash_ = nullptr;
     FrmAuswahlDetail* auswahl_ = nullptr;
     std::unique_ptr<QPrinter> printer_;
     QWidget* central_ = nullptr;
-    int permission_ = 0;
-    int twipsPerPixel_ = 15;
-    int detailsWidthTwips_ = 3735;
+    double twipsPerPixel_ = 15;
     int redraws_ = 0;
     int sortColumn_ = -1;
     bool sortDescending_ = true;
@@ -266,7 +270,6 @@ private:
     retrieval::FetchOutcome lastFetch_;
     retrieval::DetailOutcome lastDetails_;
     void setValueColumnWidths();
-    bool fetching_ = false;
     bool synchronizing_ = false;
     int zoomHandlerRuns_ = 0;
     QLabel* fetchStatus_ = nullptr;

@@ -1,7 +1,7 @@
 #include "FrmAuswahlDetail.h"
 
+#include "ComboList.h"
 #include "server/Session.h"
-#include "server/Text.h"
 #include "values/ValueStore.h"
 
 #include <QCloseEvent>
@@ -64,31 +64,14 @@ FrmAuswahlDetail::FrmAuswahlDetail(AuswahlHost& host, QWidget* owner)
 }
 
 void FrmAuswahlDetail::Form_Load() {
-    SSTyp->clear();
-    SSTyp->addItems({QStringLiteral("A Alle"), QStringLiteral("L Lager Artikel"),
-                     QStringLiteral("B Bestell Artikel"), QStringLiteral("W Wert Artikel")});
-    SSTyp->setCurrentIndex(0);
-
-    SVART->clear();
-    SVART->addItem(QString());
-    srv::Session* s = srv::Session::current();
-    if (s) {
-        s->DBBegin(false);
-        std::unique_ptr<cache::CacheQuery> q;
-        try {
-            q = s->factory()->query(QStringLiteral("ZKUmsatz.Daten"),
-                                    QStringLiteral("Versandarten"));
-            q->execute({host_.companyNumber(), host_.mainShippingCode()});
-            while (q->next())
-                SVART->addItem(q->column(1) + QLatin1Char(' ') +
-                               srv::ConvertText(q->column(2), QStringLiteral("ZORVEK")));
-        } catch (const cache::CacheError&) {
-            // The window reports nothing itself: the list keeps what came.
-        }
-        s->CacheClose(q);
-        s->DBEnd(false);
+    ComboList styp(SSTyp), vart(SVART);
+    fillArticleTypes(styp);
+    if (srv::Session* s = srv::Session::current()) {
+        fillShippingTypes(*s, vart, host_.companyNumber(), host_.mainShippingCode());
+    } else {
+        vart.clear();
+        vart.add(QString());
     }
-    SVART->setCurrentIndex(-1);
 
     values::store().DisplayMode = 0;
     oDarstellung[0]->setChecked(true);

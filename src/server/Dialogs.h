@@ -31,7 +31,8 @@ public:
     virtual bool isVisible() const = 0;
 
     std::function<void()> onBUSpeich; // "Anmelden"
-    std::function<void()> onBUAusst;  // "Abbruch", also closing the window
+    std::function<void()> onBUAusst;  // "Abbruch"
+    std::function<void()> onClose;    // Escape or the window's close button
     std::function<void()> onBUServer; // "Server"
 };
 
@@ -52,6 +53,9 @@ public:
     virtual void showModal() = 0;
     virtual void hide() = 0;
     virtual bool isVisible() const = 0;
+    // Why the last connection attempt failed, shown below the fields; ""
+    // hides it.
+    virtual void setConnectError(const QString& reason) = 0;
 
     platform::Timer& Lock() { return *lock_; }
 

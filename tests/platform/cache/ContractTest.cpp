@@ -269,7 +269,11 @@ TEST_P(Contract, PermissionLevels) {
 
 TEST_P(Contract, LoginRecords) {
     auto edv = factory.open(QStringLiteral("ZK.ParPersEdv"), QStringLiteral("1||DEMO"));
-    EXPECT_EQ(edv->property(QStringLiteral("Passwort")), QStringLiteral("demo"));
+    // The server checks a password; it hands none out.
+    EXPECT_EQ(errorNumber([&] { edv->property(QStringLiteral("Passwort")); }),
+              err::PropertyDoesNotExist);
+    EXPECT_EQ(edv->call(QStringLiteral("PasswortPruefen"), {QStringLiteral("Demo")}),
+              QStringLiteral("0"));
     EXPECT_EQ(edv->property(QStringLiteral("AKTIV")), QStringLiteral("J"));
     EXPECT_EQ(edv->property(QStringLiteral("PNAME")), QStringLiteral("Demo M}ller"));  // 7-bit
     EXPECT_EQ(edv->call(QStringLiteral("PNAMELogicalToODBC")), QStringLiteral("Demo Müller"));
@@ -309,8 +313,18 @@ TEST_P(Contract, LoginRecords) {
               err::ObjectNotFound);
     EXPECT_EQ(errorNumber([&] { factory.open(QStringLiteral("ZK.PersBasis"), QStringLiteral("1||0")); }),
               err::ObjectNotFound);
-    EXPECT_EQ(errorNumber([&] { factory.open(QStringLiteral("ZK.Gibtsnicht"), QStringLiteral("1||1")); }),
-              err::ClassDoesNotExist);
+    EXPECT_EQ(
+        errorNumber([&] { factory.open(QStringLiteral("ZK.PersBasis"), QStringLiteral("1||0")); }),
+        err::ObjectNotFound);
+    EXPECT_EQ(
+        errorNumber([&] { factory.open(QStringLiteral("ZK.Gibtsnicht"), QStringLiteral("1||1")); }),
+        err::ClassDoesNotExist);
+
+    // Last, as on PostgreSQL the connection goes on as DEMO after it.
+    auto demo = factory.open(QStringLiteral("ZK.ParPersEdv"), QStringLiteral("1||DEMO"));
+    EXPECT_EQ(demo->call(QStringLiteral("PasswortPruefen"), {QStringLiteral("demo")}),
+              QStringLiteral("1"));
+    EXPECT_EQ(demo->property(QStringLiteral("PNR")), QStringLiteral("1001"));
 }
 
 TEST_P(Contract, MasterDataQueries) {
@@ -390,6 +404,14 @@ TEST_P(Contract, PeriodSumsEqualRawLines) {
         EXPECT_EQ(cents(q->column(2)), e.umsatz - e.kosten) << "round " << round;
         EXPECT_FALSE(q->next());
         nonZero += e.umsatz != 0;
+        // The same request for cash discount and rebate.
+        auto k = run("ZKUmsatz.Daten", "PeriodenSkonto",
+                     {QString::number(firma), QString::number(period), sel[3], sel[4], sel[0], sel[1],
+                      sel[2], sel[5], sel[6]});
+        ASSERT_TRUE(k->next());
+        EXPECT_EQ(cents(k->column(1)), e.skonto) << "round " << round;
+        EXPECT_EQ(cents(k->column(2)), e.nachlass) << "round " << round;
+        EXPECT_FALSE(k->next());
     }
     EXPECT_GT(nonZero, 20);  // the selections really hit data
 }

@@ -1,6 +1,7 @@
 #include "Schema.h"
 
 #include "../Factory.h"
+#include "Security.h"
 
 #include <QSqlRecord>
 
@@ -14,7 +15,9 @@ constexpr DimSet kProd = DimHgrp | DimUgrp;
 constexpr DimSet kPlainTop = DimHkgrp | DimHvart;
 constexpr DimSet kWhTop = DimHkgrp | DimHvart | DimVart | DimStyp;
 
-const QStringList& tableNames() {
+} // namespace
+
+const QStringList& schemaTables() {
     static const QStringList names = [] {
         QStringList n = {QStringLiteral("server_info"),  QStringLiteral("firma"),
                          QStringLiteral("profitcenter"), QStringLiteral("hauptabteilung"),
@@ -32,6 +35,8 @@ const QStringList& tableNames() {
     }();
     return names;
 }
+
+namespace {
 const char* const kSumIndexColumns[] = {"abtnr", "hgrp", "ugrp"};
 
 void setSchemaVersion(Database& db) {
@@ -112,9 +117,6 @@ void createSchema(Database& db) {
         "ugrp TEXT NOT NULL, name TEXT NOT NULL, PRIMARY KEY (firma, hgrp, ugrp))",
         "CREATE TABLE IF NOT EXISTS versandart (firma BIGINT NOT NULL, vart TEXT NOT NULL, "
         "name TEXT NOT NULL, hvart TEXT NOT NULL, PRIMARY KEY (firma, vart))",
-        "CREATE TABLE IF NOT EXISTS pers_edv (firma BIGINT NOT NULL, code TEXT NOT NULL, "
-        "passwort TEXT NOT NULL, aktiv TEXT NOT NULL, pname TEXT NOT NULL, pnr TEXT NOT NULL, "
-        "abtnr TEXT NOT NULL, dw TEXT NOT NULL, bergrp TEXT NOT NULL, PRIMARY KEY (firma, code))",
         "CREATE TABLE IF NOT EXISTS pers_abt (firma BIGINT NOT NULL, abtnr TEXT NOT NULL, "
         "abtbez TEXT NOT NULL, habtnr TEXT NOT NULL, PRIMARY KEY (firma, abtnr))",
         "CREATE TABLE IF NOT EXISTS pers_basis (firma BIGINT NOT NULL, pnr TEXT NOT NULL, "
@@ -139,6 +141,15 @@ void createSchema(Database& db) {
     try {
         for (const char* s : ddl)
             db.execDirect(QString::fromLatin1(s));
+        // The login record: on SQLite with the password's hash, on
+        // PostgreSQL without (the role keeps the password).
+        db.execDirect(QStringLiteral("CREATE TABLE IF NOT EXISTS pers_edv (firma BIGINT NOT NULL, "
+                                     "code TEXT NOT NULL, %1aktiv TEXT NOT NULL, pname TEXT NOT "
+                                     "NULL, pnr TEXT NOT NULL, abtnr TEXT NOT NULL, dw TEXT NOT "
+                                     "NULL, bergrp TEXT NOT NULL, PRIMARY KEY (firma, code))")
+                          .arg(db.engine() == Engine::Sqlite ? QStringLiteral("passwort TEXT NOT "
+                                                                              "NULL, ")
+                                                             : QString()));
         createSalesIndex(db);
         auto sumTable = [&](const SumLevel& l, bool full) {
             const QStringList cols = dimColumns(l.dims);
@@ -165,6 +176,7 @@ void createSchema(Database& db) {
         createBatchSchema(db);
         createRebuildFunction(db);
         setSchemaVersion(db);
+        if (db.engine() == Engine::Postgres) createSecurity(db);
         db.commit();
     } catch (...) {
         db.rollback();
@@ -176,7 +188,8 @@ void upgradeSchema(Database& db) {
     const int version =
         db.scalar(QStringLiteral("SELECT value FROM server_info WHERE key = 'schema'")).toInt();
     if (version < kSchemaVersion) {
-        // Needs the owner's rights on PostgreSQL; later connects only read.
+        // Needs the owner's rights on PostgreSQL (and CREATEROLE for the
+        // login roles); later connects only read.
         db.begin();
         try {
             createBatchSchema(db);
@@ -185,6 +198,7 @@ void upgradeSchema(Database& db) {
             db.execDirect(QStringLiteral("DROP INDEX IF EXISTS sales_line_agg"));
             createSalesIndex(db);
             createRebuildFunction(db);
+            if (db.engine() == Engine::Postgres) createSecurity(db);
             setSchemaVersion(db);
             db.commit();
         } catch (...) {
@@ -193,6 +207,7 @@ void upgradeSchema(Database& db) {
         }
     }
     if (db.engine() != Engine::Sqlite) return;
+    convertPlainPasswords(db);
     // Files made before the in-memory rebuild carry indexes that only slowed it.
     for (const SumLevel& l : {plainLevels().last(), warehouseLevels().last()})
         for (const char* c : kSumIndexColumns)
@@ -216,7 +231,7 @@ void dropSalesIndex(Database& db) {
 void dropSchema(Database& db) {
     db.begin();
     try {
-        for (const QString& t : tableNames())
+        for (const QString& t : schemaTables())
             db.execDirect(QStringLiteral("DROP TABLE IF EXISTS %1").arg(t));
         if (db.engine() == Engine::Postgres)
             db.execDirect(
@@ -258,7 +273,7 @@ namespace {
 // the hash tables small (measured: a statement over a year of periods took
 // twice the time). All of it runs in the server, so it can be granted as
 // a unit.
-QString rebuildFunctionSql() {
+QString rebuildFunctionSql(const QString& schema) {
     QStringList all;
     for (int i = 0; i < kDimCount; ++i)
         all << QString::fromLatin1(kDimColumns[i]);
@@ -320,10 +335,14 @@ QString rebuildFunctionSql() {
     // empty one.
     return QStringLiteral(
                "CREATE OR REPLACE FUNCTION tallvero_rebuild(p_firma BIGINT, p_von INTEGER, p_bis "
-               "INTEGER) RETURNS BIGINT LANGUAGE plpgsql SET jit = off "
+               "INTEGER) RETURNS BIGINT LANGUAGE plpgsql SECURITY DEFINER "
+               "SET search_path = pg_catalog, %4, pg_temp SET jit = off "
                "SET plan_cache_mode = force_generic_plan SET work_mem = '64MB' AS $fn$\n"
                "DECLARE lines BIGINT := 0; p INTEGER := p_von; c BIGINT;\n"
                "BEGIN\n"
+               "  IF NOT tallvero_may_rebuild(p_firma) THEN RAISE EXCEPTION 'Keine Berechtigung "
+               "für den Aufbau der Periodensummen von Firma %', p_firma USING ERRCODE = '42501'; "
+               "END IF;\n"
                "  WHILE p <= p_bis LOOP\n"
                "    WITH a AS MATERIALIZED (SELECT dimid, count(*) AS c, sum(umsatz)::BIGINT AS u, "
                "sum(kosten)::BIGINT AS k, sum(skonto)::BIGINT AS s, sum(nachlass)::BIGINT AS n "
@@ -339,13 +358,16 @@ QString rebuildFunctionSql() {
                "  RETURN lines;\n"
                "END $fn$")
         .arg(dcols.join(QStringLiteral(", ")), sets.join(QStringLiteral(", ")),
-             writes.join(QStringLiteral(",\n")));
+             writes.join(QStringLiteral(",\n")), schema);
 }
 } // namespace
 
 void createRebuildFunction(Database& db) {
     if (db.engine() != Engine::Postgres) return;
-    db.execDirect(rebuildFunctionSql());
+    // Runs as the owner (users may not write the sum tables), so with a
+    // fixed search path and the rights check of tallvero_may_rebuild.
+    db.execDirect(rebuildFunctionSql(
+        db.scalar(QStringLiteral("SELECT quote_ident(current_schema())")).toString()));
 }
 
 } // namespace cache::server

@@ -1,0 +1,41 @@
+#pragma once
+
+// A combo box as a selection list: choosing from code runs the handler
+// that a choice by the user runs.
+
+#include "Selection.h"
+
+#include <QComboBox>
+
+namespace mw {
+
+class ComboList : public SelectionList {
+public:
+    explicit ComboList(QComboBox* box, std::function<void()> handler = {})
+        : box_(box), handler_(std::move(handler)) {}
+    void clear() override { box_->clear(); }
+    void add(const QString& text) override {
+        // A combo box chooses the first entry added to an empty list.
+        const int current = box_->currentIndex();
+        box_->addItem(text);
+        box_->setCurrentIndex(current);
+    }
+    QStringList items() const override {
+        QStringList out;
+        for (int i = 0; i < box_->count(); ++i)
+            out << box_->itemText(i);
+        return out;
+    }
+    QString currentText() const override { return box_->currentText(); }
+    void setCurrentIndex(int index) override {
+        box_->setCurrentIndex(index);
+        if (handler_) handler_();
+    }
+    QComboBox* box() const { return box_; }
+
+private:
+    QComboBox* box_;
+    std::function<void()> handler_;
+};
+
+} // namespace mw
