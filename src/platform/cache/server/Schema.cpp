@@ -185,6 +185,11 @@ void createSchema(Database& db) {
 }
 
 void upgradeSchema(Database& db) {
+    // On PostgreSQL only the owner brings the schema up to date; a user's
+    // or the gate's session may not even read server_info.
+    if (db.engine() == Engine::Postgres &&
+        !db.scalar(QStringLiteral("SELECT has_table_privilege('server_info', 'UPDATE')")).toBool())
+        return;
     const int version =
         db.scalar(QStringLiteral("SELECT value FROM server_info WHERE key = 'schema'")).toInt();
     if (version < kSchemaVersion) {
@@ -232,7 +237,10 @@ void dropSchema(Database& db) {
     db.begin();
     try {
         for (const QString& t : schemaTables())
-            db.execDirect(QStringLiteral("DROP TABLE IF EXISTS %1").arg(t));
+            // The policies of one table read others (pers_edv).
+            db.execDirect(QStringLiteral("DROP TABLE IF EXISTS %1%2")
+                              .arg(t, db.engine() == Engine::Postgres ? QStringLiteral(" CASCADE")
+                                                                      : QString()));
         if (db.engine() == Engine::Postgres)
             db.execDirect(
                 QStringLiteral("DROP FUNCTION IF EXISTS tallvero_rebuild(BIGINT, INTEGER, INTEGER)"));
