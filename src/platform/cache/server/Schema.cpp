@@ -280,8 +280,8 @@ namespace {
 // rows whose sums changed are updated, rows without lines deleted, new rows
 // inserted. A rebuild of unchanged lines writes nothing, and every write on
 // PostgreSQL goes to the WAL and to each index. A period at a time keeps
-// the hash tables small (a statement over a year of periods took longer:
-// its tables spilled to disk). All of it runs in the server, so it can be
+// the hash tables small (a statement over a year of periods took longer;
+// over all periods its hash tables spilled to disk). All of it runs in the server, so it can be
 // granted as a unit.
 //
 // Sums use tallvero_sum8, bigint + bigint with a bigint state: the built-in
