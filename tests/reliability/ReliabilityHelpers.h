@@ -7,6 +7,7 @@
 #include "ReportTool.h"
 #include "platform/cache/server/Database.h"
 #include "platform/settings/SettingsStore.h"
+#include "support/Process.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -148,26 +149,15 @@ public:
     // bytes on the command line): "$0" is the binary, "$@" the arguments.
     ToolRun binary(const QStringList& args, const QString& json, const QProcessEnvironment& env,
                    const QString& script = {}) {
-        QProcess p;
-        p.setProcessEnvironment(env);
-        if (script.isEmpty())
-            p.start(QStringLiteral(TALLVERO_REPORT_BIN), args);
-        else
-            p.start(QStringLiteral("/bin/sh"),
-                    QStringList{QStringLiteral("-c"), script, QStringLiteral(TALLVERO_REPORT_BIN)} +
-                        args);
-        ToolRun r;
-        if (!p.waitForFinished(30000)) {
-            ADD_FAILURE() << "tallvero-report did not finish";
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        r.json = readFile(json);
-        return r;
+        const auto p =
+            script.isEmpty()
+                ? testsupport::runProcess(QStringLiteral(TALLVERO_REPORT_BIN), args, env)
+                : testsupport::runProcess(QStringLiteral("/bin/sh"),
+                                          QStringList{QStringLiteral("-c"), script,
+                                                      QStringLiteral(TALLVERO_REPORT_BIN)} +
+                                              args,
+                                          env);
+        return {p.code, p.outText(), p.errText(), readFile(json)};
     }
 
     static QByteArray readFile(const QString& file) {
