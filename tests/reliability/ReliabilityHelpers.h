@@ -135,14 +135,7 @@ public:
     }
 
     QProcessEnvironment environment(const std::optional<QString>& envPassword = {}) const {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("home/config")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("home/data")));
-        for (const char* v : {"TALLVERO_PASSWORD", "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-            env.remove(QLatin1String(v));
-        if (envPassword) env.insert(QStringLiteral("TALLVERO_PASSWORD"), *envPassword);
-        return env;
+        return testsupport::ownHomeEnvironment(dir_.path(), envPassword);
     }
 
     // The binary itself, or through /bin/sh when `script` is given (raw

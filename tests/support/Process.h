@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QStringList>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace testsupport {
 
@@ -41,6 +42,22 @@ inline ProcessRun runProcess(const QString& program, const QStringList& args,
     r.out = p.readAllStandardOutput();
     r.err = p.readAllStandardError();
     return r;
+}
+
+// The caller's environment with a home of its own under `dir` (so the
+// settings and the embedded database of whoever runs the tests stay out),
+// no display and no Qt platform, as a cron job runs a tool; the password
+// variable only when given.
+inline QProcessEnvironment ownHomeEnvironment(const QString& dir,
+                                              const std::optional<QString>& password = {}) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), dir + QStringLiteral("/home"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir + QStringLiteral("/home/config"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dir + QStringLiteral("/home/data"));
+    for (const char* v : {"TALLVERO_PASSWORD", "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(QLatin1String(v));
+    if (password) env.insert(QStringLiteral("TALLVERO_PASSWORD"), *password);
+    return env;
 }
 
 // Sets an environment variable of this process for a scope and puts the
