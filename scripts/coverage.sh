@@ -3,6 +3,8 @@
 # suite with PostgreSQL: an instrumented gcc build in build-cov/ (-O0,
 # --coverage), the suite, and gcovr's summary. The last line reads
 # "lines: NN.N%". COVERAGE_MIN=88 makes it fail below that figure.
+# scripts/test.sh runs the suite here (CI), with TALLVERO_REQUIRE_CUPS=1
+# as root.
 #   scripts/coverage.sh
 #   COVERAGE_MIN=88 scripts/coverage.sh      (CI)
 set -euo pipefail
@@ -10,7 +12,7 @@ cd "$(dirname "$0")/.."
 B=${COVERAGE_BUILD_DIR:-build-cov}
 launcher=()
 command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake -S . -B "$B" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTALLVERO_BUILD_BENCH=OFF \
+cmake -S . -B "$B" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTALLVERO_BUILD_TESTS=ON -DTALLVERO_BUILD_BENCH=OFF \
   -DCMAKE_CXX_FLAGS="--coverage -O0" -DCMAKE_EXE_LINKER_FLAGS="--coverage" \
   -DCMAKE_SHARED_LINKER_FLAGS="--coverage" "${launcher[@]}" >/dev/null
 cmake --build "$B" -j2

@@ -1,25 +1,38 @@
 #!/bin/sh
 # Installs what is missing, builds, and runs every test, the PostgreSQL
 # ones (and the fault tests with their own cluster) against a throwaway
-# cluster. Then the bounded reliability runs: a small load run of headless
-# clients on one PostgreSQL server, and the sanitizer build (clang, ASan +
-# UBSan) with the whole suite, a leak-checked fetch and every fuzz target
-# for FUZZ_SECONDS each. The package stage builds the Debian package from
-# the tested tree, installs it and runs the installed report tool.
+# cluster.
 #   scripts/test.sh                  everything (CI)
-#   TALLVERO_QUICK=1 scripts/test.sh the test suite only
+#   TALLVERO_QUICK=1 scripts/test.sh the test suite only, in build/
+#
+# Everything: the suite runs once, in the instrumented build of
+# scripts/coverage.sh (build-cov/), which fails when the line coverage of
+# src/ and apps/ is below COVERAGE_MIN (88). The plain build (build/) only
+# makes the programs, for the package stage (the Debian package from that
+# tree, installed, one page from the installed report tool) and a small
+# load run of headless clients on one PostgreSQL server. Last the sanitizer
+# build (clang, ASan + UBSan) with the whole suite, a leak-checked fetch
+# and every fuzz target for FUZZ_SECONDS each.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/package-deps.sh
-scripts/build.sh
 export TALLVERO_REQUIRE_PG=1 QT_QPA_PLATFORM=offscreen
 # As root (CI) the printing test runs its own CUPS scheduler; it must not skip.
 [ "$(id -u)" -eq 0 ] && export TALLVERO_REQUIRE_CUPS=1
-scripts/with-pg.sh ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure -j2
-[ "${TALLVERO_QUICK:-0}" = 1 ] && exit 0
-
 B=${BUILD_DIR:-build}
+
+if [ "${TALLVERO_QUICK:-0}" = 1 ]; then
+  scripts/build.sh
+  exec scripts/with-pg.sh ctest --test-dir "$B" --output-on-failure -j2
+fi
+
+echo "== build: the programs in $B"
+BUILD_TARGETS="tallvero tallvero-db tallvero-report" scripts/build.sh
+
+echo "== tests: the whole suite in the instrumented build, line coverage"
+COVERAGE_MIN=${COVERAGE_MIN:-88} scripts/coverage.sh
+
 echo "== package: build from $B, install, one page with the installed tallvero-report"
 scripts/package-test.sh "$B"
 

@@ -10,6 +10,7 @@
 #include "report/Series.h"
 #include "retrieval/DetailQuery.h"
 #include "support/DemoSite.h"
+#include "support/Process.h"
 #include "values/ValueStore.h"
 
 #include <QColor>
@@ -18,7 +19,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -96,32 +96,17 @@ public:
         return r;
     }
 
-    // The binary, with its own empty home, so the settings and the embedded
-    // database of whoever runs the tests stay out of it; without a display
-    // and without a Qt platform, as a cron job runs it.
+    // The binary, with a home of its own (support/Process.h).
     Outcome binary(QStringList args, const std::optional<QString>& envPassword = {}) {
         const QString file = path(QStringLiteral("run%1.json").arg(++runs_));
         if (!namesOutput(args)) args << QStringLiteral("--json") << file;
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("home/config")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("home/data")));
-        for (const char* v : {"TALLVERO_PASSWORD", "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-            env.remove(QLatin1String(v));
-        if (envPassword) env.insert(QStringLiteral("TALLVERO_PASSWORD"), *envPassword);
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(TALLVERO_REPORT_BIN), args);
+        const auto p =
+            testsupport::runProcess(QStringLiteral(TALLVERO_REPORT_BIN), args,
+                                    testsupport::ownHomeEnvironment(dir_.path(), envPassword));
         Outcome r;
-        if (!p.waitForFinished(60000)) {
-            ADD_FAILURE() << "tallvero-report did not finish";
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
+        r.code = p.code;
+        r.out = p.outText();
+        r.err = p.errText();
         collect(r, file);
         return r;
     }

@@ -4,8 +4,7 @@
 #include "main_window/Selection.h"
 
 #include "platform/cache/server/ServerFactory.h"
-#include "server/SessionEnv.h"
-#include "support/DemoSite.h"
+#include "support/LoggedIn.h"
 #include "values/ValueStore.h"
 
 #include <gtest/gtest.h>
@@ -21,10 +20,7 @@ protected:
         env.reset();
         const testsupport::DemoSite& site = testsupport::demoSite(
             testsupport::TestEngine::Sqlite, QStringLiteral("selection"), 2000);
-        env = std::make_unique<testenv::Env>(
-            [] { return std::make_unique<cache::server::ServerFactory>(); });
-        env->commandLine = QStringLiteral("1 0 ABTLEITER abt %1 %2").arg(site.server, site.port);
-        ASSERT_TRUE(env->s().CacheLogin());
+        env = testsupport::loggedIn(site, QStringLiteral("ABTLEITER"), QStringLiteral("abt"));
         lists = std::make_unique<mw::MemorySelection>(env->s(), env->ui, store);
         lists->controller.fillLists();
     }

@@ -14,12 +14,13 @@
 #include "server/SessionEnv.h"
 #include "support/DemoSite.h"
 #include "support/FaultProxy.h"
+#include "support/HookedFactory.h"
+#include "support/Process.h"
 #include "windows/ProgramLog.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -72,11 +73,10 @@ private:
         if (port_ <= 0) why_ = "no PostgreSQL cluster of its own: " + out.toStdString();
     }
     QString run(const char* cmd) {
-        QProcess p;
-        p.start(QStringLiteral(TALLVERO_SOURCE_DIR "/scripts/pg-test-cluster.sh"),
-                {QLatin1String(cmd), dir_.path() + QStringLiteral("/pg")});
-        p.waitForFinished(120000);
-        return QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
+        const auto r = testsupport::runProcess(
+            QStringLiteral(TALLVERO_SOURCE_DIR "/scripts/pg-test-cluster.sh"),
+            {QLatin1String(cmd), dir_.path() + QStringLiteral("/pg")}, {}, {}, 120000);
+        return QString::fromLocal8Bit(r.out + r.err);
     }
 
     QTemporaryDir dir_{QDir::tempPath() + QStringLiteral("/tallvero-fault.XXXXXX")};
@@ -123,49 +123,7 @@ QString sumsFingerprint() {
     return parts.join(QLatin1Char(' '));
 }
 
-// ------------------------------------------------------------- factories
-
-// The real server component; calls a hook before the n-th execute of a
-// class query (counting from 1), and forwards rebuild progress.
-struct Hooks {
-    std::function<void(int n)> beforeExecute;
-    int executes = 0;
-    std::function<void(int done)> onGenerateProgress;
-};
-
-class HookedQuery : public cache::CacheQuery {
-public:
-    HookedQuery(std::unique_ptr<cache::CacheQuery> inner, Hooks& h) : inner_(std::move(inner)), h_(h) {}
-    void execute(const QStringList& args) override {
-        ++h_.executes;
-        if (h_.beforeExecute) h_.beforeExecute(h_.executes);
-        inner_->execute(args);
-    }
-    bool next() override { return inner_->next(); }
-    QString column(int n) override { return inner_->column(n); }
-    int columnCount() const override { return inner_->columnCount(); }
-    void SYS_Close() override { inner_->SYS_Close(); }
-
-private:
-    std::unique_ptr<cache::CacheQuery> inner_;
-    Hooks& h_;
-};
-
-class HookedFactory : public cache::server::ServerFactory {
-public:
-    explicit HookedFactory(Hooks& h) : h_(h) {
-        options().generateProgress = [&h](const cache::server::GenerateProgress& g) {
-            if (h.onGenerateProgress) h.onGenerateProgress(g.done);
-            return retrieval::reportRebuildProgress(g.done, g.total, g.period);
-        };
-    }
-    std::unique_ptr<cache::CacheQuery> query(const QString& c, const QString& q) override {
-        return std::make_unique<HookedQuery>(ServerFactory::query(c, q), h_);
-    }
-
-private:
-    Hooks& h_;
-};
+// ------------------------------------------------------------- hosts
 
 struct PeriodHost : retrieval::PeriodQueryHost {
     retrieval::Selection sel;
@@ -192,22 +150,6 @@ struct DetailHost : retrieval::DetailQueryHost {
     void addRow(const QStringList& cells) override { rows << cells; }
 };
 
-// A scoped environment variable.
-struct EnvVar {
-    EnvVar(const char* name, const QByteArray& value) : name_(name) {
-        had_ = qEnvironmentVariableIsSet(name);
-        old_ = qgetenv(name);
-        qputenv(name, value);
-    }
-    ~EnvVar() {
-        if (had_) qputenv(name_, old_);
-        else qunsetenv(name_);
-    }
-    const char* name_;
-    bool had_;
-    QByteArray old_;
-};
-
 using PeriodSnapshot = QList<values::Cell>;
 
 PeriodSnapshot snapshot() {
@@ -215,7 +157,8 @@ PeriodSnapshot snapshot() {
     const values::Table& P = values::store().PeriodValues;
     if (!P.hasCells()) return out;
     for (int n = 1; n <= 72; ++n)
-        for (int c = 1; c <= 2; ++c) out << P(n, c);
+        for (int c = 1; c <= 2; ++c)
+            out << P(n, c);
     return out;
 }
 
@@ -255,7 +198,8 @@ protected:
     void SetUp() override {
         Cluster& c = Cluster::get();
         if (!c.up()) {
-            if (qEnvironmentVariable("TALLVERO_REQUIRE_PG") == QLatin1String("1")) FAIL() << c.why();
+            if (qEnvironmentVariable("TALLVERO_REQUIRE_PG") == QLatin1String("1"))
+                FAIL() << c.why();
             GTEST_SKIP() << c.why();
         }
         ASSERT_NE(reference_, nullptr);
@@ -271,8 +215,12 @@ protected:
     void login(const QString& port) {
         env = std::make_unique<Env>(
             [this] {
-                return std::make_unique<fakes::RecordingFactory>(
-                    std::make_unique<HookedFactory>(hooks), env->fake.log);
+                auto f = std::make_unique<testsupport::HookedFactory>(hook);
+                f->options().generateProgress = [this](const cache::server::GenerateProgress& g) {
+                    if (onGenerateProgress) onGenerateProgress(g.done);
+                    return retrieval::reportRebuildProgress(g.done, g.total, g.period);
+                };
+                return std::make_unique<fakes::RecordingFactory>(std::move(f), env->fake.log);
             },
             QDateTime(QDate(2024, 3, 20), QTime(9, 0), Qt::UTC));
         env->commandLine = QStringLiteral("1 0 DEMO demo 127.0.0.1 %1").arg(port);
@@ -307,8 +255,10 @@ protected:
         const PeriodSnapshot now = snapshot();
         for (int i = 0; i < now.size(); ++i) {
             const int slot = i / 2 + 1;
-            if (slot <= kept) EXPECT_EQ(now[i], reference_->at(i)) << "slot " << slot;
-            else EXPECT_TRUE(now[i].isEmpty()) << "slot " << slot;
+            if (slot <= kept)
+                EXPECT_EQ(now[i], reference_->at(i)) << "slot " << slot;
+            else
+                EXPECT_TRUE(now[i].isEmpty()) << "slot " << slot;
         }
         ASSERT_EQ(env->messages().size(), 1);
         EXPECT_EQ(env->messages().first().title, QStringLiteral("Caché Zugriffsfehler"));
@@ -318,7 +268,8 @@ protected:
     }
 
     static inline PeriodSnapshot* reference_ = nullptr;
-    Hooks hooks;
+    testsupport::QueryHook hook;
+    std::function<void(int done)> onGenerateProgress;
     PeriodHost host;
     std::unique_ptr<Env> env;
 };
@@ -331,8 +282,7 @@ TEST_F(Faults, ServerStoppedBeforeLoginRunsTheAttemptsAndEnds) {
         return std::make_unique<fakes::RecordingFactory>(
             std::make_unique<cache::server::ServerFactory>(), env->fake.log);
     });
-    env->commandLine =
-        QStringLiteral("1 0 DEMO demo 127.0.0.1 %1").arg(Cluster::get().port());
+    env->commandLine = QStringLiteral("1 0 DEMO demo 127.0.0.1 %1").arg(Cluster::get().port());
     int dialogShown = 0;
     env->server.script.push_back([&] {
         ++dialogShown;
@@ -415,7 +365,8 @@ TEST_F(Faults, BackendKilledDuringTheDetailsQuery) {
         QSqlQuery& q = d->exec(
             QStringLiteral("SELECT habtnr FROM hauptabteilung WHERE firma = 1 ORDER BY habtnr"));
         dh.habts << QString();
-        while (q.next()) dh.habts << q.value(0).toString();
+        while (q.next())
+            dh.habts << q.value(0).toString();
         q.finish();
     }
     ASSERT_GE(dh.habts.size(), 3);
@@ -425,15 +376,15 @@ TEST_F(Faults, BackendKilledDuringTheDetailsQuery) {
     const QList<QStringList> reference = dh.rows;
     ASSERT_FALSE(reference.isEmpty());
 
-    const int before = hooks.executes;
+    const int before = hook.executes;
     int killed = -1;
-    hooks.beforeExecute = [&](int n) {
+    hook.beforeExecute = [&](int n) {
         if (n == before + 2) killed = terminateClientBackends();
     };
     env->ui.clearMessages();
     env->ui.queueAnswer(platform::MsgAnswer::No);
     const auto bad = retrieval::runDetailQuery(env->s(), env->ui, dh);
-    hooks.beforeExecute = nullptr;
+    hook.beforeExecute = nullptr;
     EXPECT_EQ(killed, 1);
     EXPECT_EQ(bad.result, retrieval::DetailOutcome::Result::Failed);
     EXPECT_FALSE(env->ui.busyCursor());
@@ -458,12 +409,12 @@ TEST_F(Faults, BackendKilledDuringGenerierenKeepsTheOldSums) {
     dialog.edtVon->setText(QStringLiteral("12301"));
     dialog.edtBis->setText(QStringLiteral("12312"));
     int killed = -1;
-    hooks.onGenerateProgress = [&](int done) {
+    onGenerateProgress = [&](int done) {
         if (done == 3) killed = terminateClientBackends();
     };
     env->ui.clearMessages();
     dialog.OKButton_Click();
-    hooks.onGenerateProgress = nullptr;
+    onGenerateProgress = nullptr;
     EXPECT_EQ(killed, 1);
     EXPECT_EQ(dialog.lastOutcome(), retrieval::FrmNeueDaten::Outcome::Failed);
     ASSERT_EQ(env->messages().size(), 1);
@@ -500,13 +451,14 @@ TEST_F(Faults, SlowLinkStillGivesTheSameFigures) {
 }
 
 TEST_F(Faults, StalledLinkIsCutAfterTheStatementLimit) {
-    const EnvVar limit("TALLVERO_PG_STATEMENT_TIMEOUT", "2"); // watchdog after 4 s
+    const testsupport::ScopedEnv limit("TALLVERO_PG_STATEMENT_TIMEOUT", "2"); // watchdog after 4 s
     {
         // The server is told the same limit, so a slow statement on a live
         // link ends with the server's own error, before the watchdog.
         auto d = site().db->open();
-        EXPECT_EQ(d->scalar(QStringLiteral("SELECT current_setting('statement_timeout')")).toString(),
-                  QStringLiteral("2s"));
+        EXPECT_EQ(
+            d->scalar(QStringLiteral("SELECT current_setting('statement_timeout')")).toString(),
+            QStringLiteral("2s"));
         EXPECT_EQ(cache::server::pgTimeouts().watchdog(), 4);
     }
     FaultProxy proxy(Cluster::get().port());
@@ -565,7 +517,7 @@ TEST_F(Faults, ResetLinkFailsAtOnceAndTheNextFetchWorks) {
 }
 
 TEST_F(Faults, HostThatNeverAnswersTimesOutEveryAttempt) {
-    const EnvVar limit("TALLVERO_PG_CONNECT_TIMEOUT", "2");
+    const testsupport::ScopedEnv limit("TALLVERO_PG_CONNECT_TIMEOUT", "2");
     FaultProxy proxy(Cluster::get().port());
     proxy.setMode(FaultProxy::Mode::Blackhole);
     env = std::make_unique<Env>([this] {

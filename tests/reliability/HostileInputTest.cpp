@@ -13,8 +13,7 @@
 #include "retrieval/DetailQuery.h"
 #include "retrieval/FrmNeueDaten.h"
 #include "retrieval/PeriodQuery.h"
-#include "server/SessionEnv.h"
-#include "support/DemoSite.h"
+#include "support/LoggedIn.h"
 #include "values/ValueStore.h"
 #include "windows/ProgramLog.h"
 
@@ -196,16 +195,11 @@ protected:
 
     void login(const QString& user = u("DEMO"), const QString& password = u("demo")) {
         window.reset();
-        env = std::make_unique<testenv::Env>(
-            [this] {
-                return std::make_unique<fakes::RecordingFactory>(
-                    std::make_unique<cache::server::ServerFactory>(), log);
-            },
-            QDateTime(kToday, QTime(9, 0), Qt::UTC));
-        env->commandLine =
-            QStringLiteral("1 0 %1 %2 %3 %4").arg(user, password, site_->server, site_->port);
-        ASSERT_TRUE(env->s().CacheLogin());
-        env->ui.clearMessages();
+        env.reset(); // its end clears the session records
+        env = testsupport::loggedIn(*site_, user, password, kToday, [this] {
+            return std::make_unique<fakes::RecordingFactory>(
+                std::make_unique<cache::server::ServerFactory>(), log);
+        });
     }
 
     // Every stored month is zero, or the run failed with the access error
@@ -765,12 +759,6 @@ TEST(HostileRules, NoHostileDepartmentIsAllowed) {
     }
 }
 
-std::string engineParamName(const ::testing::TestParamInfo<TestEngine>& i) {
-    return testsupport::engineName(i.param);
-}
-
-INSTANTIATE_TEST_SUITE_P(Engines, HostileInput,
-                         ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
-                         engineParamName);
+INSTANTIATE_ON_BOTH_ENGINES(HostileInput);
 
 } // namespace

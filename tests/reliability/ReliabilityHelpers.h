@@ -7,6 +7,7 @@
 #include "ReportTool.h"
 #include "platform/cache/server/Database.h"
 #include "platform/settings/SettingsStore.h"
+#include "support/Process.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -134,40 +135,22 @@ public:
     }
 
     QProcessEnvironment environment(const std::optional<QString>& envPassword = {}) const {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("home/config")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("home/data")));
-        for (const char* v : {"TALLVERO_PASSWORD", "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-            env.remove(QLatin1String(v));
-        if (envPassword) env.insert(QStringLiteral("TALLVERO_PASSWORD"), *envPassword);
-        return env;
+        return testsupport::ownHomeEnvironment(dir_.path(), envPassword);
     }
 
     // The binary itself, or through /bin/sh when `script` is given (raw
     // bytes on the command line): "$0" is the binary, "$@" the arguments.
     ToolRun binary(const QStringList& args, const QString& json, const QProcessEnvironment& env,
                    const QString& script = {}) {
-        QProcess p;
-        p.setProcessEnvironment(env);
-        if (script.isEmpty())
-            p.start(QStringLiteral(TALLVERO_REPORT_BIN), args);
-        else
-            p.start(QStringLiteral("/bin/sh"),
-                    QStringList{QStringLiteral("-c"), script, QStringLiteral(TALLVERO_REPORT_BIN)} +
-                        args);
-        ToolRun r;
-        if (!p.waitForFinished(30000)) {
-            ADD_FAILURE() << "tallvero-report did not finish";
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        r.json = readFile(json);
-        return r;
+        const auto p =
+            script.isEmpty()
+                ? testsupport::runProcess(QStringLiteral(TALLVERO_REPORT_BIN), args, env)
+                : testsupport::runProcess(QStringLiteral("/bin/sh"),
+                                          QStringList{QStringLiteral("-c"), script,
+                                                      QStringLiteral(TALLVERO_REPORT_BIN)} +
+                                              args,
+                                          env);
+        return {p.code, p.outText(), p.errText(), readFile(json)};
     }
 
     static QByteArray readFile(const QString& file) {

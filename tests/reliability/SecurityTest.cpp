@@ -42,6 +42,7 @@
 using platform::RecordedMessage;
 using reliability::Money;
 using reliability::Where;
+using testsupport::ScopedEnv;
 using testsupport::TestEngine;
 
 namespace {
@@ -559,26 +560,6 @@ QString logWindowText(const windows::frmProgrammverlauf& w) {
     return t;
 }
 
-// Sets an environment variable for a scope and puts the old state back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const QByteArray& value)
-        : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name)) {
-        qputenv(name, value);
-    }
-    ~ScopedEnv() {
-        if (had_)
-            qputenv(name_, old_);
-        else
-            qunsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    bool had_;
-    QByteArray old_;
-};
-
 class Passwords : public ::testing::TestWithParam<TestEngine> {
 protected:
     void SetUp() override {
@@ -736,16 +717,8 @@ TEST_P(Passwords, ReportToolOutputsAndMessages) {
     expectClean("Qt log", qtLog.text());
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, Restricted,
-                         ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
-                         [](const ::testing::TestParamInfo<TestEngine>& i) {
-                             return testsupport::engineName(i.param);
-                         });
-INSTANTIATE_TEST_SUITE_P(Engines, Passwords,
-                         ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
-                         [](const ::testing::TestParamInfo<TestEngine>& i) {
-                             return testsupport::engineName(i.param);
-                         });
+INSTANTIATE_ON_BOTH_ENGINES(Restricted);
+INSTANTIATE_ON_BOTH_ENGINES(Passwords);
 
 // A PostgreSQL server that cannot be reached, with the database password
 // in PGPASSWORD the libpq way: the errors say why, never the password.
@@ -1161,16 +1134,12 @@ TEST(PostgresRoles, TheAdminToolKeepsTheRolesInStepWithTheLogins) {
     env.insert(u("PGPASSWORD"), siteOwner().password);
     env.insert(u("TALLVERO_PG_DATABASE"), s.db->target.database);
     auto tool = [&](const QStringList& args, const QByteArray& input = {}) {
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(TALLVERO_DB_BIN),
-                QStringList{u("--server"), s.server, u("--port"), s.port} + args);
-        p.write(input);
-        p.closeWriteChannel();
-        p.waitForFinished(60000);
-        const QString out = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+        const auto r = testsupport::runProcess(
+            QStringLiteral(TALLVERO_DB_BIN),
+            QStringList{u("--server"), s.server, u("--port"), s.port} + args, env, input);
+        const QString out = QString::fromUtf8(r.out + r.err);
         expectClean("tallvero-db", out);
-        return std::make_pair(p.exitCode(), out);
+        return std::make_pair(r.code, out);
     };
     auto connects = [&](const QString& password) {
         try {

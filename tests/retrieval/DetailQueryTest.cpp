@@ -4,9 +4,8 @@
 
 #include "retrieval/DetailQuery.h"
 
-#include "platform/cache/server/ServerFactory.h"
-#include "server/SessionEnv.h"
-#include "support/DemoSite.h"
+#include "support/HookedFactory.h"
+#include "support/LoggedIn.h"
 
 #include <QLocale>
 #include <gtest/gtest.h>
@@ -15,39 +14,6 @@ using retrieval::GroupLevel;
 using testsupport::TestEngine;
 
 namespace {
-
-// Fails every request after `budget` of them.
-class FailingQuery : public cache::CacheQuery {
-public:
-    FailingQuery(std::unique_ptr<cache::CacheQuery> inner, int& budget)
-        : inner_(std::move(inner)), budget_(budget) {}
-    void execute(const QStringList& args) override {
-        if (budget_ == 0) throw cache::CacheError(cache::err::Sql, QStringLiteral("Datenbank weg"));
-        if (budget_ > 0) --budget_;
-        inner_->execute(args);
-    }
-    bool next() override { return inner_->next(); }
-    QString column(int n) override { return inner_->column(n); }
-    int columnCount() const override { return inner_->columnCount(); }
-    void SYS_Close() override { inner_->SYS_Close(); }
-
-private:
-    std::unique_ptr<cache::CacheQuery> inner_;
-    int& budget_;
-};
-
-class BudgetFactory : public cache::server::ServerFactory {
-public:
-    explicit BudgetFactory(int& budget) : budget_(budget) {}
-    std::unique_ptr<cache::CacheQuery> query(const QString& c, const QString& q) override {
-        auto inner = ServerFactory::query(c, q);
-        if (q != QLatin1String("PeriodenSummeAufteilung")) return inner;
-        return std::make_unique<FailingQuery>(std::move(inner), budget_);
-    }
-
-private:
-    int& budget_;
-};
 
 struct Host : retrieval::DetailQueryHost {
     retrieval::DetailInputs in;
@@ -73,11 +39,10 @@ protected:
         REQUIRE_ENGINE(GetParam());
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
         site_ = &testsupport::demoSite(GetParam(), QStringLiteral("detailquery"), 6000);
-        env = std::make_unique<testenv::Env>(
-            [this] { return std::make_unique<BudgetFactory>(budget); },
-            QDateTime(QDate(2024, 4, 15), QTime(9, 0), Qt::UTC));
-        env->commandLine = QStringLiteral("1 0 DEMO demo %1 %2").arg(site_->server, site_->port);
-        ASSERT_TRUE(env->s().CacheLogin());
+        hook.watches = [](const QString& q) {
+            return q == QLatin1String("PeriodenSummeAufteilung");
+        };
+        env = login("DEMO", "demo");
         host.in.sel.firma = QStringLiteral("1");
         host.in.clockYear = 2024;
         host.in.splitMask = 1;
@@ -101,6 +66,12 @@ protected:
         host.lists[int(GroupLevel::Ugrp)] = codes(QStringLiteral(
             "SELECT ugrp FROM untergruppe WHERE firma = 1 AND hgrp = '20' ORDER BY ugrp"));
     }
+    std::unique_ptr<testenv::Env> login(const char* user, const char* pw) {
+        env.reset(); // its end clears the session records
+        return testsupport::loggedIn(
+            *site_, QLatin1String(user), QLatin1String(pw), QDate(2024, 4, 15),
+            [this] { return std::make_unique<testsupport::HookedFactory>(hook); });
+    }
     retrieval::DetailOutcome run() { return retrieval::runDetailQuery(env->s(), env->ui, host); }
     // Revenue and margin in euros over a range, from the raw sales lines.
     std::pair<qint64, qint64> raw(const retrieval::PeriodRange& r, cache::server::Selection s,
@@ -114,7 +85,8 @@ protected:
     static qint64 number(const QString& t) { return QLocale().toLongLong(t); }
 
     testsupport::DemoSite* site_ = nullptr;
-    int budget = -1;
+    testsupport::QueryHook hook;
+    int& budget = hook.budget;
     Host host;
     std::unique_ptr<testenv::Env> env;
 };
@@ -237,10 +209,7 @@ TEST_P(DetailQuery, ThreeYearMeanAndMonthValues) {
 }
 
 TEST_P(DetailQuery, RestrictedUserAndFailures) {
-    env = std::make_unique<testenv::Env>([this] { return std::make_unique<BudgetFactory>(budget); },
-                                         QDateTime(QDate(2024, 4, 15), QTime(9, 0), Qt::UTC));
-    env->commandLine = QStringLiteral("1 0 ABTLEITER abt %1 %2").arg(site_->server, site_->port);
-    ASSERT_TRUE(env->s().CacheLogin());
+    env = login("ABTLEITER", "abt");
     host.chosen = false;
     EXPECT_EQ(run().result, retrieval::DetailOutcome::Result::Refused);
     ASSERT_EQ(env->messages().size(), 1);
@@ -293,12 +262,6 @@ TEST(DetailRange, YearsAndMonths) {
     EXPECT_EQ(retrieval::splitLetters(9), QStringLiteral("LS"));
 }
 
-std::string engineParamName(const ::testing::TestParamInfo<TestEngine>& i) {
-    return testsupport::engineName(i.param);
-}
-
-INSTANTIATE_TEST_SUITE_P(Engines, DetailQuery,
-                         ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
-                         engineParamName);
+INSTANTIATE_ON_BOTH_ENGINES(DetailQuery);
 
 } // namespace

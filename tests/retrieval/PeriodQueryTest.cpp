@@ -4,10 +4,9 @@
 
 #include "retrieval/PeriodQuery.h"
 
-#include "platform/cache/server/ServerFactory.h"
 #include "platform/cache/server/Text.h"
-#include "server/SessionEnv.h"
-#include "support/DemoSite.h"
+#include "support/HookedFactory.h"
+#include "support/LoggedIn.h"
 #include "windows/ProgramLog.h"
 
 #include <gtest/gtest.h>
@@ -15,57 +14,6 @@
 using testsupport::TestEngine;
 
 namespace {
-
-// What the query sent: one entry per executed request.
-struct Sent {
-    QString cls, query;
-    QStringList args;
-};
-
-class ProbeQuery : public cache::CacheQuery {
-public:
-    ProbeQuery(std::unique_ptr<cache::CacheQuery> inner, QList<Sent>& sent, Sent s, int& budget)
-        : inner_(std::move(inner)), sent_(sent), s_(std::move(s)), budget_(budget) {}
-    void execute(const QStringList& args) override {
-        if (budget_ == 0)
-            throw cache::CacheError(cache::err::NotConnected,
-                                    QStringLiteral("Verbindung verloren"));
-        if (budget_ > 0) --budget_;
-        s_.args = args;
-        sent_.append(s_);
-        inner_->execute(args);
-    }
-    bool next() override { return inner_->next(); }
-    QString column(int n) override { return inner_->column(n); }
-    int columnCount() const override { return inner_->columnCount(); }
-    void SYS_Close() override {
-        ++closes;
-        inner_->SYS_Close();
-    }
-    static inline int closes = 0;
-
-private:
-    std::unique_ptr<cache::CacheQuery> inner_;
-    QList<Sent>& sent_;
-    Sent s_;
-    int& budget_;
-};
-
-// The real server component, with the period requests recorded and an
-// optional failure after a number of them.
-class ProbeFactory : public cache::server::ServerFactory {
-public:
-    ProbeFactory(QList<Sent>& sent, int& budget) : sent_(sent), budget_(budget) {}
-    std::unique_ptr<cache::CacheQuery> query(const QString& c, const QString& q) override {
-        auto inner = ServerFactory::query(c, q);
-        if (!q.startsWith(QLatin1String("Perioden"))) return inner;
-        return std::make_unique<ProbeQuery>(std::move(inner), sent_, Sent{c, q, {}}, budget_);
-    }
-
-private:
-    QList<Sent>& sent_;
-    int& budget_;
-};
 
 struct Host : retrieval::PeriodQueryHost {
     retrieval::Selection sel;
@@ -88,13 +36,13 @@ protected:
         host.sel.firma = QStringLiteral("1");
     }
     void login(const char* user, const char* pw, QDate today) {
-        env = std::make_unique<testenv::Env>(
-            [this] { return std::make_unique<ProbeFactory>(sent, budget); },
-            QDateTime(today, QTime(9, 0), Qt::UTC));
-        env->commandLine =
-            QStringLiteral("1 0 %1 %2 %3 %4")
-                .arg(QLatin1String(user), QLatin1String(pw), site_->server, site_->port);
-        ASSERT_TRUE(env->s().CacheLogin());
+        hook.watches = [](const QString& q) { return q.startsWith(QLatin1String("Perioden")); };
+        env.reset(); // its end clears the session records
+        hook.failure =
+            cache::CacheError(cache::err::NotConnected, QStringLiteral("Verbindung verloren"));
+        env = testsupport::loggedIn(*site_, QLatin1String(user), QLatin1String(pw), today, [this] {
+            return std::make_unique<testsupport::HookedFactory>(hook);
+        });
         sent.clear();
     }
     retrieval::FetchOutcome run() {
@@ -109,8 +57,9 @@ protected:
     }
 
     testsupport::DemoSite* site_ = nullptr;
-    QList<Sent> sent;
-    int budget = -1;
+    testsupport::QueryHook hook;
+    QList<testsupport::SentQuery>& sent = hook.sent;
+    int& budget = hook.budget;
     Host host;
     std::unique_ptr<testenv::Env> env;
 };
@@ -258,7 +207,7 @@ TEST_P(PeriodQuery, RestrictedUserNeedsADepartment) {
 TEST_P(PeriodQuery, FailureAfterMonthThirtyKeepsWhatCame) {
     login("DEMO", "demo", QDate(2024, 3, 20));
     budget = 30;
-    ProbeQuery::closes = 0;
+    hook.closes = 0;
     const retrieval::FetchOutcome o = run();
     EXPECT_EQ(o.result, retrieval::FetchResult::Failed);
     EXPECT_EQ(o.months, 30);
@@ -273,7 +222,7 @@ TEST_P(PeriodQuery, FailureAfterMonthThirtyKeepsWhatCame) {
     EXPECT_TRUE(env->messages().first().text.contains(QStringLiteral("Verbindung verloren")));
     EXPECT_FALSE(env->ui.busyCursor());
     EXPECT_EQ(host.redraws, 1);
-    EXPECT_EQ(ProbeQuery::closes, 31); // the failed request's result set too
+    EXPECT_EQ(hook.closes, 31); // the failed request's result set too
 
     // The next run works again.
     budget = -1;
@@ -303,12 +252,6 @@ TEST(PeriodQueryText, KeysNumbersAndCodes) {
     EXPECT_EQ(retrieval::serverNumber(QStringLiteral("1,5")), 1);
 }
 
-std::string engineParamName(const ::testing::TestParamInfo<TestEngine>& i) {
-    return testsupport::engineName(i.param);
-}
-
-INSTANTIATE_TEST_SUITE_P(Engines, PeriodQuery,
-                         ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
-                         engineParamName);
+INSTANTIATE_ON_BOTH_ENGINES(PeriodQuery);
 
 } // namespace

@@ -7,8 +7,7 @@
 #include "platform/cache/server/Store.h"
 #include "retrieval/FrmNeueDaten.h"
 #include "retrieval/RebuildProgress.h"
-#include "server/SessionEnv.h"
-#include "support/DemoSite.h"
+#include "support/LoggedIn.h"
 #include "windows/ProgramLog.h"
 
 #include <QApplication>
@@ -146,11 +145,9 @@ protected:
     void open(QDate today = QDate(2024, 3, 15)) {
         dialog.reset();
         watch.reset();
-        env =
-            std::make_unique<testenv::Env>([this] { return std::make_unique<ProbeFactory>(probe); },
-                                           QDateTime(today, QTime(9, 0), Qt::UTC));
-        env->commandLine = QStringLiteral("1 0 DEMO demo %1 %2").arg(site_->server, site_->port);
-        if (!env->s().CacheLogin()) throw std::runtime_error("login failed");
+        env.reset(); // its end clears the session records
+        env = testsupport::loggedIn(*site_, QStringLiteral("DEMO"), QStringLiteral("demo"), today,
+                                    [this] { return std::make_unique<ProbeFactory>(probe); });
         watch = std::make_unique<WatchUi>(env->ui);
         dialog = std::make_unique<FrmNeueDaten>(env->s(), *watch, env->clock);
         probe.barText = [this] { return dialog ? dialog->prgFortschritt->format() : QString(); };
@@ -564,13 +561,7 @@ TEST_P(RebuildDialog, ModalRunFromTheOwner) {
     EXPECT_TRUE(owner.findChildren<FrmNeueDaten*>().isEmpty()); // gone after the run
 }
 
-std::string engineParamName(const ::testing::TestParamInfo<TestEngine>& i) {
-    return testsupport::engineName(i.param);
-}
-
-INSTANTIATE_TEST_SUITE_P(Engines, RebuildDialog,
-                         ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
-                         engineParamName);
+INSTANTIATE_ON_BOTH_ENGINES(RebuildDialog);
 
 // --- the progress slot on its own ---------------------------------------------------
 

@@ -204,9 +204,7 @@ TEST_P(Login, PermissionLevelsOfTheDemoUsers) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, Login,
-                         ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
-                         [](const auto& info) { return testsupport::engineName(info.param); });
+INSTANTIATE_ON_BOTH_ENGINES(Login);
 
 // Nothing listens on port 1 of the loopback: every attempt is refused.
 TEST(UnreachableServer, ARefusedPostgresConnectionRunsTheAttemptsAndEndsTheProgram) {

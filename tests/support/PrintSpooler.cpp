@@ -1,5 +1,7 @@
 #include "support/PrintSpooler.h"
 
+#include "support/Process.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -41,15 +43,9 @@ QString tail(const QString& file, int chars) {
 }
 
 QString run(const QString& program, const QStringList& args, int* exitCode = nullptr) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-    }
-    if (exitCode) *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    return QString::fromUtf8(p.readAll());
+    const auto r = testsupport::runProcess(program, args, {}, {}, 60000, true);
+    if (exitCode) *exitCode = r.code;
+    return r.outText();
 }
 
 } // namespace

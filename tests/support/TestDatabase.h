@@ -70,3 +70,12 @@ void addLogin(cache::server::Database& d, qint64 firma, const QString& code,
             GTEST_SKIP() << why_;                                                                 \
         }                                                                                         \
     } while (0)
+
+// A parameterised suite on both engines, its cases named after the engine.
+#define INSTANTIATE_ON_BOTH_ENGINES(suite)                                                        \
+    INSTANTIATE_TEST_SUITE_P(                                                                     \
+        Engines, suite,                                                                           \
+        ::testing::Values(testsupport::TestEngine::Sqlite, testsupport::TestEngine::Postgres),    \
+        [](const ::testing::TestParamInfo<testsupport::TestEngine>& i) {                          \
+            return testsupport::engineName(i.param);                                              \
+        })

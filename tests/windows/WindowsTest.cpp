@@ -60,7 +60,8 @@ TEST_F(LogTest, KeepsTheNewestHundredEntriesNewestFirst) {
         EXPECT_EQ(rows[r].text, QStringLiteral("Datenabfrage Periode %1").arg(150 - r)) << r;
         EXPECT_EQ(rows[r].parameter, QStringLiteral("1|%1").arg(150 - r)) << r;
     }
-    for (const LogEntry& e : rows) EXPECT_GT(e.parameter.section(QLatin1Char('|'), 1).toInt(), 50);
+    for (const LogEntry& e : rows)
+        EXPECT_GT(e.parameter.section(QLatin1Char('|'), 1).toInt(), 50);
 }
 
 TEST_F(LogTest, RowTextIsSplitAtSemicolons) {
@@ -85,19 +86,6 @@ TEST_F(LogTest, RowTextIsSplitAtSemicolons) {
     EXPECT_EQ(splitRowText(QStringLiteral("x;y")), (LogEntry{"x", "y", ""}));
 }
 
-TEST_F(LogTest, ModelHasThreeNamedColumnsAndClears) {
-    ProgramLog& log = programLog();
-    ASSERT_EQ(log.columnCount(), 3);
-    EXPECT_EQ(log.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Programmteil"));
-    EXPECT_EQ(log.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Text"));
-    EXPECT_EQ(log.headerData(2, Qt::Horizontal).toString(), QStringLiteral("Parameter"));
-    WriteLog(QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"));
-    EXPECT_EQ(log.data(log.index(0, 1)).toString(), QStringLiteral("B"));
-    EXPECT_FALSE(log.data(log.index(0, 1), Qt::EditRole).isValid());
-    log.clear();
-    EXPECT_EQ(log.rowCount(), 0);
-}
-
 TEST_F(LogTest, WritesFromAnotherThreadArriveInTheLogsThread) {
     QThread* worker = QThread::create([] {
         for (int i = 0; i < 5; ++i)
@@ -114,23 +102,6 @@ TEST_F(LogTest, WritesFromAnotherThreadArriveInTheLogsThread) {
 
 // --- the log window ------------------------------------------------------
 
-TEST_F(LogTest, WindowShowsEntriesWrittenBeforeItExisted) {
-    WriteLog(QStringLiteral("eins"), QStringLiteral("a"), QStringLiteral("1"));
-    WriteLog(QStringLiteral("zwei"), QStringLiteral("b"), QStringLiteral("2"));
-    WriteLog(QStringLiteral("drei"), QStringLiteral("c"), QStringLiteral("3"));
-    ASSERT_EQ(frmProgrammverlauf::existing(), nullptr);
-
-    frmProgrammverlauf* w = frmProgrammverlauf::instance();
-    w->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
-    QTreeView* view = w->findChild<QTreeView*>(QStringLiteral("Verlauf"));
-    ASSERT_EQ(view, w->Verlauf());
-    ASSERT_EQ(view->model()->rowCount(), 3);
-    EXPECT_EQ(cell(view, 0, 0), QStringLiteral("drei"));
-    EXPECT_EQ(cell(view, 1, 1), QStringLiteral("b"));
-    EXPECT_EQ(cell(view, 2, 2), QStringLiteral("1"));
-}
-
 TEST_F(LogTest, WindowTitleColumnsAndLayout) {
     frmProgrammverlauf* w = frmProgrammverlauf::instance();
     EXPECT_EQ(w->objectName(), QStringLiteral("frmProgrammverlauf"));
@@ -143,7 +114,10 @@ TEST_F(LogTest, WindowTitleColumnsAndLayout) {
     const QAbstractItemModel* m = w->Verlauf()->model();
     ASSERT_EQ(m->columnCount(), 3);
     EXPECT_EQ(m->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Programmteil"));
+    EXPECT_EQ(m->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Text"));
     EXPECT_EQ(m->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Parameter"));
+    WriteLog(QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"));
+    EXPECT_FALSE(m->data(m->index(0, 1), Qt::EditRole).isValid()); // read-only
     EXPECT_GT(header->sectionSize(0), 100);
 
     w->show();
@@ -155,25 +129,31 @@ TEST_F(LogTest, WindowTitleColumnsAndLayout) {
     }
 }
 
-TEST_F(LogTest, OpenWindowFollowsNewEntries) {
+TEST_F(LogTest, WindowShowsEarlierEntriesAndFollowsNewOnes) {
+    WriteLog(QStringLiteral("eins"), QStringLiteral("a"), QStringLiteral("1"));
+    WriteLog(QStringLiteral("zwei"), QStringLiteral("b"), QStringLiteral("2"));
+    ASSERT_EQ(frmProgrammverlauf::existing(), nullptr);
     frmProgrammverlauf* w = frmProgrammverlauf::showInstance(nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
-    QTreeView* view = w->Verlauf();
-    EXPECT_EQ(view->model()->rowCount(), 0);
+    QTreeView* view = w->findChild<QTreeView*>(QStringLiteral("Verlauf"));
+    ASSERT_EQ(view, w->Verlauf());
+    ASSERT_EQ(view->model()->rowCount(), 2);
+    EXPECT_EQ(cell(view, 0, 0), QStringLiteral("zwei"));
+    EXPECT_EQ(cell(view, 1, 2), QStringLiteral("1"));
     w->StatusText(QStringLiteral("frmNeueDaten.OKButton_Click"),
                   QStringLiteral("Daten Holen erledigt um"), QStringLiteral("08:16:02"));
-    ASSERT_EQ(view->model()->rowCount(), 1);
-    EXPECT_EQ(cell(view, 0, 1), QStringLiteral("Daten Holen erledigt um"));
     w->StatusText(QStringLiteral("nur Teil"));
-    ASSERT_EQ(view->model()->rowCount(), 2);
+    ASSERT_EQ(view->model()->rowCount(), 4);
     EXPECT_EQ(cell(view, 0, 0), QStringLiteral("nur Teil"));
     EXPECT_EQ(cell(view, 0, 1), QString());
     EXPECT_EQ(cell(view, 0, 2), QString());
+    EXPECT_EQ(cell(view, 1, 1), QStringLiteral("Daten Holen erledigt um"));
     EXPECT_EQ(cell(view, 1, 2), QStringLiteral("08:16:02"));
 }
 
 TEST_F(LogTest, CloseButtonOnlyHidesUntilTheProgramEnds) {
-    for (int i = 0; i < 7; ++i) WriteLog(QStringLiteral("t"), QString::number(i), {});
+    for (int i = 0; i < 7; ++i)
+        WriteLog(QStringLiteral("t"), QString::number(i), {});
     QPointer<frmProgrammverlauf> w = frmProgrammverlauf::showInstance(nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
 
@@ -212,7 +192,7 @@ TEST_F(LogTest, OwnerGivenLaterBecomesTheParent) {
     EXPECT_EQ(w->parentWidget(), main);
     EXPECT_TRUE(w->isWindow());
     EXPECT_TRUE(w->windowFlags().testFlag(Qt::Tool));
-    EXPECT_TRUE(w->isVisible()); // re-parenting keeps an open window open
+    EXPECT_TRUE(w->isVisible());                  // re-parenting keeps an open window open
     EXPECT_EQ(frmProgrammverlauf::instance(), w); // no owner: keeps the one it has
 
     // The owner takes the window with it; the log stays.
@@ -244,6 +224,8 @@ TEST(GetKeyValue, TextValues) {
     reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("kurz"),
                  rawValue(REG_SZ, QByteArray("C:\\Tools\0Rest dahinter", 22), 9));
     reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("leer"), RegValue::text(QString()));
+    reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("bin"),
+                 rawValue(REG_BINARY, QByteArrayLiteral("\x41\xe4\x42"), 3)); // other types raw
 
     const struct {
         const char* name;
@@ -252,6 +234,7 @@ TEST(GetKeyValue, TextValues) {
                  {"ohneNul", "abc"},
                  {"kurz", "C:\\Tools"},
                  {"leer", ""},
+                 {"bin", "A\u00e4B"},
                  {"MITNUL", "C:\\Programme\\Überall"}}; // names are case-insensitive
     for (const auto& c : cases) {
         QString val = QStringLiteral("vorher");
@@ -259,10 +242,11 @@ TEST(GetKeyValue, TextValues) {
             << c.name;
         EXPECT_EQ(val, QString::fromUtf8(c.expected)) << c.name;
     }
-    EXPECT_EQ(reg.opens(), 5);
-    EXPECT_EQ(reg.closes(), 5);
+    EXPECT_EQ(reg.opens(), 6);
+    EXPECT_EQ(reg.closes(), 6);
     EXPECT_EQ(reg.openHandles(), 0);
-    for (quint32 mask : reg.accessMasks()) EXPECT_EQ(mask, 0x2003Fu);
+    for (quint32 mask : reg.accessMasks())
+        EXPECT_EQ(mask, 0x2003Fu);
 }
 
 TEST(GetKeyValue, DwordsBecomeTheirDecimalValue) {
@@ -289,44 +273,28 @@ TEST(GetKeyValue, DwordsBecomeTheirDecimalValue) {
     EXPECT_EQ(reg.closes(), reg.opens());
 }
 
-TEST(GetKeyValue, OtherTypesComeBackRaw) {
+// A key that does not open is not closed; a value that cannot be read
+// closes the key; neither touches the output.
+TEST(GetKeyValue, FailuresLeaveTheValueAndNoOpenKey) {
     MemoryRegistry reg;
-    reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("bin"),
-                 rawValue(REG_BINARY, QByteArrayLiteral("\x41\xe4\x42"), 3));
-    QString val;
-    ASSERT_TRUE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey, QStringLiteral("bin"), val));
-    EXPECT_EQ(val, QStringLiteral("A\u00e4B"));
-}
-
-TEST(GetKeyValue, OpenFailureReturnsFalseWithoutClosing) {
-    MemoryRegistry reg;
-    reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("PATH"), RegValue::text("x"));
-    QString val = QStringLiteral("unberührt");
-    EXPECT_FALSE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey + QStringLiteral("\\Fehlt"),
-                             QStringLiteral("PATH"), val));
-    EXPECT_FALSE(GetKeyValue(reg, HKEY_CURRENT_USER, kKey, QStringLiteral("PATH"), val));
-    EXPECT_EQ(val, QStringLiteral("unberührt"));
-    EXPECT_EQ(reg.openAttempts(), 2);
-    EXPECT_EQ(reg.opens(), 0);
-    EXPECT_EQ(reg.closes(), 0);
-}
-
-TEST(GetKeyValue, ReadFailureClosesTheKey) {
-    MemoryRegistry reg;
-    reg.addKey(HKEY_LOCAL_MACHINE, kKey);
     // 1024 bytes fit the buffer, 1025 do not.
     reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("passt"),
                  RegValue::text(QString(1023, QLatin1Char('x'))));
     reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("zuLang"),
                  RegValue::text(QString(1024, QLatin1Char('x'))));
     QString val = QStringLiteral("unberührt");
+    EXPECT_FALSE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey + QStringLiteral("\\Fehlt"),
+                             QStringLiteral("passt"), val));
+    EXPECT_FALSE(GetKeyValue(reg, HKEY_CURRENT_USER, kKey, QStringLiteral("passt"), val));
+    EXPECT_EQ(reg.openAttempts(), 2);
+    EXPECT_EQ(reg.opens(), 0);
+    EXPECT_EQ(reg.closes(), 0);
     EXPECT_FALSE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey, QStringLiteral("fehlt"), val));
     EXPECT_FALSE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey, QStringLiteral("zuLang"), val));
     EXPECT_EQ(val, QStringLiteral("unberührt"));
     EXPECT_EQ(reg.opens(), 2);
     EXPECT_EQ(reg.closes(), 2);
     EXPECT_EQ(reg.openHandles(), 0);
-
     ASSERT_TRUE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey, QStringLiteral("passt"), val));
     EXPECT_EQ(val.size(), 1023);
 }
@@ -422,69 +390,55 @@ struct AboutEnv {
     };
 };
 
-TEST(StartSysInfo, WithoutKeysTellsTheUserAndStartsNothing) {
-    AboutEnv env;
-    frmAbout box(env.ui, env.reg, env.starter);
-    box.StartSysInfo();
-    EXPECT_EQ(env.ui.messages(), QList<RecordedMessage>{kNotAvailable});
-    EXPECT_TRUE(env.started.isEmpty());
-    EXPECT_EQ(env.reg.openAttempts(), 2); // both keys were tried
-}
-
-TEST(StartSysInfo, FolderWithoutTheToolGivesTheMessage) {
-    AboutEnv env;
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    env.reg.setValue(HKEY_LOCAL_MACHINE, kLocation, QStringLiteral("MSINFO"),
-                     RegValue::text(dir.path()));
-    frmAbout box(env.ui, env.reg, env.starter);
-    box.StartSysInfo();
-    EXPECT_EQ(env.ui.messages(), QList<RecordedMessage>{kNotAvailable});
-    EXPECT_TRUE(env.started.isEmpty());
-}
-
-TEST(StartSysInfo, FolderWithTheToolStartsIt) {
-    AboutEnv env;
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    QFile tool(dir.filePath(QStringLiteral("MSINFO32.EXE")));
+// Which key answers, what is started, and when the user is told.
+TEST(StartSysInfo, KeysFolderAndStart) {
+    QTemporaryDir withTool, withoutTool;
+    ASSERT_TRUE(withTool.isValid() && withoutTool.isValid());
+    QFile tool(withTool.filePath(QStringLiteral("MSINFO32.EXE")));
     ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
     tool.close();
-    env.reg.setValue(HKEY_LOCAL_MACHINE, kLocation, QStringLiteral("MSINFO"),
-                     RegValue::text(dir.path()));
-    frmAbout box(env.ui, env.reg, env.starter);
-    box.StartSysInfo();
-    EXPECT_TRUE(env.ui.messages().isEmpty());
-    EXPECT_EQ(env.started, QStringList{dir.path() + QStringLiteral("/MSINFO32.EXE")});
-}
-
-TEST(StartSysInfo, PathKeyIsStartedAsItIs) {
-    AboutEnv env;
     const QString path = QStringLiteral("C:\\PROGRA~1\\COMMON~1\\MICROS~1\\MSINFO\\MSINFO32.EXE");
-    env.reg.setValue(HKEY_LOCAL_MACHINE, kMsinfo, QStringLiteral("PATH"), RegValue::text(path));
-    // The second key is not consulted when the first one answers.
-    env.reg.setValue(HKEY_LOCAL_MACHINE, kLocation, QStringLiteral("MSINFO"),
-                     RegValue::text(QStringLiteral("/anderswo")));
-    frmAbout box(env.ui, env.reg, env.starter);
-    box.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
-    QTest::mouseClick(box.cmdSysInfo(), Qt::LeftButton);
-    EXPECT_TRUE(env.ui.messages().isEmpty());
-    EXPECT_EQ(env.started, QStringList{path});
-    EXPECT_EQ(env.reg.openAttempts(), 1);
-    EXPECT_TRUE(box.isVisible()); // the about box stays open
-}
-
-TEST(StartSysInfo, FailedStartGivesTheMessage) {
-    AboutEnv env;
-    env.starterSucceeds = false;
-    env.reg.setValue(HKEY_LOCAL_MACHINE, kMsinfo, QStringLiteral("PATH"),
-                     RegValue::text(QStringLiteral("/gibt/es/nicht/msinfo32")));
-    frmAbout box(env.ui, env.reg, env.starter);
-    box.StartSysInfo();
-    EXPECT_EQ(env.started, QStringList{QStringLiteral("/gibt/es/nicht/msinfo32")});
-    EXPECT_EQ(env.ui.messages(), QList<RecordedMessage>{kNotAvailable});
-
+    const struct {
+        const char* what;
+        QString pathKey, folderKey;
+        bool startSucceeds;
+        QStringList started;
+        bool told;
+        int openAttempts;
+    } rows[] = {
+        {"no keys: both tried", {}, {}, true, {}, true, 2},
+        {"folder without the tool", {}, withoutTool.path(), true, {}, true, 2},
+        {"folder with the tool",
+         {},
+         withTool.path(),
+         true,
+         {withTool.path() + QStringLiteral("/MSINFO32.EXE")},
+         false,
+         2},
+        // The second key is not consulted when the first one answers.
+        {"path key as it is", path, QStringLiteral("/anderswo"), true, {path}, false, 1},
+        {"failed start", QStringLiteral("/gibt/es/nicht"), {}, false, {"/gibt/es/nicht"}, true, 1},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        AboutEnv env;
+        env.starterSucceeds = r.startSucceeds;
+        if (!r.pathKey.isEmpty())
+            env.reg.setValue(HKEY_LOCAL_MACHINE, kMsinfo, QStringLiteral("PATH"),
+                             RegValue::text(r.pathKey));
+        if (!r.folderKey.isEmpty())
+            env.reg.setValue(HKEY_LOCAL_MACHINE, kLocation, QStringLiteral("MSINFO"),
+                             RegValue::text(r.folderKey));
+        frmAbout box(env.ui, env.reg, env.starter);
+        box.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+        QTest::mouseClick(box.cmdSysInfo(), Qt::LeftButton);
+        EXPECT_EQ(env.started, r.started);
+        EXPECT_EQ(env.ui.messages(),
+                  r.told ? QList<RecordedMessage>{kNotAvailable} : QList<RecordedMessage>{});
+        EXPECT_EQ(env.reg.openAttempts(), r.openAttempts);
+        EXPECT_TRUE(box.isVisible()); // the about box stays open
+    }
     // The real starter fails as well for a program that does not exist.
     EXPECT_FALSE(startDetachedProcess(QStringLiteral("/gibt/es/nicht/msinfo32")));
     EXPECT_FALSE(startDetachedProcess(QString()));
@@ -494,9 +448,9 @@ TEST(FrmAbout, VersionPartsArePlainIntegers) {
     const struct {
         const char* in;
         const char* out;
-    } cases[] = {{"1.2.15", "1.2.15"}, {"1.02.3", "1.2.3"}, {"2", "2.0.0"},
-                 {"", "0.0.0"},        {"3.4", "3.4.0"},    {"1.2.3.4", "1.2.3"},
-                 {"1.2.15-beta", "1.2.15"}};
+    } cases[] = {
+        {"1.2.15", "1.2.15"}, {"1.02.3", "1.2.3"},  {"2", "2.0.0"},           {"", "0.0.0"},
+        {"3.4", "3.4.0"},     {"1.2.3.4", "1.2.3"}, {"1.2.15-beta", "1.2.15"}};
     for (const auto& c : cases)
         EXPECT_EQ(frmAbout::versionText(QString::fromLatin1(c.in)), QString::fromLatin1(c.out))
             << c.in;

@@ -746,14 +746,8 @@ TEST_P(Rebuild, GenerateRejectsBadArguments) {
               err::WrongArguments);
 }
 
-std::string engineParamName(const ::testing::TestParamInfo<TestEngine>& i) {
-    return testsupport::engineName(i.param);
-}
-
-INSTANTIATE_TEST_SUITE_P(Engines, Contract,
-                         ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres), engineParamName);
-INSTANTIATE_TEST_SUITE_P(Engines, Rebuild,
-                         ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres), engineParamName);
+INSTANTIATE_ON_BOTH_ENGINES(Contract);
+INSTANTIATE_ON_BOTH_ENGINES(Rebuild);
 
 TEST(Connect, RejectsBadTargets) {
     ServerFactory f;

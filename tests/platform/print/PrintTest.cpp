@@ -14,6 +14,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QPrinter>
 #include <QRegularExpression>
@@ -110,90 +111,77 @@ void reportTextSettings(RecordingSurface& s) {
 
 // --- recording ----------------------------------------------------------
 
-TEST(RecordingSurface, KeepsTheSettingsOfEachOperationInDrawingOrder) {
+// Each operation keeps the settings of its moment, and the JSON form
+// carries each kind's coordinates (a rectangle its corners and a
+// normalised box) and reads back as the same page.
+TEST(RecordingSurface, OperationsKeepTheirSettingsAndTheJsonFormReadsBack) {
     RecordingSurface s;
     s.BeginDocument();
     reportTextSettings(s);
-    s.DrawTextInBox(QStringLiteral("Tallvero"), 2850, 855, 12939, 300, false, true);
-
-    s.setPenColor(Red);
+    s.setTextColour(Red);
+    s.DrawTextInBox(QStringLiteral("Jänner"), 2850, 855, 12939, 300, false, true);
+    s.setPenColor(Blue);
     s.setPenStyle(PenDot);
-    s.setPenWidth(57);
+    s.setPenWidth(28.5);
     s.DrawLine(100, 200, 300, 400);
-
-    s.setTextRotation(900);
-    s.setFontPoints(16);
-    s.setTextColour(Blue);
-    s.setTextAlignment(AlignRight);
     s.setBrushStyle(BrushSolid);
     s.setBrushColor(Red);
+    s.DrawRectangle(5000, 4000, 1000, 3000);
+    s.setTextRotation(900);
+    s.setFontPoints(16);
+    s.setTextAlignment(AlignRight);
     s.DrawCircle(500, 600, 57);
     s.DrawTextInBox(QStringLiteral("Umsatz"), 1140, 5130, 3705, 260, true, false);
 
-    const DisplayList& ops = s.displayList();
-    ASSERT_EQ(ops.size(), 4u);
-    EXPECT_EQ(ops[0].kind, OpKind::Text);
-    EXPECT_EQ(ops[1].kind, OpKind::Line);
-    EXPECT_EQ(ops[2].kind, OpKind::Circle);
-    EXPECT_EQ(ops[3].kind, OpKind::Text);
+    // JSON objects list their keys in order: the settings, then h, kind,
+    // pen, the rest (brush and rotation are checked on their own).
+    auto op = [](const char* settings, const char* h, const char* kind, const char* pen,
+                 const char* rest) {
+        return QString::fromUtf8(R"({"align":%1,"font":{"face":"Arial","points":%2},%3"kind":"%4",)"
+                                 R"("pen":%5,%6})")
+            .arg(QString::fromUtf8(settings).section(' ', 0, 0),
+                 QString::fromUtf8(settings).section(' ', 1, 1), QString::fromUtf8(h),
+                 QString::fromUtf8(kind), QString::fromUtf8(pen), QString::fromUtf8(rest));
+    };
+    const char* black = R"({"colour":"#000000","style":0,"width":1})";
+    const char* blueDots = R"({"colour":"#0000FF","style":2,"width":28.5})";
+    const QStringList expected{
+        op("7 10", R"("h":300,)", "text", black,
+           R"("shaded":true,"text":"Jänner","textColour":"#FF0000","w":12939,"wrap":false,"x":2850,"y":855)"),
+        op("7 10", "", "line", blueDots,
+           R"("textColour":"#FF0000","x1":100,"x2":300,"y1":200,"y2":400)"),
+        op("7 10", R"("h":1000,)", "rect", blueDots,
+           R"("textColour":"#FF0000","w":4000,"x":1000,"x1":5000,"x2":1000,"y":3000,"y1":4000,"y2":3000)"),
+        op("8 16", "", "circle", blueDots, R"("r":57,"textColour":"#FF0000","x":500,"y":600)"),
+        op("8 16", R"("h":260,)", "text", blueDots,
+           R"("shaded":false,"text":"Umsatz","textColour":"#FF0000","w":3705,"wrap":true,"x":1140,"y":5130)"),
+    };
+    const QList<const char*> brushes{
+        R"({"colour":"#000000","style":1})", R"({"colour":"#000000","style":1})",
+        R"({"colour":"#FF0000","style":0})", R"({"colour":"#FF0000","style":0})",
+        R"({"colour":"#FF0000","style":0})"};
+    const QJsonArray json = toJson(s.displayList());
+    ASSERT_EQ(json.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        QJsonObject o = json[i].toObject();
+        EXPECT_EQ(o.take(QStringLiteral("rotation")).toInt(), i < 3 ? 0 : 900) << i;
+        EXPECT_EQ(QJsonDocument(o.take(QStringLiteral("brush")).toObject())
+                      .toJson(QJsonDocument::Compact),
+                  QByteArray(brushes[i]))
+            << i;
+        EXPECT_EQ(QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString(),
+                  expected[i].toStdString())
+            << i;
+    }
+    QString error;
+    EXPECT_EQ(fromJson(json, &error), s.displayList());
+    EXPECT_TRUE(error.isEmpty()) << error.toStdString();
 
-    // The first box still has the settings from before the later changes.
-    EXPECT_EQ(ops[0].text, QStringLiteral("Tallvero"));
-    EXPECT_DOUBLE_EQ(ops[0].x, 2850);
-    EXPECT_DOUBLE_EQ(ops[0].y, 855);
-    EXPECT_DOUBLE_EQ(ops[0].w, 12939);
-    EXPECT_DOUBLE_EQ(ops[0].h, 300);
-    EXPECT_FALSE(ops[0].wrap);
-    EXPECT_TRUE(ops[0].shaded);
-    EXPECT_EQ(ops[0].state.fontFace, QStringLiteral("Arial"));
-    EXPECT_DOUBLE_EQ(ops[0].state.fontPoints, 10);
-    EXPECT_EQ(ops[0].state.align, AlignCenter);
-    EXPECT_EQ(ops[0].state.rotation, 0);
-    EXPECT_EQ(ops[0].state.penStyle, PenSolid);
-    EXPECT_DOUBLE_EQ(ops[0].state.penWidth, 1);
-    EXPECT_EQ(ops[0].state.brushStyle, BrushHollow);
-
-    EXPECT_DOUBLE_EQ(ops[1].x1, 100);
-    EXPECT_DOUBLE_EQ(ops[1].y1, 200);
-    EXPECT_DOUBLE_EQ(ops[1].x2, 300);
-    EXPECT_DOUBLE_EQ(ops[1].y2, 400);
-    EXPECT_EQ(ops[1].state.penColour, Red);
-    EXPECT_EQ(ops[1].state.penStyle, PenDot);
-    EXPECT_DOUBLE_EQ(ops[1].state.penWidth, 57);
-    EXPECT_EQ(ops[1].state.rotation, 0);
-
-    EXPECT_DOUBLE_EQ(ops[2].x, 500);
-    EXPECT_DOUBLE_EQ(ops[2].y, 600);
-    EXPECT_DOUBLE_EQ(ops[2].r, 57);
-    EXPECT_EQ(ops[2].state.brushStyle, BrushSolid);
-    EXPECT_EQ(ops[2].state.brushColour, Red);
-
-    EXPECT_EQ(ops[3].state.rotation, 900);
-    EXPECT_DOUBLE_EQ(ops[3].state.fontPoints, 16);
-    EXPECT_EQ(ops[3].state.textColour, Blue);
-    EXPECT_EQ(ops[3].state.align, AlignRight);
-    EXPECT_TRUE(ops[3].wrap);
-    EXPECT_FALSE(ops[3].shaded);
-
-    // The getters of the interface read the current settings.
+    // The getters read the current settings; a negative pen width is the
+    // thinnest line, not an error.
     EXPECT_EQ(s.fontFace(), QStringLiteral("Arial"));
     EXPECT_DOUBLE_EQ(s.fontPoints(), 16);
     EXPECT_EQ(s.textRotation(), 900);
-}
-
-TEST(RecordingSurface, RectangleKeepsItsCornersAndANormalisedBox) {
-    RecordingSurface s;
-    s.DrawRectangle(5000, 4000, 1000, 3000);
-    ASSERT_EQ(s.displayList().size(), 1u);
-    const Op& r = s.displayList().front();
-    EXPECT_EQ(r.kind, OpKind::Rect);
-    EXPECT_DOUBLE_EQ(r.x1, 5000);
-    EXPECT_DOUBLE_EQ(r.y2, 3000);
-    EXPECT_DOUBLE_EQ(r.x, 1000);
-    EXPECT_DOUBLE_EQ(r.y, 3000);
-    EXPECT_DOUBLE_EQ(r.w, 4000);
-    EXPECT_DOUBLE_EQ(r.h, 1000);
-    // A negative pen width is the thinnest line, not an error.
     s.setPenWidth(-3);
     EXPECT_DOUBLE_EQ(s.state().penWidth, 0);
 }
@@ -256,82 +244,6 @@ TEST(DisplayListJson, ColoursAreRgbNamesOfTheColorref) {
     EXPECT_EQ(colourFromName(QStringLiteral("rot")), 0u);
     EXPECT_EQ(colourFromRef(Red), QColor(255, 0, 0));
     EXPECT_EQ(colourFromRef(Blue), QColor(0, 0, 255));
-}
-
-TEST(DisplayListJson, EachKindCarriesItsCoordinatesAndTheSettings) {
-    RecordingSurface s;
-    reportTextSettings(s);
-    s.setTextColour(Red);
-    s.setTextRotation(900);
-    s.DrawTextInBox(QStringLiteral("Jänner"), 10, 20, 30, 40, false, true);
-    s.setTextRotation(0);
-    s.setPenColor(Blue);
-    s.setPenStyle(PenDot);
-    s.setPenWidth(28.5);
-    s.DrawLine(1, 2, 3, 4);
-    s.setBrushStyle(BrushSolid);
-    s.DrawRectangle(300, 400, 100, 200);
-    s.DrawCircle(7, 8, 57);
-
-    const QJsonArray json = toJson(s.displayList());
-    ASSERT_EQ(json.size(), 4);
-
-    const QJsonObject text = json[0].toObject();
-    EXPECT_EQ(text["kind"].toString(), QStringLiteral("text"));
-    EXPECT_EQ(text["x"].toDouble(), 10);
-    EXPECT_EQ(text["y"].toDouble(), 20);
-    EXPECT_EQ(text["w"].toDouble(), 30);
-    EXPECT_EQ(text["h"].toDouble(), 40);
-    EXPECT_EQ(text["text"].toString(), QStringLiteral("Jänner"));
-    EXPECT_EQ(text["font"].toObject()["face"].toString(), QStringLiteral("Arial"));
-    EXPECT_EQ(text["font"].toObject()["points"].toDouble(), 10);
-    EXPECT_EQ(text["textColour"].toString(), QStringLiteral("#FF0000"));
-    EXPECT_EQ(text["align"].toInt(), 7);
-    EXPECT_EQ(text["rotation"].toInt(), 900);
-    EXPECT_EQ(text["pen"].toObject()["colour"].toString(), QStringLiteral("#000000"));
-    EXPECT_EQ(text["pen"].toObject()["style"].toInt(), 0);
-    EXPECT_EQ(text["pen"].toObject()["width"].toDouble(), 1);
-    EXPECT_EQ(text["brush"].toObject()["colour"].toString(), QStringLiteral("#000000"));
-    EXPECT_EQ(text["brush"].toObject()["style"].toInt(), 1);
-    EXPECT_FALSE(text["wrap"].toBool(true));
-    EXPECT_TRUE(text["shaded"].toBool());
-
-    const QJsonObject line = json[1].toObject();
-    EXPECT_EQ(line["kind"].toString(), QStringLiteral("line"));
-    EXPECT_EQ(line["x1"].toDouble(), 1);
-    EXPECT_EQ(line["y1"].toDouble(), 2);
-    EXPECT_EQ(line["x2"].toDouble(), 3);
-    EXPECT_EQ(line["y2"].toDouble(), 4);
-    EXPECT_EQ(line["pen"].toObject()["colour"].toString(), QStringLiteral("#0000FF"));
-    EXPECT_EQ(line["pen"].toObject()["style"].toInt(), 2);
-    EXPECT_EQ(line["pen"].toObject()["width"].toDouble(), 28.5);
-    EXPECT_FALSE(line.contains("text"));
-
-    const QJsonObject rect = json[2].toObject();
-    EXPECT_EQ(rect["kind"].toString(), QStringLiteral("rect"));
-    EXPECT_EQ(rect["x1"].toDouble(), 300);
-    EXPECT_EQ(rect["y1"].toDouble(), 400);
-    EXPECT_EQ(rect["x2"].toDouble(), 100);
-    EXPECT_EQ(rect["y2"].toDouble(), 200);
-    EXPECT_EQ(rect["x"].toDouble(), 100);
-    EXPECT_EQ(rect["y"].toDouble(), 200);
-    EXPECT_EQ(rect["w"].toDouble(), 200);
-    EXPECT_EQ(rect["h"].toDouble(), 200);
-    EXPECT_EQ(rect["brush"].toObject()["style"].toInt(), 0);
-
-    const QJsonObject circle = json[3].toObject();
-    EXPECT_EQ(circle["kind"].toString(), QStringLiteral("circle"));
-    EXPECT_EQ(circle["x"].toDouble(), 7);
-    EXPECT_EQ(circle["y"].toDouble(), 8);
-    EXPECT_EQ(circle["r"].toDouble(), 57);
-    EXPECT_FALSE(circle.contains("x1"));
-    EXPECT_FALSE(circle.contains("w"));
-
-    // What was written reads back as the same page.
-    QString error;
-    const DisplayList back = fromJson(json, &error);
-    EXPECT_TRUE(error.isEmpty()) << error.toStdString();
-    EXPECT_EQ(back, s.displayList());
 }
 
 TEST(DisplayListJson, UnknownKindIsSkippedAndReported) {
@@ -747,8 +659,11 @@ void ctrlWheel(PreviewWidget& w, int delta, Qt::KeyboardModifiers mods = Qt::Con
     QApplication::sendEvent(w.viewport(), &event);
 }
 
+// Set by the program: no notification, no redraw request.
 TEST(Preview, ZoomPercentAndModesRoundTrip) {
     PreviewWidget w;
+    QSignalSpy zoomSpy(&w, &PreviewWidget::zoomChanged);
+    QSignalSpy redrawSpy(&w, &PreviewWidget::redrawRequested);
     EXPECT_EQ(w.zoomMode(), ZoomWholePage);
     w.setZoom(150);
     EXPECT_EQ(w.zoomMode(), ZoomPercent);
@@ -776,20 +691,11 @@ TEST(Preview, ZoomPercentAndModesRoundTrip) {
     EXPECT_DOUBLE_EQ(w.zoom(), PreviewWidget::MaxZoom);
     w.setZoomMode(7);
     EXPECT_EQ(w.zoomMode(), ZoomPercent);
-}
-
-TEST(Preview, ProgrammaticZoomDoesNotNotify) {
-    PreviewWidget w;
-    QSignalSpy zoomSpy(&w, &PreviewWidget::zoomChanged);
-    QSignalSpy redrawSpy(&w, &PreviewWidget::redrawRequested);
-    w.setZoom(200);
-    w.setZoomMode(ZoomPageWidth);
-    w.setZoomMode(ZoomPercent);
     EXPECT_EQ(zoomSpy.count(), 0);
     EXPECT_EQ(redrawSpy.count(), 0);
 }
 
-TEST(Preview, CtrlWheelStepsTheZoomAndNotifiesOncePerStep) {
+TEST(Preview, CtrlWheelAndCtrlPlusMinusStepTheZoomAndNotifyOncePerStep) {
     PreviewWidget w;
     w.resize(800, 600);
     w.setZoom(100);
@@ -822,6 +728,17 @@ TEST(Preview, CtrlWheelStepsTheZoomAndNotifiesOncePerStep) {
     w.setZoom(PreviewWidget::MaxZoom);
     ctrlWheel(w, 120);
     EXPECT_EQ(spy.count(), 5);
+
+    // Ctrl with + and - step the same way; without Ctrl they are no zoom keys.
+    w.setZoom(150);
+    QTest::keyClick(&w, Qt::Key_Plus, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(w.zoom(), 200);
+    QTest::keyClick(&w, Qt::Key_Minus, Qt::ControlModifier);
+    QTest::keyClick(&w, Qt::Key_Minus, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(w.zoom(), 125);
+    QTest::keyClick(&w, Qt::Key_Plus);
+    EXPECT_DOUBLE_EQ(w.zoom(), 125);
+    EXPECT_EQ(spy.count(), 8);
 }
 
 TEST(Preview, PlainWheelScrollsWithoutTouchingTheZoom) {
@@ -840,22 +757,6 @@ TEST(Preview, PlainWheelScrollsWithoutTouchingTheZoom) {
     EXPECT_DOUBLE_EQ(w.zoom(), 200);
     EXPECT_GT(w.verticalScrollBar()->value(), 0);
     EXPECT_LT(w.pageRect().top(), before.top());
-}
-
-TEST(Preview, CtrlPlusAndMinusStepTheZoom) {
-    PreviewWidget w;
-    w.setZoom(150);
-    QSignalSpy spy(&w, &PreviewWidget::zoomChanged);
-    QTest::keyClick(&w, Qt::Key_Plus, Qt::ControlModifier);
-    EXPECT_DOUBLE_EQ(w.zoom(), 200);
-    QTest::keyClick(&w, Qt::Key_Minus, Qt::ControlModifier);
-    QTest::keyClick(&w, Qt::Key_Minus, Qt::ControlModifier);
-    EXPECT_DOUBLE_EQ(w.zoom(), 125);
-    EXPECT_EQ(spy.count(), 3);
-    // Without Ctrl the keys are not zoom keys.
-    QTest::keyClick(&w, Qt::Key_Plus);
-    EXPECT_DOUBLE_EQ(w.zoom(), 125);
-    EXPECT_EQ(spy.count(), 3);
 }
 
 TEST(Preview, FittedModesFollowTheWidgetSize) {
