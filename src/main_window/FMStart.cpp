@@ -121,6 +121,7 @@ FMStart::FMStart(FMStartServices services) : s_(std::move(services)) {
     connect(cmdEinblenden, &QPushButton::clicked, this, [this] { mDaten_Click(0); });
 
     buildMenus();
+    buildBookAndDrill();
     fetchStatus_ = new QLabel;
     fetchStatus_->setObjectName(QStringLiteral("fetchStatus"));
     statusBar()->addWidget(fetchStatus_, 1);
@@ -881,6 +882,10 @@ void FMStart::monthFetched(int done, int total, const QString& period) {
 
 void FMStart::cmdÜbernehmenDetails_Click() {
     lastDetails_ = retrieval::runDetailQuery(s_.session, s_.ui, *this);
+    // Rows were replaced: a drill-down chooses in the list they came from.
+    if (lastDetails_.result == retrieval::DetailOutcome::Result::Done ||
+        lastDetails_.result == retrieval::DetailOutcome::Result::Failed)
+        detailsLevel_ = lastDetails_.level;
 }
 
 retrieval::DetailInputs FMStart::readInputs() {

@@ -10,6 +10,7 @@
 #include "report/Series.h"
 #include "retrieval/DetailQuery.h"
 #include "support/DemoSite.h"
+#include "support/PdfText.h"
 #include "values/ValueStore.h"
 
 #include <QColor>
@@ -19,7 +20,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -1222,27 +1222,6 @@ testsupport::DemoSite& bookSite() {
         });
 }
 
-// The selection line of every page of a PDF, read back from its text.
-QStringList pdfSelectionLines(const QString& pdf) {
-    QProcess p;
-    p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
-    EXPECT_TRUE(p.waitForFinished(30000) && p.exitCode() == 0) << "pdftotext failed";
-    QStringList pages = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\f'));
-    pages.removeLast(); // after the last page's form feed
-    static const QRegularExpression label(QStringLiteral("^(HKG|PC|HABT|ABT|HG|UG|HVArt):"));
-    QStringList out;
-    for (const QString& page : pages) {
-        QString line;
-        for (const QString& l : page.split(QLatin1Char('\n')))
-            if (label.match(l.trimmed()).hasMatch()) {
-                line = l.simplified();
-                break;
-            }
-        out << line;
-    }
-    return out;
-}
-
 TEST(ReportBook, APagePerEntryWithFiguresInTheListsOrder) {
     testsupport::DemoSite& s = bookSite();
     auto db = s.db->open();
@@ -1345,7 +1324,7 @@ TEST(ReportBook, APagePerEntryWithFiguresInTheListsOrder) {
             login + c.args + QStringList{"--today", kMarchDay, "--each", c.each, "--book", pdf});
         ASSERT_EQ(r.code, 0) << what << "\n" << r.err.toStdString();
         EXPECT_FALSE(r.wroteJson) << what;
-        EXPECT_EQ(pdfSelectionLines(pdf), want) << what;
+        EXPECT_EQ(testsupport::pdfSelectionLines(pdf), want) << what;
         EXPECT_FALSE(withoutFigures.isEmpty() && c.only.isEmpty()) << what << ": nothing left out";
         for (const QString& entry : withoutFigures)
             EXPECT_TRUE(r.err.contains(QLatin1Char(' ') + entry + QStringLiteral(": keine Werte")))
