@@ -37,6 +37,7 @@ const char* const kGeneralHelp =
     "               oder ein PostgreSQL-Rechner (Datenbank zorvek; Benutzer und Passwort\n"
     "               über PGUSER, PGPASSWORD, ~/.pgpass)\n"
     "  --port P     Port des PostgreSQL-Servers (Standard 5432)\n"
+    "  --version    Version anzeigen\n"
     "\n"
     "Befehle:\n"
     "  init            Schema anlegen\n"
@@ -62,7 +63,7 @@ QHash<QString, const char*> commandHelp() {
          "--force löscht eine vorhandene Datenbank vorher.\n"},
         {QStringLiteral("import-sales"),
          "Aufruf: tallvero-db [--server S] import-sales DATEI.csv [--generate]\n"
-         "Importiert Verkaufszeilen (Spalten siehe docs/tallvero-db.md). Eine fehlerhafte Zeile\n"
+         "Importiert Verkaufszeilen (Spalten siehe „man tallvero-db“). Eine fehlerhafte Zeile\n"
          "wird mit Zeilennummer gemeldet; dann wird nichts importiert. --generate baut danach die\n"
          "Periodensummen der betroffenen Perioden neu auf.\n"},
         {QStringLiteral("import"),
@@ -92,6 +93,7 @@ struct Args {
     QStringList positional;
     QHash<QString, QString> options;  // name -> value ("" for flags)
     bool help = false;
+    bool version = false;
 };
 
 // Options with a value; everything else starting with -- is a flag.
@@ -104,6 +106,8 @@ bool parse(const QStringList& argv, Args* a, QString* why) {
         const QString& w = argv[i];
         if (w == QLatin1String("-h") || w == QLatin1String("--help")) {
             a->help = true;
+        } else if (w == QLatin1String("--version")) {
+            a->version = true;
         } else if (kValueOptions.contains(w)) {
             if (i + 1 >= argv.size()) {
                 *why = QStringLiteral("Option %1 braucht einen Wert").arg(w);
@@ -375,12 +379,17 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tallvero"));
     QCoreApplication::setOrganizationName(QStringLiteral("Tallvero"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TALLVERO_VERSION));
     QStringList words = QCoreApplication::arguments().mid(1);
     Args args;
     QString why;
     if (!parse(words, &args, &why)) {
         cerr << why << "\n\n" << kGeneralHelp;
         return kUsage;
+    }
+    if (args.version) {
+        out << "tallvero-db " << QCoreApplication::applicationVersion() << "\n";
+        return kOk;
     }
     if (args.positional.isEmpty()) {
         if (args.help) {

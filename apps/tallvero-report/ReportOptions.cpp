@@ -360,6 +360,7 @@ QString usageText() {
         "                               Hauptgruppen oder Untergruppen, wie das Hauptfenster\n"
         "                               sie zur Auswahl listet; Einträge ohne Werte fehlen\n"
         "  --help            diese Hilfe\n"
+        "  --version         Version anzeigen\n"
         "\n"
         "Meldungen des Programms erscheinen auf der Standardfehlerausgabe.\n"
         "Rückgabewerte: 0 erfolgreich, 1 Anmeldung, Berechtigung oder Datenabfrage\n"
@@ -370,7 +371,7 @@ QString usageText() {
         "  tallvero-report --user DEMO --habt 10 --hkg P --today 2024-01-15 --pdf bericht.pdf\n"
         "  tallvero-report --user DEMO --habt 10 --each abt --book mappe.pdf\n"
         "\n"
-        "Beschreibung: docs/tallvero-report.md\n");
+        "Beschreibung: „man tallvero-report“ (im Quellbaum docs/tallvero-report.md)\n");
 }
 
 ParseResult parseArguments(const QStringList& args, const platform::SettingsStore& settings,
@@ -378,6 +379,10 @@ ParseResult parseArguments(const QStringList& args, const platform::SettingsStor
     ParseResult r;
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
         r.kind = ParseResult::Kind::Help;
+        return r;
+    }
+    if (args.contains(QStringLiteral("--version"))) {
+        r.kind = ParseResult::Kind::Version;
         return r;
     }
     QHash<QString, QString> values;

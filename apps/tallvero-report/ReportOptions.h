@@ -54,7 +54,7 @@ constexpr int kMinDpi = 30;
 constexpr int kMaxDpi = 1200;
 
 struct ParseResult {
-    enum class Kind { Run, Help, Usage };
+    enum class Kind { Run, Help, Version, Usage };
     Kind kind = Kind::Usage;
     Options options;
     QString error; // German, names the option (Kind::Usage)

@@ -425,6 +425,10 @@ int run(const QStringList& args, ReportContext& context) {
         context.out << usageText() << Qt::flush;
         return kExitOk;
     }
+    if (parsed.kind == ParseResult::Kind::Version) {
+        context.out << kTool << " " << QCoreApplication::applicationVersion() << "\n" << Qt::flush;
+        return kExitOk;
+    }
     if (parsed.kind == ParseResult::Kind::Usage) {
         err << kTool << ": " << parsed.error << "\n„" << kTool << " --help“ zeigt alle Optionen.\n"
             << Qt::flush;

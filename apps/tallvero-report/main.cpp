@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
     // same per-user database.
     QCoreApplication::setApplicationName(QStringLiteral("Tallvero"));
     QCoreApplication::setOrganizationName(QStringLiteral("Tallvero"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TALLVERO_VERSION));
 
     QTextStream out(stdout);
     QTextStream err(stderr);

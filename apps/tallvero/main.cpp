@@ -8,6 +8,7 @@
 #include "platform/clock/QtClock.h"
 #include "platform/settings/QSettingsStore.h"
 #include "platform/ui/QtUi.h"
+#include "platform/ui/TextRoomStyle.h"
 #include "retrieval/FrmNeueDaten.h"
 #include "retrieval/RebuildProgress.h"
 #include "server/FMPass.h"
@@ -18,6 +19,7 @@
 #include "windows/Registry.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QProgressDialog>
@@ -64,9 +66,16 @@ private:
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // Room for the dots of Ä, Ö and Ü in every list, label and status line.
+    QApplication::setStyle(new platform::TextRoomStyle);
     QApplication::setApplicationName(QStringLiteral("Tallvero"));
     QApplication::setOrganizationName(QStringLiteral("Tallvero"));
     QApplication::setApplicationVersion(QStringLiteral(TALLVERO_VERSION));
+    // The installed icon theme's icon, else the one built in; the desktop
+    // file name lets Wayland compositors match the window to its entry.
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("tallvero"), QIcon(QStringLiteral(":/tallvero.png"))));
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.tallvero.Tallvero"));
     // Qt's own dialogs (printer, files, context menus) in German.
     QTranslator qtGerman;
     if (qtGerman.load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"),
@@ -107,7 +116,7 @@ int main(int argc, char** argv) {
         [args] { return args.join(QLatin1Char(' ')); },
         [&] { return window && window->isVisible(); },
         [&](const QString& caption) {
-            if (window) window->setWindowTitle(caption);
+            if (window) window->loggedInAgain(caption);
         },
     };
     srv::Session s(std::move(services));

@@ -70,12 +70,13 @@ QRect twipsRect(const Place& p) {
 FMStart::FMStart(FMStartServices services) : s_(std::move(services)) {
     setObjectName(QStringLiteral("FMStart"));
     setWindowTitle(srv::kApplicationTitle);
-    const int dpi = logicalDpiX();
-    twipsPerPixel_ = dpi > 0 ? std::max(1, int(std::lround(1440.0 / dpi))) : 15;
+    const int dpi = s_.logicalDpi ? s_.logicalDpi() : logicalDpiX();
+    twipsPerPixel_ = dpi > 0 ? 1440.0 / dpi : 15;
 
     central_ = new QWidget;
     setCentralWidget(central_);
     buildSelectionPanel();
+    ctSize3->setTwipsPerPixel(twipsPerPixel_);
     auto list = [this](QComboBox* box, void (FMStart::*handler)()) {
         return std::make_unique<ComboList>(box, [this, handler] { (this->*handler)(); });
     };
@@ -190,15 +191,17 @@ void FMStart::buildSelectionPanel() {
     lblHVArt = label("lblHVArt", "HVArt:", SHVArt);
     lblHKG = label("lblHKG", "HKG:", SPG);
 
-    connect(SHABT, &QComboBox::activated, this, [this] { SHABT_Click(); });
-    connect(SABTNR, &QComboBox::activated, this, [this] { SABTNR_Click(); });
-    connect(SPCNR, &QComboBox::activated, this, [this] { SPCNR_Click(); });
-    connect(SHGRP, &QComboBox::activated, this, [this] { SHGRP_Click(); });
-    connect(SUGRP, &QComboBox::activated, this, [this] { SUGRP_Click(); });
-    connect(SPG, &QComboBox::activated, this, [this] { SPG_Click(); });
-    connect(SHVArt, &QComboBox::activated, this, [this] { SHVArt_Click(); });
-    connect(SFirma, &QLineEdit::textChanged, this, [this] { SFirma_Change(); });
-    connect(cmdÜbernehmen, &QPushButton::clicked, this, [this] { cmdÜbernehmen_Click(); });
+    connect(SHABT, &QComboBox::activated, this, guard("SHABT_Click", [this] { SHABT_Click(); }));
+    connect(SABTNR, &QComboBox::activated, this, guard("SABTNR_Click", [this] { SABTNR_Click(); }));
+    connect(SPCNR, &QComboBox::activated, this, guard("SPCNR_Click", [this] { SPCNR_Click(); }));
+    connect(SHGRP, &QComboBox::activated, this, guard("SHGRP_Click", [this] { SHGRP_Click(); }));
+    connect(SUGRP, &QComboBox::activated, this, guard("SUGRP_Click", [this] { SUGRP_Click(); }));
+    connect(SPG, &QComboBox::activated, this, guard("SPG_Click", [this] { SPG_Click(); }));
+    connect(SHVArt, &QComboBox::activated, this, guard("SHVArt_Click", [this] { SHVArt_Click(); }));
+    connect(SFirma, &QLineEdit::textChanged, this,
+            guard("SFirma_Change", [this] { SFirma_Change(); }));
+    connect(cmdÜbernehmen, &QPushButton::clicked, this,
+            guard("cmdÜbernehmen_Click", [this] { cmdÜbernehmen_Click(); }));
     connect(cmdAusblenden, &QPushButton::clicked, this, [this] { mDaten_Click(1); });
     connect(cmbZoom, &QComboBox::activated, this, [this] { cmbZoom_Click(); });
     connect(cmbZoom->lineEdit(), &QLineEdit::returnPressed, this, [this] { cmbZoom_Click(); });
@@ -272,7 +275,7 @@ void FMStart::buildDetailsPane() {
     buttons->addWidget(cmdAusbeldenDetails);
     lay->addLayout(buttons);
     connect(cmdÜbernehmenDetails, &QPushButton::clicked, this,
-            [this] { cmdÜbernehmenDetails_Click(); });
+            guard("cmdÜbernehmenDetails_Click", [this] { cmdÜbernehmenDetails_Click(); }));
     connect(cmdAusbeldenDetails, &QPushButton::clicked, this, [this] { mDetails_Click(1); });
 
     ctList = new QTreeWidget;
@@ -302,10 +305,11 @@ void FMStart::buildMenus() {
     };
     // Ticks follow the handlers, not Qt's own toggling: undo that first.
     auto onClick = [this](QAction* a, std::function<void()> handler) {
-        connect(a, &QAction::triggered, this, [a, handler] {
-            if (a->isCheckable()) a->setChecked(!a->isChecked());
-            handler();
-        });
+        connect(a, &QAction::triggered, this,
+                guard(a->objectName() + QStringLiteral("_Click"), [a, handler] {
+                    if (a->isCheckable()) a->setChecked(!a->isChecked());
+                    handler();
+                }));
     };
 
     QMenu* datei = menuBar()->addMenu(QStringLiteral("&Datei"));
@@ -480,7 +484,31 @@ bool FMStart::applyPermission(int level) {
     mGraph[1]->setEnabled(a.quarterGraph);
     mTabelle[3]->setEnabled(a.previousYearTable);
     mAuswahl->setEnabled(a.extendedSelection);
+    // What the level may not use does not stay in use either.
+    if (!a.quarterGraph && mGraph[1]->isChecked()) mGraph_Click(0);
+    if (!a.previousYearTable && mTabelle[3]->isChecked()) mTabelle_Click(2);
+    if (!a.extendedSelection && mAuswahl->isChecked()) mAuswahl_Click();
     return true;
+}
+
+void FMStart::loggedInAgain(const QString& caption) {
+    setWindowTitle(caption);
+    // Nobody is logged in after a failed attempt: the narrower rights until
+    // the next one succeeds.
+    const bool in = !srv::userContext().Benutzer.isEmpty();
+    if (!applyPermission(
+            in ? askPermission(s_.session, QStringLiteral("Überprüfung Berechtigung"), -1)
+               : kRestrictedLevel))
+        return;
+    // Fresh lists and an empty page: nothing of the last user's choice or
+    // figures stays for the new one.
+    SFirma->setText(srv::userContext().Firma);
+    selection_->fillLists();
+    values::store().PeriodValues.clear();
+    values::store().MonthYearValues.clear();
+    ctList->clear();
+    forgetDrillDown();
+    Zeichnen();
 }
 
 void FMStart::dataBasisCheck() {
@@ -539,9 +567,6 @@ void FMStart::startupLayout() {
     };
     for (const ControlPlace& c : controls)
         ctSize3->registerControl(c.w, scaledRect(c.p));
-    // The details pane grows with the screen like the panel above it: 3735
-    // twips at the reference width, room for seven-digit amounts at 1920.
-    detailsWidthTwips_ = layout::scaled(layout::kDetailsWidthTwips, factor);
     // The scaled geometry holds at the screen's width; the panel keeps it
     // in proportion at any other width.
     ctSize3->setReferenceWidth(
@@ -559,6 +584,21 @@ void FMStart::mLogin_Click() {
 }
 
 // --- lists -----------------------------------------------------------------
+
+std::function<void()> FMStart::guard(const QString& name, std::function<void()> handler) {
+    return [this, name, handler] {
+        // Qt cannot carry an exception out of an event: whatever server
+        // failure got this far is reported here and the window stays usable.
+        try {
+            handler();
+        } catch (const cache::CacheError& e) {
+            s_.session.ShowAccessError(QStringLiteral("fmstart.") + name, e);
+        } catch (const std::exception& e) {
+            s_.session.ShowAccessError(QStringLiteral("fmstart.") + name, 0,
+                                       QString::fromUtf8(e.what()));
+        }
+    };
+}
 
 int FMStart::permissionLevel() const {
     return selection_->permissionLevel();
@@ -666,7 +706,7 @@ void FMStart::extendedSelectionClosed() {
 }
 
 void FMStart::mGenerieren_Click() {
-    if (s_.openRebuildDialog) s_.openRebuildDialog(this);
+    if (s_.openRebuildDialog && !s_.session.working()) s_.openRebuildDialog(this);
 }
 
 QString FMStart::companyNumber() const {
@@ -680,11 +720,11 @@ QString FMStart::mainShippingCode() const {
 // --- layout ----------------------------------------------------------------
 
 int FMStart::toPixels(int twips) const {
-    return int(std::lround(double(twips) / twipsPerPixel_));
+    return int(std::lround(twips / twipsPerPixel_));
 }
 
 int FMStart::toTwips(int px) const {
-    return px * twipsPerPixel_;
+    return int(std::lround(px * twipsPerPixel_));
 }
 
 void FMStart::mDaten_Click(int index) {
@@ -718,7 +758,7 @@ void FMStart::Form_Resize() {
 
     // The right pane is closed while the details are hidden.
     ctSize2->setVisible(details);
-    const int pos = layout::splitterPosition(W, details, detailsWidthTwips_);
+    const int pos = layout::splitterPosition(W, details);
     ctSplit->setGeometry(0, toPixels(top), toPixels(W), std::max(0, toPixels(H - top)));
     // The position is the left pane's width; the handle takes from the right.
     ctSplit->setSizes(
@@ -728,7 +768,9 @@ void FMStart::Form_Resize() {
 
     const int ausLeft = toTwips(cmdAusblenden->x());
     const int ausWidth = toTwips(cmdAusblenden->width());
-    const int left = layout::einblendenLeft(ausLeft, ausWidth, W, detailsWidthTwips_,
+    // The pane as the splitter left it, not as designed: the handle takes
+    // its share.
+    const int left = layout::einblendenLeft(ausLeft, ausWidth, W, toTwips(frDetails->width()),
                                             mDaten[1]->isChecked(), mDetails[0]->isChecked());
     cmdEinblenden->setGeometry(toPixels(left), 4, cmdAusblenden->width(), cmdAusblenden->height());
     cmdEinblenden->raise();
@@ -839,13 +881,13 @@ void FMStart::mProgrammverlauf_Click() {
 }
 
 void FMStart::cmdÜbernehmen_Click() {
-    // Events run between the months; a second run must not start inside one.
-    if (fetching_) return;
-    fetching_ = true;
+    // Events run between the months; no other server work starts inside.
+    if (s_.session.working()) return;
     cmdÜbernehmen->setEnabled(false);
     mNeuZeichnen->setEnabled(false);
+    cmdÜbernehmenDetails->setEnabled(false);
     lastFetch_ = retrieval::runPeriodQuery(s_.session, s_.ui, s_.clock, values::store(), *this);
-    fetching_ = false;
+    cmdÜbernehmenDetails->setEnabled(true);
     cmdÜbernehmen->setEnabled(true);
     mNeuZeichnen->setEnabled(true);
     switch (lastFetch_.result) {
@@ -881,6 +923,7 @@ void FMStart::monthFetched(int done, int total, const QString& period) {
 }
 
 void FMStart::cmdÜbernehmenDetails_Click() {
+    if (s_.session.working()) return;
     lastDetails_ = retrieval::runDetailQuery(s_.session, s_.ui, *this);
     // Rows were replaced: a drill-down chooses in the list they came from.
     if (lastDetails_.result == retrieval::DetailOutcome::Result::Done ||
@@ -991,12 +1034,17 @@ void FMStart::Synchronize() {
         cmbZoom->setCurrentIndex(item);
         cmbZoom_Click();
     } else {
-        cmbZoom->setEditText(QLocale().toString(VSPrinter1->zoom()) + QLatin1Char('%'));
+        // The system's decimal separator, but no thousands separator: GetVal
+        // must read 1000% back as 1000.
+        QLocale locale;
+        locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+        cmbZoom->setEditText(locale.toString(VSPrinter1->zoom()) + QLatin1Char('%'));
     }
     synchronizing_ = false;
 }
 
 void FMStart::mDrucken_Click() {
+    if (s_.session.working()) return;
     if (values::store().SelectionChanged) cmdÜbernehmen_Click();
     if (!printer_) {
         printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
@@ -1014,7 +1062,9 @@ void FMStart::mDrucken_Click() {
     }
     if (!copies) return;
     Zeichnen();
-    print::printDocument(VSPrinter1->shownPage(), *printer_, *copies);
+    // Each copy is a document of its own: n print jobs, not one of n pages.
+    for (int i = 0; i < *copies; ++i)
+        VSPrinter1->printDocument(*printer_);
 }
 
 QString FMStart::askFileName(const QString& title, const QString& suggested,

@@ -59,6 +59,9 @@ struct FMStartServices {
     // Screen width in pixels for the start-up layout; the primary screen
     // when not set.
     std::function<int()> screenWidth;
+    // Logical dots per inch of the screen (twips per pixel = 1440 / dpi);
+    // the window's own when not set.
+    std::function<int()> logicalDpi = {};
     // Opens the data rebuild dialog modally, owned by the main window.
     std::function<void(QWidget* owner)> openRebuildDialog;
     // The about box (no owner, not modal) and the program log window
@@ -93,6 +96,9 @@ public:
     void Form_Load();
     void Form_Unload();
     void mLogin_Click();
+    // After a re-login: the caption, then the new user's rights and fresh
+    // lists, as the start-up gives them.
+    void loggedInAgain(const QString& caption);
 
     // --- selection ---------------------------------------------------------
     void SHABT_Click();
@@ -186,8 +192,7 @@ public:
     SelectionController& selection() const { return *selection_; }
     int permissionLevel() const;
     bool restricted() const;
-    int twipsPerPixel() const { return twipsPerPixel_; }
-    int detailsWidthTwips() const { return detailsWidthTwips_; }
+    double twipsPerPixel() const { return twipsPerPixel_; }
     // Redraws so far (tests).
     int redraws() const { return redraws_; }
 
@@ -265,6 +270,8 @@ private:
     // any, else what the level may use.
     bool applyPermission(int level);
     void splitClick(QCheckBox* box, int value);
+    // The handler of a user event, reporting any failure that reaches it.
+    std::function<void()> guard(const QString& name, std::function<void()> handler);
     int toPixels(int twips) const;
     int toTwips(int px) const;
     QString askFileName(const QString& title, const QString& suggested, const QString& filter);
@@ -282,6 +289,8 @@ private:
     };
     DrillStep drillStep() const;
     void buildBookAndDrill();
+    // Another user logged in: nothing to go back to, no rows to drill into.
+    void forgetDrillDown();
 
     FMStartServices s_;
     std::unique_ptr<ComboList> lists_[7];
@@ -290,8 +299,7 @@ private:
     FrmAuswahlDetail* auswahl_ = nullptr;
     std::unique_ptr<QPrinter> printer_;
     QWidget* central_ = nullptr;
-    int twipsPerPixel_ = 15;
-    int detailsWidthTwips_ = 3735;
+    double twipsPerPixel_ = 15;
     int redraws_ = 0;
     int sortColumn_ = -1;
     bool sortDescending_ = true;
@@ -299,7 +307,6 @@ private:
     retrieval::FetchOutcome lastFetch_;
     retrieval::DetailOutcome lastDetails_;
     void setValueColumnWidths();
-    bool fetching_ = false;
     bool synchronizing_ = false;
     int zoomHandlerRuns_ = 0;
     QLabel* fetchStatus_ = nullptr;

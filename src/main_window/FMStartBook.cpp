@@ -10,6 +10,7 @@
 #include "platform/print/PreviewWidget.h"
 #include "platform/ui/Ui.h"
 #include "server/Records.h"
+#include "server/Session.h"
 #include "values/ValueStore.h"
 
 #include <QAction>
@@ -89,7 +90,8 @@ private:
 void FMStart::buildBookAndDrill() {
     mBerichtsmappe = new QAction(QStringLiteral("Berichts&mappe als PDF …"), this);
     mBerichtsmappe->setObjectName(QStringLiteral("mBerichtsmappe"));
-    connect(mBerichtsmappe, &QAction::triggered, this, [this] { mBerichtsmappe_Click(); });
+    connect(mBerichtsmappe, &QAction::triggered, this,
+            guard(QStringLiteral("mBerichtsmappe_Click"), [this] { mBerichtsmappe_Click(); }));
     if (auto* datei = findChild<QMenu*>(QStringLiteral("MDatei"))) {
         const QList<QAction*> actions = datei->actions();
         datei->insertAction(actions.value(actions.indexOf(mExportCsv) + 1), mBerichtsmappe);
@@ -99,7 +101,8 @@ void FMStart::buildBookAndDrill() {
     mZurück->setObjectName(QStringLiteral("mZurück"));
     mZurück->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Left));
     mZurück->setEnabled(false);
-    connect(mZurück, &QAction::triggered, this, [this] { mZurück_Click(); });
+    connect(mZurück, &QAction::triggered, this,
+            guard(QStringLiteral("mZurück_Click"), [this] { mZurück_Click(); }));
     if (auto* details = findChild<QMenu*>(QStringLiteral("HDetails"))) {
         details->addSeparator();
         details->addAction(mZurück);
@@ -109,7 +112,8 @@ void FMStart::buildBookAndDrill() {
     cmdZurück->setObjectName(QStringLiteral("cmdZurück"));
     cmdZurück->setToolTip(QStringLiteral("Zurück zur vorigen Auswahl (Alt+Links)"));
     cmdZurück->setEnabled(false);
-    connect(cmdZurück, &QPushButton::clicked, this, [this] { mZurück_Click(); });
+    connect(cmdZurück, &QPushButton::clicked, this,
+            guard(QStringLiteral("cmdZurück_Click"), [this] { mZurück_Click(); }));
     if (auto* pane = qobject_cast<QBoxLayout*>(frDetails->layout()))
         for (int i = 0; i < pane->count(); ++i)
             if (auto* row = qobject_cast<QBoxLayout*>(pane->itemAt(i)->layout());
@@ -117,14 +121,16 @@ void FMStart::buildBookAndDrill() {
                 row->insertWidget(row->indexOf(cmdAusbeldenDetails), cmdZurück);
 
     ctList->setToolTip(QStringLiteral("Doppelklick: in die Gruppe hinein"));
-    connect(ctList, &QTreeWidget::itemDoubleClicked, this,
-            [this](QTreeWidgetItem* item) { ctList_DblClick(ctList->indexOfTopLevelItem(item)); });
+    connect(ctList, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+        const int row = ctList->indexOfTopLevelItem(item);
+        guard(QStringLiteral("ctList_DblClick"), [this, row] { ctList_DblClick(row); })();
+    });
 }
 
 // --- report book -----------------------------------------------------------
 
 void FMStart::mBerichtsmappe_Click() {
-    if (fetching_) return;
+    if (s_.session.working()) return;
     QList<GroupLevel> levels;
     QStringList names;
     for (GroupLevel level : kLevels) {
@@ -180,14 +186,14 @@ void FMStart::mBerichtsmappe_Click() {
     settings.vart = sel.vart;
     settings.page = pageInputs();
 
-    fetching_ = true;
-    cmdÜbernehmen->setEnabled(false);
     BookProgress progress(file, settings.each, this, s_.ui);
-    const BookOutcome b =
-        runBook(s_.session, s_.ui, s_.clock, lists.controller, store, settings, progress);
+    BookOutcome b;
+    {
+        // One piece of work: no fetch of the screen starts between the pages.
+        srv::Session::Work work(s_.session);
+        b = runBook(s_.session, s_.ui, s_.clock, lists.controller, store, settings, progress);
+    }
     progress.finish();
-    fetching_ = false;
-    cmdÜbernehmen->setEnabled(true);
 
     QString why;
     switch (b.result) {
@@ -245,7 +251,7 @@ void FMStart::ctList_DblClick(int row) {
     QTreeWidgetItem* item = ctList->topLevelItem(row);
     SelectionList* list = selection_->listOf(detailsLevel_);
     // The total row (and the single row of a chosen sub group) has no group.
-    if (!item || !list || fetching_) return;
+    if (!item || !list || s_.session.working()) return;
     const QString code = item->text(0);
     if (code.isEmpty()) return;
     const QComboBox* box = nullptr;
@@ -292,8 +298,15 @@ void FMStart::ctList_DblClick(int row) {
     mNeuZeichnen_Click();
 }
 
+void FMStart::forgetDrillDown() {
+    drillHistory_.clear();
+    detailsLevel_ = GroupLevel::None;
+    mZurück->setEnabled(false);
+    cmdZurück->setEnabled(false);
+}
+
 void FMStart::mZurück_Click() {
-    if (drillHistory_.empty() || fetching_) return;
+    if (drillHistory_.empty() || s_.session.working()) return;
     const DrillStep d = std::move(drillHistory_.back());
     drillHistory_.pop_back();
     selection_->restore(d.selection);

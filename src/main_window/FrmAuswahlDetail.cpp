@@ -66,10 +66,12 @@ FrmAuswahlDetail::FrmAuswahlDetail(AuswahlHost& host, QWidget* owner)
 void FrmAuswahlDetail::Form_Load() {
     ComboList styp(SSTyp), vart(SVART);
     fillArticleTypes(styp);
-    if (srv::Session* s = srv::Session::current())
+    if (srv::Session* s = srv::Session::current()) {
         fillShippingTypes(*s, vart, host_.companyNumber(), host_.mainShippingCode());
-    else
-        vart.clear(), vart.add(QString());
+    } else {
+        vart.clear();
+        vart.add(QString());
+    }
 
     values::store().DisplayMode = 0;
     oDarstellung[0]->setChecked(true);

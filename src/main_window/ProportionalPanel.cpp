@@ -7,7 +7,12 @@ namespace mw {
 
 ProportionalPanel::ProportionalPanel(QWidget* parent) : QWidget(parent) {
     const int dpi = logicalDpiX();
-    twipsPerPixel_ = dpi > 0 ? std::max(1, int(std::lround(1440.0 / dpi))) : 15;
+    twipsPerPixel_ = dpi > 0 ? 1440.0 / dpi : 15;
+}
+
+void ProportionalPanel::setTwipsPerPixel(double t) {
+    twipsPerPixel_ = t > 0 ? t : 15;
+    relayout();
 }
 
 void ProportionalPanel::registerControl(QWidget* w, const QRect& twips) {
@@ -57,15 +62,15 @@ void ProportionalPanel::resizeEvent(QResizeEvent* e) {
 
 void ProportionalPanel::relayout() {
     const double f = double(width() > 0 ? width() : referenceWidth_) / referenceWidth_;
-    const int t = twipsPerPixel_;
+    auto px = [this](double twips) { return int(twips / twipsPerPixel_); };
     for (const Entry& e : entries_) {
         const int left = int(std::lround(e.twips.x() * f));
         const int w = int(std::lround(e.twips.width() * f));
         if (e.id >= 0) {
-            e.w->resize(std::max(1, w / t), e.twips.height() / t);
+            e.w->resize(std::max(1, px(w)), px(e.twips.height()));
             emit labelMoved(e.id, left);
         } else {
-            e.w->setGeometry(left / t, e.twips.y() / t, std::max(1, w / t), e.twips.height() / t);
+            e.w->setGeometry(px(left), px(e.twips.y()), std::max(1, px(w)), px(e.twips.height()));
         }
     }
 }

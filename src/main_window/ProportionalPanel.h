@@ -23,7 +23,8 @@ public:
     // The width in pixels at which the registered geometry holds as given.
     void setReferenceWidth(int px);
     int referenceWidth() const { return referenceWidth_; }
-    int twipsPerPixel() const { return twipsPerPixel_; }
+    double twipsPerPixel() const { return twipsPerPixel_; }
+    void setTwipsPerPixel(double t);
 
     QRect registeredTwips(const QWidget* w) const;
     QWidget* label(int id) const;
@@ -44,7 +45,7 @@ private:
     void relayout();
     QList<Entry> entries_;
     int referenceWidth_ = 1152;
-    int twipsPerPixel_ = 15;
+    double twipsPerPixel_ = 15;
 };
 
 } // namespace mw

@@ -69,9 +69,10 @@ bool fillFromRoutine(srv::Session& session, SelectionList& list, const QString& 
 bool fillFromQuery(srv::Session& session, SelectionList& list, const QString& query,
                    const QStringList& args, bool addEmpty) {
     emptyList(list, addEmpty);
-    session.DBBegin(false);
     std::unique_ptr<cache::CacheQuery> q;
     try {
+        // Inside: the bracket may have to reconnect, and that can fail too.
+        session.DBBegin(false);
         q = session.factory()->query(kDaten, query);
         q->execute(args);
         while (q->next())

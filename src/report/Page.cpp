@@ -51,9 +51,17 @@ double pow10(int n) {
     return p;
 }
 
-// V written as text, as many digits as it needs.
+// The system locale without its thousands separator: the percent formats
+// and the length of a step value know only the decimal separator.
+QLocale ungrouped() {
+    QLocale l;
+    l.setNumberOptions(l.numberOptions() | QLocale::OmitGroupSeparator);
+    return l;
+}
+
+// V written as text, as many digits as it needs (up to 15 significant).
 int textLength(double v) {
-    return int(QLocale().toString(v, 'g', 15).size());
+    return int(ungrouped().toString(v, 'g', 15).size());
 }
 
 double bottom(int panel, double top, double height) {
@@ -112,11 +120,11 @@ QString formatAmount(double v) {
 }
 
 QString formatPercent(double ratio) {
-    return QLocale().toString(qlonglong(std::round(ratio * 100))) + QLatin1Char('%');
+    return ungrouped().toString(qlonglong(std::round(ratio * 100))) + QLatin1Char('%');
 }
 
 QString formatPercent2(double ratio) {
-    return QLocale().toString(ratio * 100, 'f', 2) + QLatin1Char('%');
+    return ungrouped().toString(ratio * 100, 'f', 2) + QLatin1Char('%');
 }
 
 void DrawTextBox(const QString& text, double x, double y, double boxWidth, double boxHeight,
@@ -274,10 +282,9 @@ void drawValueAxis(int i, double left, double top, double width, double height,
         step([&] { s.DrawLine(left * K, y * K, (left + width) * K, y * K); });
         step([&] {
             const double value = AxisMin + k * V;
-            const QString label =
-                (i == 2 && in.dbPercent)
-                    ? QLocale().toString(qlonglong(std::round(value))) + QLatin1Char('%')
-                    : formatAmount(value) + QStringLiteral(" €");
+            const QString label = (i == 2 && in.dbPercent)
+                                      ? formatPercent(value / 100)
+                                      : formatAmount(value) + QStringLiteral(" €");
             DrawTextBox(label, left - 18, y - 3 - (k == 0 ? 2 : 0), 17, 6, 10, kArial, 0, true, s,
                         print::AlignRight, 0, print::BrushHollow, print::PenNone);
         });

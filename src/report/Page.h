@@ -45,7 +45,8 @@ double SeriesPenWidth(int index);
 // Completed months of the shown year at the clock's month.
 int CompletedMonths(int yearMode, int clockMonth);
 
-// "#,##0", "0%" (times 100), "#0.00%" (times 100) in the system locale.
+// "#,##0" (thousands grouped), "0%" (times 100) and "#0.00%" (times 100,
+// two decimals) in the system locale; the percentages have no grouping.
 QString formatAmount(double v);
 QString formatPercent(double ratio);
 QString formatPercent2(double ratio);

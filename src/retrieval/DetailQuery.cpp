@@ -106,6 +106,7 @@ qint64 roundedShare(double value, int divisor) {
 
 DetailOutcome runDetailQuery(srv::Session& session, platform::Ui& ui, DetailQueryHost& host) {
     DetailOutcome out;
+    srv::Session::Work work(session);
     RestoreCursor cursor(ui); // the hourglass until the end, in every case
 
     int level = 0;

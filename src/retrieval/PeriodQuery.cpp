@@ -73,6 +73,9 @@ Sums request(srv::Session& session, const QString& cls, const QString& query,
 FetchOutcome runPeriodQuery(srv::Session& session, platform::Ui& ui, platform::Clock& clock,
                             values::PeriodValueStore& store, PeriodQueryHost& host) {
     FetchOutcome out;
+    // The run is one piece of work: list choices between its months do not
+    // restart the idle timer or reset the pointer.
+    srv::Session::Work work(session);
     store.SelectionChanged = false;
 
     int level = 0;
@@ -91,7 +94,6 @@ FetchOutcome runPeriodQuery(srv::Session& session, platform::Ui& ui, platform::C
         return out;
     }
 
-    session.DBBegin(true);
     store.PeriodValues.dimension(1, 72, 1, 2);
     store.MonthYearValues.dimension(1, 12, 1, 6);
 
@@ -99,8 +101,10 @@ FetchOutcome runPeriodQuery(srv::Session& session, platform::Ui& ui, platform::C
     const int clockYear = today.year();
     store.FetchYear = clockYear;
     const int total = 60 + today.month();
-    QString period;
+    QString period = periodCode(clockYear - 5, 1);
     try {
+        // Connecting again after the idle close can fail as well.
+        session.DBBegin(true);
         for (int slot = 1; slot <= 6; ++slot) {
             for (int month = 1; month <= 12; ++month) {
                 // The current year up to and including the running month.

@@ -31,7 +31,8 @@ public:
     virtual bool isVisible() const = 0;
 
     std::function<void()> onBUSpeich; // "Anmelden"
-    std::function<void()> onBUAusst;  // "Abbruch", also closing the window
+    std::function<void()> onBUAusst;  // "Abbruch"
+    std::function<void()> onClose;    // Escape or the window's close button
     std::function<void()> onBUServer; // "Server"
 };
 

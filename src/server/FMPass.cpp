@@ -96,8 +96,8 @@ void FMPass::showModeless() {
 }
 
 void FMPass::reject() {
-    if (onBUAusst)
-        onBUAusst();
+    if (onClose)
+        onClose();
     else
         QDialog::reject();
 }

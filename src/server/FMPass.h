@@ -31,7 +31,7 @@ public:
     QLineEdit* BUSER() const { return user_; }
     QLineEdit* BPASSWORT() const { return password_; }
 
-    // Escape and the window's close button act like "Abbruch".
+    // Escape and the window's close button.
     void reject() override;
 
 protected:

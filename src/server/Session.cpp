@@ -39,6 +39,7 @@ Session::Session(SessionServices services) : s_(std::move(services)), previous_(
     s_.login.onBUSpeich = [this] { BUSpeich_Click(); };
     s_.login.onBUAusst = [this] { BUAusst_Click(); };
     s_.login.onBUServer = [this] { BUServer_Click(); };
+    s_.login.onClose = [this] { FMPass_Close(); };
     s_.server.onBUEdit = [this] { BUEdit_Click(); };
     s_.server.onBUZurück = [this] { BUZurück_Click(); };
     s_.server.Lock().setCallback([this] { Lock_Timer(); });
@@ -50,6 +51,7 @@ Session::~Session() {
     s_.login.onBUSpeich = {};
     s_.login.onBUAusst = {};
     s_.login.onBUServer = {};
+    s_.login.onClose = {};
     s_.server.onBUEdit = {};
     s_.server.onBUZurück = {};
     if (g_current == this) g_current = previous_;
@@ -257,7 +259,14 @@ void Session::DBBegin(bool showHourglass) {
 }
 
 void Session::DBEnd(bool showHourglass) {
+    if (work_ > 0) return;
     if (showHourglass) s_.ui.setBusyCursor(false);
+    s_.server.Lock().start();
+}
+
+void Session::endWork() {
+    if (--work_ > 0) return;
+    if (s_.ui.busyCursor()) s_.ui.setBusyCursor(false);
     s_.server.Lock().start();
 }
 
@@ -448,6 +457,15 @@ void Session::BUSpeich_Click() {
 void Session::BUAusst_Click() {
     uc().Benutzer.clear();
     EndProgram();
+}
+
+void Session::FMPass_Close() {
+    // Over the main window only the re-login is given up; at start-up there
+    // is nothing to go back to.
+    if (s_.mainWindowVisible && s_.mainWindowVisible())
+        s_.login.hide();
+    else
+        BUAusst_Click();
 }
 
 void Session::BUServer_Click() {

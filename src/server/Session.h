@@ -78,6 +78,8 @@ public:
     void Sichern();
     void BUSpeich_Click();
     void BUAusst_Click();
+    // Escape or the close button of the login dialog.
+    void FMPass_Close();
     void BUServer_Click();
     // Re-login from the main window: the login dialog without blocking.
     void mLogin_Click();
@@ -86,6 +88,22 @@ public:
     void BUEdit_Click();
     void BUZurück_Click();
     void Lock_Timer();
+
+    // One piece of long server work (a fetch, the details) from start to
+    // end: the brackets inside it leave the pointer and the idle timer
+    // alone, so user events between its requests cannot end it early; the
+    // end of the outermost piece shows the arrow and starts the timer.
+    class Work {
+    public:
+        explicit Work(Session& s) : s_(s) { ++s_.work_; }
+        ~Work() { s_.endWork(); }
+        Work(const Work&) = delete;
+        Work& operator=(const Work&) = delete;
+
+    private:
+        Session& s_;
+    };
+    bool working() const { return work_ > 0; }
 
     // The current factory for direct class queries and methods inside a
     // bracket; null before the first connection attempt.
@@ -107,8 +125,10 @@ private:
     QString xecute(const QString& code);
     void copyIntoDialogs();
     void copyIntoServerDialog();
+    void endWork();
 
     SessionServices s_;
+    int work_ = 0;
     std::unique_ptr<cache::Factory> factory_;
     bool fromCommandLine_ = false;
     Session* previous_ = nullptr;

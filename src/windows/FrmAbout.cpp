@@ -3,6 +3,7 @@
 #include "Registry.h"
 #include "platform/ui/Ui.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QFrame>
@@ -65,7 +66,11 @@ frmAbout::frmAbout(platform::Ui& ui, Registry& registry, ProcessStarter starter,
 
     icon_ = new QLabel(this);
     icon_->setObjectName(QStringLiteral("picIcon"));
-    icon_->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32));
+    // The program's icon once the program has set one.
+    const QIcon appIcon = QApplication::windowIcon();
+    icon_->setPixmap(
+        (appIcon.isNull() ? style()->standardIcon(QStyle::SP_MessageBoxInformation) : appIcon)
+            .pixmap(48, 48));
     icon_->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
 
     title_ = new QLabel(kAppTitle, this);

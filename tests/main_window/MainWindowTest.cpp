@@ -6,16 +6,21 @@
 #include "main_window/ProportionalPanel.h"
 #include "main_window/Rules.h"
 #include "main_window/Selection.h"
+#include "main_window/Splash.h"
 #include "platform/cache/server/Database.h"
 #include "platform/cache/server/DemoData.h"
 #include "platform/cache/server/ServerFactory.h"
 #include "platform/cache/server/Store.h"
 #include "platform/print/PreviewWidget.h"
+#include "platform/ui/TextRoomStyle.h"
 #include "report/Page.h"
 #include "server/SessionEnv.h"
 #include "support/DemoSite.h"
 #include "support/PdfText.h"
+#include "support/PrintSpooler.h"
 #include "values/ValueStore.h"
+#include "windows/FrmProgrammverlauf.h"
+#include "windows/ProgramLog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,6 +30,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
@@ -32,7 +39,9 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QSqlQuery>
+#include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 #include <map>
@@ -100,6 +109,7 @@ protected:
             .clock = env->clock,
             .session = env->s(),
             .screenWidth = [screen] { return screen; },
+            .logicalDpi = [this] { return dpi; },
             .openRebuildDialog = [this](QWidget*) { ++rebuildOpened; },
             .showAbout = [this] { ++aboutShown; },
             .showLog = [this](QWidget*) { ++logShown; },
@@ -133,17 +143,23 @@ protected:
     std::unique_ptr<mw::FMStart> window;
     QStringList statuses;
     int rebuildOpened = 0, aboutShown = 0, logShown = 0;
-    // The printer dialog: answers `copies` (nothing = cancelled) and prints to a PDF.
+    // The printer dialog: answers `copies` (nothing = cancelled) and prints
+    // to the printer `printerName`, or to a PDF without one.
     std::optional<int> printDialog(QPrinter& p) {
         ++printDialogs;
         fetchesBeforeDialog = window->lastFetch().months;
-        p.setOutputFormat(QPrinter::PdfFormat);
-        p.setOutputFileName(printFile);
+        if (!printerName.isEmpty()) {
+            p.setPrinterName(printerName);
+        } else {
+            p.setOutputFormat(QPrinter::PdfFormat);
+            p.setOutputFileName(printFile);
+        }
         return copies;
     }
     std::optional<int> copies = 1;
+    int dpi = 96; // of the screen the window starts on
     int printDialogs = 0, fetchesBeforeDialog = -1;
-    QString printFile, saveAs;
+    QString printFile, printerName, saveAs;
     QStringList bookLists; // what the book offered
     QString bookList;      // the one to answer
 
@@ -511,7 +527,6 @@ TEST_P(MainWindow, LayoutFollowsScreenAndPanels) {
     start("DEMO", "demo", QDate(2024, 4, 15), 1152);
     const QRect base = window->ctSize3->registeredTwips(window->SPCNR);
     const QRect baseLabel = window->ctSize3->registeredTwips(window->lblHabt);
-    EXPECT_EQ(window->detailsWidthTwips(), 3735); // the reference screen
     statuses.clear();
     start("DEMO", "demo", QDate(2024, 4, 15), 1536);
     const QRect wide = window->ctSize3->registeredTwips(window->SPCNR);
@@ -524,7 +539,7 @@ TEST_P(MainWindow, LayoutFollowsScreenAndPanels) {
     EXPECT_EQ(wideLabel.width(), baseLabel.width() * 4 / 3);
 
     auto* w = window.get();
-    const int tpp = w->twipsPerPixel();
+    const double tpp = w->twipsPerPixel();
     w->resize(1000, 700);
     w->show();
     QApplication::processEvents();
@@ -551,19 +566,33 @@ TEST_P(MainWindow, LayoutFollowsScreenAndPanels) {
     EXPECT_TRUE(w->cmdEinblenden->isVisible());
     EXPECT_EQ(w->cmdEinblenden->x() * tpp, ausX * tpp - 150);
 
-    // Details shown: the splitter stands the details width left of the
-    // right edge; the pane grows with the screen like the panel.
-    const int dw = w->detailsWidthTwips();
-    EXPECT_EQ(dw, 3735 * 4 / 3);
-    w->mDetails[0]->trigger();
-    QApplication::processEvents();
-    EXPECT_TRUE(w->mDetails[0]->isChecked());
-    EXPECT_FALSE(w->mDetails[1]->isChecked());
-    EXPECT_TRUE(w->frDetails->isVisible());
-    const int W = w->centralWidget()->width() * tpp;
-    EXPECT_NEAR(w->ctSplit->sizes().at(0) * tpp, W - dw, 2 * tpp);
-    // The panel button stays left of the details pane.
-    EXPECT_NEAR(w->cmdEinblenden->x() * tpp, W - dw - w->cmdEinblenden->width() * tpp - 250, tpp);
+    // Details shown: the splitter stands 3735 twips left of the right edge
+    // on any screen; the panel button stays left of the pane as the splitter
+    // left it.
+    const struct {
+        int screen, dpi;
+    } screens[] = {{1152, 96}, {1536, 96}, {1920, 96}, {1920, 144}, {1366, 110}};
+    for (const auto& sc : screens) {
+        dpi = sc.dpi;
+        start("DEMO", "demo", QDate(2024, 4, 15), sc.screen);
+        w = window.get();
+        const double t = w->twipsPerPixel();
+        EXPECT_DOUBLE_EQ(t, 1440.0 / sc.dpi);
+        w->show();
+        w->resize(int(std::lround(10000 / t)) + w->width() - w->centralWidget()->width(), 700);
+        w->mDetails[0]->trigger();
+        w->mDaten[1]->trigger();
+        QApplication::processEvents();
+        const double W = w->centralWidget()->width() * t;
+        ASSERT_NEAR(W, 10000, t);
+        EXPECT_TRUE(w->mDetails[0]->isChecked() && !w->mDetails[1]->isChecked());
+        EXPECT_TRUE(w->frDetails->isVisible());
+        EXPECT_NEAR(w->ctSplit->sizes().at(0) * t, 6265, t) << sc.screen << " " << sc.dpi;
+        EXPECT_NEAR(w->cmdEinblenden->x() * t,
+                    W - (w->frDetails->width() + w->cmdEinblenden->width()) * t - 250, t)
+            << sc.screen << " " << sc.dpi;
+    }
+    dpi = 96;
     w->cmdEinblenden->click();
     EXPECT_TRUE(w->ctSize3->isVisible());
     EXPECT_EQ(w->ctSplit->y(), top);
@@ -662,6 +691,114 @@ TEST_P(MainWindow, RestrictedUserMustChooseADepartmentBeforeF5) {
     EXPECT_EQ(window->lastFetch().months, 64);
 }
 
+// The reconnect after the idle close fails (the server refuses the session
+// line) inside every handler that asks the server: each ends in the access
+// error report with the arrow and the idle timer back, and the window
+// fetches again once the server answers.
+TEST_P(MainWindow, AFailedReconnectInAHandlerEndsInTheErrorReport) {
+    start("DEMO", "demo");
+    auto* w = window.get();
+    auto pick = [this](QComboBox* list, const char* code) {
+        return [this, list, code] { choose(list, QString::fromLatin1(code)); };
+    };
+    const struct {
+        const char* name;
+        std::function<void()> run;
+    } rows[] = {
+        {"SHABT 10", pick(w->SHABT, "10")},
+        {"SPCNR 2", pick(w->SPCNR, "2")},
+        {"SHGRP 20", pick(w->SHGRP, "20")},
+        {"SHABT empty", pick(w->SHABT, "")},
+        {"SPCNR empty", pick(w->SPCNR, "")},
+        {"extended selection", [w] { w->mAuswahl->trigger(); }},
+        {"F5", [w] { w->cmdÜbernehmen->click(); }},
+        {"details", [w] { w->cmdÜbernehmenDetails->click(); }},
+    };
+    env->fake.xecute = [](const QString&) -> QString {
+        throw cache::CacheError(cache::err::NotConnected, QStringLiteral("Sitzung abgelehnt"));
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        env->clock.advance(60000); // the idle close
+        env->maker = [this] { return std::make_unique<fakes::FakeFactory>(env->fake); };
+        env->ui.clearMessages();
+        EXPECT_NO_THROW(r.run());
+        ASSERT_FALSE(env->messages().isEmpty());
+        for (const platform::RecordedMessage& m : env->messages())
+            EXPECT_EQ(m.title, QStringLiteral("Caché Zugriffsfehler")) << m.text.toStdString();
+        EXPECT_FALSE(env->ui.busyCursor());
+        EXPECT_TRUE(env->server.Lock().isActive());
+    }
+    env->maker = [] { return std::make_unique<cache::server::ServerFactory>(); };
+    w->cmdÜbernehmen->click();
+    EXPECT_EQ(w->lastFetch().months, 64);
+}
+
+// Between the months of F5 the user chooses a main group (which asks the
+// server) and asks for the details: the list's bracket neither starts the
+// idle timer nor shows the arrow, the details do not run inside the fetch,
+// and only the end of the fetch shows the arrow and starts the timer.
+TEST_P(MainWindow, OneServerWorkAtATime) {
+    start("DEMO", "demo");
+    auto* w = window.get();
+    int calls = 0;
+    bool timerDuring = false, arrowDuring = false;
+    env->ui.onProcessEvents = [&] {
+        if (++calls != 5) return;
+        choose(w->SHGRP, QStringLiteral("20"));
+        w->cmdÜbernehmenDetails_Click();
+        timerDuring = env->server.Lock().isActive();
+        arrowDuring = !env->ui.busyCursor();
+    };
+    w->cmdÜbernehmen->click();
+    env->ui.onProcessEvents = {};
+    EXPECT_GT(calls, 5);
+    EXPECT_FALSE(timerDuring);
+    EXPECT_FALSE(arrowDuring);
+    EXPECT_EQ(w->lastDetails().requests, 0);
+    EXPECT_EQ(w->lastFetch().months, 64);
+    EXPECT_FALSE(env->ui.busyCursor());
+    EXPECT_TRUE(env->server.Lock().isActive());
+}
+
+// A re-login over the main window asks the rights of the new user and
+// applies them as the start-up does, with fresh lists: ABTLEITER after DEMO
+// finds the profit centres and three menu entries disabled and nothing of
+// DEMO's choice left; DEMO after him finds them enabled again.
+TEST_P(MainWindow, ReLoginAppliesTheNewUsersRights) {
+    start("DEMO", "demo");
+    auto* w = window.get();
+    env->mainVisible = true;
+    env->onCaption = [w](const QString& c) { w->loggedInAgain(c); };
+    choose(w->SABTNR, QStringLiteral("M3"));
+    w->mGraph[1]->trigger();
+    w->mAuswahl->trigger();
+    // The credentials now come from the dialog, not the command line.
+    srv::connectionSettings().CommandLine.clear();
+    env->commandLine.clear();
+    const struct {
+        const char *user, *password;
+        int level;
+    } rows[] = {{"ABTLEITER", "abt", 5}, {"DEMO", "demo", 1}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.user);
+        w->mLogin->trigger();
+        env->login.enterUser(QString::fromLatin1(r.user));
+        env->login.setText(srv::LoginField::BPASSWORT, QString::fromLatin1(r.password));
+        env->login.clickAnmelden();
+        EXPECT_TRUE(w->windowTitle().endsWith(srv::userContext().BenutzerName));
+        EXPECT_EQ(w->permissionLevel(), r.level);
+        const bool all = r.level != 5;
+        for (QAction* a : {w->mGraph[1], w->mTabelle[3], w->mAuswahl})
+            EXPECT_EQ(a->isEnabled(), all) << a->objectName().toStdString();
+        EXPECT_EQ(w->SPCNR->isEnabled(), all);
+        EXPECT_FALSE(w->mGraph[1]->isChecked());
+        EXPECT_FALSE(w->mAuswahl->isChecked());
+        EXPECT_EQ(w->SABTNR->currentIndex(), -1);
+        EXPECT_FALSE(w->selection().departmentChosen());
+    }
+}
+
 TEST_P(MainWindow, ZoomBoxAndPreviewStayInStep) {
     start("DEMO", "demo");
     auto* w = window.get();
@@ -689,10 +826,45 @@ TEST_P(MainWindow, ZoomBoxAndPreviewStayInStep) {
     // Text without a number or a mode changes nothing.
     type(QStringLiteral("irgendwas"));
     EXPECT_EQ(w->VSPrinter1->zoomMode(), print::ZoomAllPages);
-    // The preview changed its zoom by itself: the box follows.
-    w->VSPrinter1->setZoom(75);
-    emit w->VSPrinter1->zoomChanged();
-    EXPECT_EQ(w->cmbZoom->currentText(), QStringLiteral("75%"));
+    // Every item of the box: the preview takes it, the box shows it again.
+    const struct {
+        int mode;
+        double zoom;
+    } items[] = {{print::ZoomWholePage, 0}, {print::ZoomPageWidth, 0}, {print::ZoomTwoPages, 0},
+                 {print::ZoomAllPages, 0},  {print::ZoomPercent, 100}, {print::ZoomPercent, 150},
+                 {print::ZoomPercent, 200}, {print::ZoomPercent, 400}};
+    for (int i = 0; i < 8; ++i) {
+        w->cmbZoom->setCurrentIndex(i);
+        w->cmbZoom_Click();
+        EXPECT_EQ(w->VSPrinter1->zoomMode(), items[i].mode) << i;
+        if (items[i].zoom > 0) {
+            EXPECT_DOUBLE_EQ(w->VSPrinter1->zoom(), items[i].zoom) << i;
+        }
+        EXPECT_EQ(w->cmbZoom->currentText(), w->cmbZoom->itemText(i)) << i;
+    }
+    // A zoom the preview chose itself: the box shows it with the system's
+    // decimal separator and no grouping; confirming the text reads it back.
+    const struct {
+        double zoom;
+        QLocale locale;
+        const char* text;
+        double back;
+    } zooms[] = {{10, QLocale(QLocale::German), "10%", 10},
+                 {75, QLocale(QLocale::German), "75%", 75},
+                 {87.5, QLocale(QLocale::German), "87,5%", 87},
+                 {87.5, QLocale(QLocale::English, QLocale::UnitedStates), "87.5%", 87.5},
+                 {125, QLocale(QLocale::German), "125%", 125},
+                 {1000, QLocale(QLocale::German), "1000%", 1000},
+                 {1000, QLocale(QLocale::English, QLocale::UnitedStates), "1000%", 1000}};
+    for (const auto& z : zooms) {
+        QLocale::setDefault(z.locale);
+        w->VSPrinter1->setZoom(z.zoom);
+        emit w->VSPrinter1->zoomChanged();
+        EXPECT_EQ(w->cmbZoom->currentText().toStdString(), z.text);
+        w->cmbZoom_Click();
+        EXPECT_DOUBLE_EQ(w->VSPrinter1->zoom(), z.back) << z.text;
+    }
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     // Its redraw notification draws the page anew.
     const int redraws = w->redraws();
     emit w->VSPrinter1->redrawRequested();
@@ -711,10 +883,11 @@ TEST_P(MainWindow, PrintingCopiesAndFetchingFirst) {
     EXPECT_EQ(printDialogs, 1);
     EXPECT_EQ(fetchesBeforeDialog, 64);
     EXPECT_FALSE(values::store().SelectionChanged);
+    // Each copy is a document of its own: the file holds the last one.
     QFile f(printFile);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QString pdf = QString::fromLatin1(f.readAll());
-    EXPECT_EQ(pdf.count(QRegularExpression(QStringLiteral("/Type\\s*/Page(?![a-zA-Z])"))), 3);
+    EXPECT_EQ(pdf.count(QRegularExpression(QStringLiteral("/Type\\s*/Page(?![a-zA-Z])"))), 1);
     f.close();
     QFile::remove(printFile);
 
@@ -727,6 +900,38 @@ TEST_P(MainWindow, PrintingCopiesAndFetchingFirst) {
     EXPECT_EQ(w->redraws(), redraws);
     EXPECT_EQ(w->lastFetch().months, months);
     EXPECT_FALSE(QFile::exists(printFile));
+}
+
+// Three copies through a real spooler: three jobs, each one A4 landscape
+// page with the page's texts, each printed as one page.
+TEST_P(MainWindow, EachCopyIsAPrintJobOfItsOwn) {
+    if (GetParam() != TestEngine::Sqlite) GTEST_SKIP() << "printing does not depend on the engine";
+    testsupport::PrintSpooler spooler;
+    if (!spooler.problem().isEmpty()) {
+        if (qEnvironmentVariable("TALLVERO_REQUIRE_CUPS") == QLatin1String("1"))
+            FAIL() << "no CUPS scheduler: " << spooler.problem().toStdString();
+        GTEST_SKIP() << "no CUPS scheduler: " << spooler.problem().toStdString();
+    }
+    start("DEMO", "demo");
+    choose(window->SHGRP, QStringLiteral("20"));
+    printerName = spooler.queue();
+    copies = 3;
+    window->mDrucken->trigger();
+    const auto jobs = spooler.jobs(120000);
+    ASSERT_EQ(jobs.size(), 3) << spooler.logs().toStdString();
+    for (const auto& job : jobs) {
+        ASSERT_TRUE(job.completed && !job.pdf.isEmpty()) << spooler.logs().toStdString();
+        const auto sent = testsupport::PrintSpooler::pdfPages(job.document);
+        ASSERT_EQ(sent.size(), 1) << job.id;
+        EXPECT_TRUE(sent[0].a4 && sent[0].landscape) << job.id;
+        const auto printed = testsupport::PrintSpooler::pdfPages(job.pdf);
+        ASSERT_EQ(printed.size(), 1) << job.id;
+        EXPECT_TRUE(printed[0].a4) << job.id;
+        const QString text = testsupport::PrintSpooler::pdfText(job.document);
+        for (const char* t : {"Tallvero", "HG:20 ", "Jänner", "Dezember",
+                              "Gedruckt durch: ", "Kalenderjahr", "Umsatz", "Deckungsbeitrag"})
+            EXPECT_TRUE(text.contains(QString::fromUtf8(t))) << job.id << " " << t;
+    }
 }
 
 TEST_P(MainWindow, ExportsPageAndTable) {
@@ -897,32 +1102,50 @@ TEST_P(MainWindow, DrillDownThroughEveryLevelAndBack) {
     }
 }
 
+// A choice the lists refuse changes nothing: the handler's message, and the
+// lists, flags, figures and page as before. The details never list a
+// department a restricted user may not choose (M1 of their own main
+// department 10), so the row is added here as
+// a details run would add it; the drill-down first sets the main department
+// back to its empty entry, which must be undone as well.
 TEST_P(MainWindow, ARefusedDrillDownChangesNothing) {
-    start("DEMO", "demo");
+    start("ABTLEITER", "abt");
     auto* w = window.get();
+    choose(w->SHABT, QStringLiteral("10"));
     w->mDetails[0]->trigger();
-    env->ui.queueAnswer(MsgAnswer::No);
     w->mNeuZeichnen->trigger();
-    ASSERT_EQ(w->detailsLevel(), retrieval::GroupLevel::Habt);
-    // A restricted user logs in at the open window (own main department 10).
-    srv::connectionSettings().CommandLine =
-        QStringLiteral("1 0 ABTLEITER abt %1 %2").arg(site_->server, site_->port);
-    ASSERT_TRUE(env->s().CacheLogin());
-    w->selection().setPermission(mw::kRestrictedLevel);
+    ASSERT_EQ(w->detailsLevel(), retrieval::GroupLevel::Abt);
+    w->addRow({QStringLiteral("M1"), QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("1"),
+               QStringLiteral("1")});
 
     const Screen before = screen();
     const qsizetype messages = env->messages().size();
-    doubleClick(QStringLiteral("20"));
+    doubleClick(QStringLiteral("M1"));
     ASSERT_EQ(env->messages().size(), messages + 1);
     EXPECT_EQ(env->messages().last().text,
-              QStringLiteral("Sie dürfen nur Ihre eigene Hauptabteilung selektieren."));
+              QStringLiteral("Sie dürfen nur Ihre eigene Abteilung selektieren."));
     EXPECT_EQ(screen(), before);
     EXPECT_EQ(w->drillSteps(), 0);
-    // The own main department is chosen.
-    doubleClick(QStringLiteral("10"));
+    EXPECT_FALSE(w->cmdZurück->isEnabled());
+    // A department of the own one is chosen, and its main groups follow.
+    doubleClick(QStringLiteral("MA"));
     EXPECT_EQ(w->drillSteps(), 1);
-    EXPECT_TRUE(w->SHABT->currentText().startsWith(QStringLiteral("10 ")));
-    EXPECT_EQ(w->detailsLevel(), retrieval::GroupLevel::Abt);
+    EXPECT_TRUE(w->SABTNR->currentText().startsWith(QStringLiteral("MA ")));
+    EXPECT_EQ(w->detailsLevel(), retrieval::GroupLevel::Hgrp);
+
+    // Another user at the window cannot go back to what this one saw.
+    env->mainVisible = true;
+    env->onCaption = [w](const QString& c) { w->loggedInAgain(c); };
+    srv::connectionSettings().CommandLine.clear();
+    env->commandLine.clear();
+    w->mLogin->trigger();
+    env->login.enterUser(QStringLiteral("DEMO"));
+    env->login.setText(srv::LoginField::BPASSWORT, QStringLiteral("demo"));
+    env->login.clickAnmelden();
+    ASSERT_EQ(w->permissionLevel(), 1);
+    EXPECT_EQ(w->drillSteps(), 0);
+    EXPECT_FALSE(w->mZurück->isEnabled());
+    EXPECT_EQ(w->detailsLevel(), retrieval::GroupLevel::None);
 }
 
 TEST_P(MainWindow, TheReportBookLeavesTheScreenAsItWas) {
@@ -968,6 +1191,72 @@ TEST_P(MainWindow, TheReportBookLeavesTheScreenAsItWas) {
 
 std::string engineParamName(const ::testing::TestParamInfo<TestEngine>& i) {
     return testsupport::engineName(i.param);
+}
+
+// The dots of a capital umlaut: the pixels where a text with Ü and the same
+// text with U differ, in a widget and drawn freely on a large page.
+TEST(CapitalUmlauts, KeepTheirDotsInListsStatusLinesAndLabels) {
+    const QString before = QApplication::style()->name();
+    QApplication::setStyle(new platform::TextRoomStyle);
+    auto dots = [](const QImage& a, const QImage& b) {
+        int n = 0;
+        for (int y = 0; y < std::min(a.height(), b.height()); ++y)
+            for (int x = 0; x < std::min(a.width(), b.width()); ++x) {
+                const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+                n += std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                               std::abs(qBlue(p) - qBlue(q))}) > 60;
+            }
+        return n;
+    };
+    auto free = [](const QFont& f, const QString& text) {
+        QImage page(600, 100, QImage::Format_RGB32);
+        page.fill(Qt::white);
+        QPainter p(&page);
+        p.setFont(f);
+        p.setPen(Qt::black);
+        p.drawText(20, 60, text);
+        return page;
+    };
+    mw::Splash splash;
+    auto* status = splash.findChild<QLabel*>(QStringLiteral("Panel1"));
+    windows::frmProgrammverlauf* log = windows::frmProgrammverlauf::instance();
+    auto* rows = log->findChild<QTreeView*>(QStringLiteral("Verlauf"));
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tallvero"), QString(),
+                    QMessageBox::Yes | QMessageBox::No);
+    auto* question = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    const struct {
+        const char* where;
+        QWidget* shown;
+        QWidget* grabbed;
+        std::function<void(const QString&)> show;
+    } cases[] = {
+        {"start-up status line", &splash, status, [&](const QString& t) { splash.setStatus(t); }},
+        {"program log", log, rows->viewport(),
+         [&](const QString& t) {
+             windows::programLog().clear();
+             windows::WriteLog(t, QStringLiteral("Datenabfrage"), QString());
+             rows->setCurrentIndex({});
+         }},
+        {"message box", &box, question, [&](const QString& t) { box.setText(t); }},
+    };
+    for (const auto& c : cases) {
+        c.shown->show();
+        auto render = [&](const char* text) {
+            c.show(QString::fromUtf8(text));
+            c.shown->adjustSize();
+            for (int i = 0; i < 3; ++i)
+                QApplication::processEvents();
+            return c.grabbed->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        };
+        const int drawn = dots(free(c.grabbed->font(), QStringLiteral("Überprüfung")),
+                               free(c.grabbed->font(), QStringLiteral("Uberprüfung")));
+        ASSERT_GT(drawn, 0) << c.where;
+        const QImage with = render("Überprüfung"), without = render("Uberprüfung");
+        EXPECT_GE(dots(with, without), drawn) << c.where;
+        c.shown->hide();
+    }
+    windows::programLog().clear();
+    QApplication::setStyle(before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, MainWindow,

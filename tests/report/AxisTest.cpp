@@ -119,21 +119,37 @@ TEST(AxisRange, RandomAgainstIntegerRounding) {
 }
 
 TEST(StepRule, ExamplesAndInvariants) {
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    // The step count must not depend on the locale: V is measured as written
+    // with the decimal separator only, never with a thousands separator.
+    struct Row {
+        qint32 max, min;
+        int N;
+        double V;
+    };
+    const Row rows[] = {
+        {1, 0, 11, 1.0 / 11},      // nothing fetched: 10, 12 after step 5, 11
+        {90000, 0, 9, 10000},      //
+        {89000, 0, 4, 22250},      // 5, 6, then 4: V = 14833.33 has decimals
+        {130000, 40000, 9, 10000}, // values 45678 .. 123456
+        {260000, -3000, 8, 32875}, // -2345 with a six-digit maximum
+        {11000, 0, 5, 2200},       //
+        {44000, 0, 5, 8800},       //
+        {9600, 0, 6, 1600},        //
+        {20100, 0, 3, 6700},       // 2, 3 (10050 mod 1000), 6700 mod 100 = 0
+        {2100000000, -2100000000, 11, 4200000000.0 / 11}, // V * 10 beyond 32 bits
+    };
     int N = 0;
     double V = 0;
-    StepRule(1, 0, N, V); // all zero: eleven intervals
-    EXPECT_EQ(N, 11);
-    EXPECT_DOUBLE_EQ(V, 1.0 / 11);
-    StepRule(90000, 0, N, V);
-    EXPECT_EQ(N, 9);
-    EXPECT_DOUBLE_EQ(V, 10000);
-    StepRule(89000, 0, N, V);
-    EXPECT_EQ(N, 4);
-    EXPECT_DOUBLE_EQ(V, 22250);
-    StepRule(130000, 40000, N, V);
-    EXPECT_EQ(N, 9);
-    EXPECT_DOUBLE_EQ(V, 10000);
+    for (const QLocale& l : {QLocale(QLocale::German, QLocale::Germany),
+                             QLocale(QLocale::English, QLocale::UnitedStates), QLocale::c()}) {
+        QLocale::setDefault(l);
+        for (const Row& r : rows) {
+            StepRule(r.max, r.min, N, V);
+            EXPECT_EQ(N, r.N) << l.name().toStdString() << " " << r.max << " " << r.min;
+            EXPECT_DOUBLE_EQ(V, r.V) << l.name().toStdString() << " " << r.max << " " << r.min;
+        }
+    }
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
 
     // On the ranges the page really produces: N intervals of V cover it.
     std::mt19937 rng(5);
@@ -154,12 +170,34 @@ TEST(StepRule, ExamplesAndInvariants) {
     }
 }
 
-TEST(Formats, GermanLocale) {
+TEST(Formats, AmountsGroupPercentagesDoNot) {
+    struct Row {
+        double v;
+        const char *amount, *percent, *percent2;
+    };
+    // "#,##0", "0%" and "#0.00%" with German settings.
+    const Row rows[] = {
+        {0, "0", "0%", "0,00%"},
+        {-1234.5, "-1.235", "-123450%", "-123450,00%"},
+        {-0.2345, "0", "-23%", "-23,45%"},
+        {1234.5, "1.235", "123450%", "123450,00%"},
+        {123.456, "123", "12346%", "12345,60%"},
+        {12.3456, "12", "1235%", "1234,56%"},
+        {1234567.8, "1.234.568", "123456780%", "123456780,00%"},
+    };
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    EXPECT_EQ(formatAmount(1234567.8), QStringLiteral("1.234.568"));
-    EXPECT_EQ(formatAmount(-0.4), QStringLiteral("0"));
-    EXPECT_EQ(formatPercent(0.2345), QStringLiteral("23%"));
-    EXPECT_EQ(formatPercent2(0.2345), QStringLiteral("23,45%"));
+    for (const Row& r : rows) {
+        EXPECT_EQ(formatAmount(r.v).toStdString(), r.amount) << r.v;
+        EXPECT_EQ(formatPercent(r.v).toStdString(), r.percent) << r.v;
+        EXPECT_EQ(formatPercent2(r.v).toStdString(), r.percent2) << r.v;
+    }
+    // Other locales: their own separators, the same rule.
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(formatAmount(1234.5).toStdString(), "1,235");
+    EXPECT_EQ(formatPercent2(12.3456).toStdString(), "1234.56%");
+    QLocale::setDefault(QLocale::c());
+    EXPECT_EQ(formatAmount(1234567.8).toStdString(), "1234568");
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(SeriesPenWidth(0), 57);
     EXPECT_EQ(SeriesPenWidth(1), 43);
     EXPECT_EQ(SeriesPenWidth(3), 28); // 28.5 to even

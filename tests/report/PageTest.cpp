@@ -128,8 +128,10 @@ TEST_F(Page, CellTextsOfEveryMode) {
     st.GraphValues.at(3, 3) = 100;
     st.GraphValues.at(3, 4) = 30;
     st.GraphValues.at(3, 5) = 20;
-    st.GraphValues.at(3, 6) = 0;  // a three-year mean of 0
-    st.GraphValues.at(4, 2) = 50; // series 1 empty in April
+    st.GraphValues.at(3, 6) = 0;     // a three-year mean of 0
+    st.GraphValues.at(4, 2) = 50;    // series 1 empty in April
+    st.GraphValues.at(5, 1) = 94544; // a department that grew from almost nothing
+    st.GraphValues.at(5, 3) = 100;
 
     st.TableMode = 0;
     table(st);
@@ -151,9 +153,10 @@ TEST_F(Page, CellTextsOfEveryMode) {
     EXPECT_EQ(cell(surface, 3, 4), QStringLiteral("0")); // divisor 0
     EXPECT_EQ(cell(surface, 3, 5), QStringLiteral("0"));
     EXPECT_EQ(cell(surface, 3, 6), QStringLiteral("100%"));
-    EXPECT_EQ(cell(surface, 4, 1), QStringLiteral("0")); // empty dividend of series 1
-    EXPECT_EQ(cell(surface, 4, 2), QStringLiteral("0")); // empty divisor
-    st.TableMode = 3;                                    // against the previous year
+    EXPECT_EQ(cell(surface, 5, 1), QStringLiteral("94544%")); // no thousands separator
+    EXPECT_EQ(cell(surface, 4, 1), QStringLiteral("0"));      // empty dividend of series 1
+    EXPECT_EQ(cell(surface, 4, 2), QStringLiteral("0"));      // empty divisor
+    st.TableMode = 3;                                         // against the previous year
     table(st);
     EXPECT_EQ(cell(surface, 3, 1), QStringLiteral("109%"));
     EXPECT_EQ(cell(surface, 3, 2), QStringLiteral("100%"));
@@ -166,9 +169,11 @@ TEST_F(Page, CellTextsOfEveryMode) {
     in.dbPercent = true;
     st.TableMode = 0;
     st.GraphValues.at(3, 4) = 23.456;
+    st.GraphValues.at(3, 5) = 1234.56;
     table(st, in);
     EXPECT_EQ(cell(surface, 3, 1), QStringLiteral("1.234.568"));
     EXPECT_EQ(cell(surface, 3, 4), QStringLiteral("23,46%"));
+    EXPECT_EQ(cell(surface, 3, 5), QStringLiteral("1234,56%"));
     EXPECT_EQ(cell(surface, 3, 6), QStringLiteral("0,00%"));
 
     // All empty: 0 everywhere, the reference rows 100%.
@@ -324,6 +329,7 @@ TEST_F(Page, AxisLabelsAndGrid) {
     values::PeriodValueStore pct = tables();
     for (int m = 1; m <= 12; ++m) {
         pct.GraphValues.at(m, 5) = 25;
+        pct.GraphValues.at(m, 6) = 1500;
         pct.GraphValues.at(m, 2) = 80000;
     }
     PageInputs in = inputs();
@@ -334,10 +340,10 @@ TEST_F(Page, AxisLabelsAndGrid) {
     for (const print::Op& op : surface.displayList())
         if (op.kind == print::OpKind::Text && op.state.align == print::AlignRight) {
             euro = euro || op.text.endsWith(QStringLiteral(" €"));
-            percent = percent || op.text == QStringLiteral("26%");
+            percent = percent || op.text == QStringLiteral("1600%");
         }
     EXPECT_TRUE(euro);
-    EXPECT_TRUE(percent); // the panel's top line: AxisMax 26
+    EXPECT_TRUE(percent); // the panel's top line, AxisMax 1600, not grouped
 }
 
 // A whole page at 40 dpi against the reference image: catches gross

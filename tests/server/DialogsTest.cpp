@@ -116,23 +116,43 @@ TEST(FMPassWidget, FocusSelectsAllLeavingTheUserFieldMakesItUpperCase) {
     d.hide();
 }
 
-TEST(FMPassWidget, EscapeActsLikeAbbruch) {
-    WidgetEnv env;
-    ASSERT_TRUE(activate(env.pass));
-    // Qt does not support exceptions leaving an event handler (unwinding
-    // skips its cleanups), so ProgramEnded is caught inside the handler.
-    bool ended = false;
-    env.pass.onBUAusst = [&ended, session = env.pass.onBUAusst] {
-        try {
-            session();
-        } catch (const srv::ProgramEnded&) {
-            ended = true;
-        }
-    };
-    QTest::keyClick(&env.pass, Qt::Key_Escape);
-    EXPECT_TRUE(ended);
-    EXPECT_EQ(env.endCalls, 1);
-    env.pass.hide();
+// "Abbruch" ends the program; Escape and the close button end it only at
+// start-up, over the main window they give up the re-login.
+TEST(FMPassWidget, ClosingEndsTheProgramOnlyAtStartUp) {
+    enum How { Escape, CloseButton, Abbruch };
+    const struct {
+        bool mainVisible;
+        How how;
+        bool ends;
+    } rows[] = {{false, Escape, true}, {false, CloseButton, true}, {false, Abbruch, true},
+                {true, Escape, false}, {true, CloseButton, false}, {true, Abbruch, true}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.mainVisible << " " << r.how);
+        WidgetEnv env;
+        env.mainVisible = r.mainVisible;
+        ASSERT_TRUE(activate(env.pass));
+        // Qt does not support exceptions leaving an event handler (unwinding
+        // skips its cleanups), so ProgramEnded is caught inside the handler.
+        bool ended = false;
+        for (std::function<void()>* hook : {&env.pass.onBUAusst, &env.pass.onClose})
+            *hook = [&ended, inner = *hook] {
+                try {
+                    if (inner) inner();
+                } catch (const srv::ProgramEnded&) {
+                    ended = true;
+                }
+            };
+        if (r.how == Escape)
+            QTest::keyClick(&env.pass, Qt::Key_Escape);
+        else if (r.how == CloseButton)
+            env.pass.close();
+        else
+            env.pass.findChild<QPushButton*>(QStringLiteral("BUAusst"))->click();
+        EXPECT_EQ(ended, r.ends);
+        EXPECT_EQ(env.endCalls, r.ends ? 1 : 0);
+        EXPECT_EQ(env.pass.isVisible(), r.ends); // the ending program closes it itself
+        env.pass.hide();
+    }
 }
 
 TEST(FMServerWidget, FieldsStartLockedWithTheirInitialTexts) {

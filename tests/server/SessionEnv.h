@@ -90,6 +90,8 @@ struct Env {
     int endCalls = 0;
     bool mainVisible = false;
     QString caption;
+    // Sees the caption the re-login sets (the main window's part of it).
+    std::function<void(const QString&)> onCaption;
     QString commandLine;
     srv::FactoryMaker maker;
     std::unique_ptr<srv::Session> session;
@@ -111,7 +113,10 @@ struct Env {
             [this] { ++endCalls; },
             [this] { return commandLine; },
             [this] { return mainVisible; },
-            [this](const QString& c) { caption = c; },
+            [this](const QString& c) {
+                caption = c;
+                if (onCaption) onCaption(c);
+            },
         });
     }
     ~Env() {

@@ -164,24 +164,19 @@ bool PdfBook::commit(QString* error) {
     return true;
 }
 
-void printDocument(const DisplayList& list, QPrinter& printer, int copies) {
-    if (copies < 1) return;
+void printDocument(const DisplayList& list, QPrinter& printer) {
     // Full page after the layout: the layout carries the mode and would
     // reset it.
     printer.setPageLayout(a4Landscape());
     printer.setFullPage(true);
-    // The copies are pages of their own; a copy count left over from the
-    // print dialog would multiply them.
+    // A copy count left over from the print dialog would multiply the
+    // caller's passes.
     printer.setCopyCount(1);
     printer.setDocName(kTitle);
     QPainter painter;
     if (!painter.begin(&printer)) return;
     const QRectF paper = printer.paperRect(QPrinter::DevicePixel);
-    const QRectF target(0, 0, paper.width(), paper.height());
-    for (int i = 0; i < copies; ++i) {
-        if (i > 0 && !printer.newPage()) break;
-        PainterRenderer::render(list, painter, target);
-    }
+    PainterRenderer::render(list, painter, QRectF(0, 0, paper.width(), paper.height()));
     painter.end();
 }
 

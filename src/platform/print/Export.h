@@ -52,8 +52,8 @@ private:
 };
 
 // Sets the printer to A4 landscape, full page, no margins, and prints the
-// page once per copy, each on a page of its own (copies < 1 prints
-// nothing). The printer's own copy count is reset to 1.
-void printDocument(const DisplayList& list, QPrinter& printer, int copies = 1);
+// page as one document: one print job of one page. The printer's own copy
+// count is reset to 1; copies are documents of their own.
+void printDocument(const DisplayList& list, QPrinter& printer);
 
 } // namespace print

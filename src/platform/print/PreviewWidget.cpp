@@ -160,8 +160,8 @@ void PreviewWidget::requestRedraw() {
     emit redrawRequested();
 }
 
-void PreviewWidget::printDocument(QPrinter& printer, int copies) const {
-    print::printDocument(page_, printer, copies);
+void PreviewWidget::printDocument(QPrinter& printer) const {
+    print::printDocument(page_, printer);
 }
 
 void PreviewWidget::pageFinished() {

@@ -59,8 +59,8 @@ public:
     // Ctrl+wheel and Ctrl+plus/minus move along these percentages.
     static const std::vector<double>& zoomSteps();
 
-    // Sends the shown page to the printer, once per copy.
-    void printDocument(QPrinter& printer, int copies = 1) const;
+    // Sends the shown page to the printer as one print job.
+    void printDocument(QPrinter& printer) const;
 
     QAction* redrawAction() const { return redrawAction_; }
 

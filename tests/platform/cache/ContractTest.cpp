@@ -390,6 +390,14 @@ TEST_P(Contract, PeriodSumsEqualRawLines) {
         EXPECT_EQ(cents(q->column(2)), e.umsatz - e.kosten) << "round " << round;
         EXPECT_FALSE(q->next());
         nonZero += e.umsatz != 0;
+        // The same request for cash discount and rebate.
+        auto k = run("ZKUmsatz.Daten", "PeriodenSkonto",
+                     {QString::number(firma), QString::number(period), sel[3], sel[4], sel[0], sel[1],
+                      sel[2], sel[5], sel[6]});
+        ASSERT_TRUE(k->next());
+        EXPECT_EQ(cents(k->column(1)), e.skonto) << "round " << round;
+        EXPECT_EQ(cents(k->column(2)), e.nachlass) << "round " << round;
+        EXPECT_FALSE(k->next());
     }
     EXPECT_GT(nonZero, 20);  // the selections really hit data
 }

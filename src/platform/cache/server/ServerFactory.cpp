@@ -166,6 +166,7 @@ enum class QueryKind {
     AbtInPC,
     Versandarten,
     PeriodenSumme,
+    PeriodenSkonto,
     PeriodenSummeAufteilung,
     WhPeriodenSumme,
     WhPeriodenSkonto,
@@ -216,7 +217,8 @@ public:
             requireArgs(name_, args, 2);
             names(s.shippingTypes(company(args[0]), args[1]));
             break;
-        case QueryKind::PeriodenSumme: {
+        case QueryKind::PeriodenSumme:
+        case QueryKind::PeriodenSkonto: {
             // company, period, hgrp, ugrp, pc, habt, abt, hkgrp, hvart
             requireArgs(name_, args, 9);
             Selection sel;
@@ -229,7 +231,10 @@ public:
             sel[6] = args[8];
             const int p = parsePeriod(args[1]);
             const Sums sum = s.periodSum(company(args[0]), p, p, sel);
-            rows_.append({centsToText(sum.umsatz), centsToText(sum.umsatz - sum.kosten)});
+            if (kind_ == QueryKind::PeriodenSumme)
+                rows_.append({centsToText(sum.umsatz), centsToText(sum.umsatz - sum.kosten)});
+            else
+                rows_.append({centsToText(sum.skonto), centsToText(sum.nachlass)});
             break;
         }
         case QueryKind::PeriodenSummeAufteilung: {
@@ -452,6 +457,7 @@ std::unique_ptr<CacheQuery> ServerFactory::query(const QString& className, const
         {"ZKUmsatz.Daten", "AbtInPC", QueryKind::AbtInPC},
         {"ZKUmsatz.Daten", "Versandarten", QueryKind::Versandarten},
         {"ZKUmsatz.Daten", "PeriodenSumme", QueryKind::PeriodenSumme},
+        {"ZKUmsatz.Daten", "PeriodenSkonto", QueryKind::PeriodenSkonto},
         {"ZKUmsatz.Daten", "PeriodenSummeAufteilung", QueryKind::PeriodenSummeAufteilung},
         {"ZKUmsatz.DatWH", "PeriodenSumme", QueryKind::WhPeriodenSumme},
         {"ZKUmsatz.DatWH", "PeriodenSkonto", QueryKind::WhPeriodenSkonto},
