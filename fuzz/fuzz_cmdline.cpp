@@ -144,6 +144,9 @@ void reportTool(const QStringList& args, const std::optional<QString>& envPasswo
     case Kind::Help:
         FUZZ_CHECK(rc == reporttool::kExitOk && out == reporttool::usageText());
         break;
+    case Kind::Version:
+        FUZZ_CHECK(rc == reporttool::kExitOk && out.startsWith(QStringLiteral("tallvero-report ")));
+        break;
     case Kind::Usage:
         FUZZ_CHECK(rc == reporttool::kExitUsage && out.isEmpty());
         FUZZ_CHECK(err.contains(r.error) && err.contains(QStringLiteral("--help“ zeigt alle Optionen")));
