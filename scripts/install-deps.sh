@@ -4,7 +4,7 @@
 set -eu
 PKGS="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite \
 libqt6sql6-psql qt6-svg-dev libgl1-mesa-dev libgtest-dev libgmock-dev libbenchmark-dev \
-libsqlite3-dev libpq-dev clang libclang-rt-14-dev postgresql-15 qt6-translations-l10n fonts-liberation xvfb xauth poppler-utils gcovr \
+libsqlite3-dev libpq-dev libsodium-dev openssl clang libclang-rt-14-dev postgresql-15 qt6-translations-l10n fonts-liberation xvfb xauth poppler-utils gcovr \
 cups cups-client printer-driver-cups-pdf libcups2-dev"
 missing=""
 for p in $PKGS; do

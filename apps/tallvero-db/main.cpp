@@ -35,7 +35,8 @@ const char* const kGeneralHelp =
     "Verwaltet die Datenbank des Tallvero-Servers.\n"
     "  --server S   embedded (Standard: die Datei des Benutzers), eine Datei *.sqlite\n"
     "               oder ein PostgreSQL-Rechner (Datenbank zorvek; Benutzer und Passwort\n"
-    "               über PGUSER, PGPASSWORD, ~/.pgpass)\n"
+    "               über PGUSER, ~/.pgpass; ein Benutzer mit CREATEROLE, dem die Tabellen\n"
+    "               gehören)\n"
     "  --port P     Port des PostgreSQL-Servers (Standard 5432)\n"
     "  --version    Version anzeigen\n"
     "\n"
@@ -72,11 +73,13 @@ QHash<QString, const char*> commandHelp() {
          "ART: firma, profitcenter, hauptabteilung, abteilung, hauptgruppe, untergruppe,\n"
          "     versandart, personal, personalabteilung, personalbasis\n"},
         {QStringLiteral("user"),
-         "Aufruf: tallvero-db [--server S] user add CODE --name N --pnr N --abt A [--firma F] [--password P]\n"
-         "        tallvero-db [--server S] user password CODE [--firma F] [--password P]\n"
+         "Aufruf: tallvero-db [--server S] user add CODE --name N --pnr N --abt A [--firma F]\n"
+         "        tallvero-db [--server S] user password CODE [--firma F]\n"
          "        tallvero-db [--server S] user activate|deactivate CODE [--firma F]\n"
          "        tallvero-db [--server S] user department CODE --abt A [--firma F]\n"
-         "Ohne --password wird das Passwort ohne Anzeige von der Eingabe gelesen. Firma: Standard 1.\n"},
+         "Das Passwort wird von der Eingabe gelesen (am Terminal ohne Anzeige), nie von der\n"
+         "Befehlszeile. Auf PostgreSQL ist jeder Personalcode eine Rolle gleichen Namens, deren\n"
+         "Passwort PostgreSQL verwahrt. Firma: Standard 1.\n"},
         {QStringLiteral("permission"),
          "Aufruf: tallvero-db [--server S] permission BENUTZER STUFE [--part TEIL]\n"
          "Setzt die Berechtigungsstufe für Tallvero (-1 keine, 5 nur eigene Abteilung,\n"
@@ -97,13 +100,20 @@ struct Args {
 };
 
 // Options with a value; everything else starting with -- is a flag.
-const QStringList kValueOptions = {"--server", "--port", "--seed", "--lines", "--until", "--firma",
-                                   "--name", "--pnr", "--abt", "--password", "--part"};
+const QStringList kValueOptions = {"--server", "--port", "--seed", "--lines", "--until",
+                                   "--firma",  "--name", "--pnr",  "--abt",   "--part"};
 const QStringList kFlags = {"--force", "--generate", "--help"};
 
 bool parse(const QStringList& argv, Args* a, QString* why) {
     for (int i = 0; i < argv.size(); ++i) {
         const QString& w = argv[i];
+        // Anything on the command line shows in the process list.
+        if (w.startsWith(QLatin1String("--password"))) {
+            *why = QStringLiteral("Passwörter werden nicht auf der Befehlszeile angenommen (dort "
+                                  "stünden sie in der Prozessliste); tallvero-db liest das "
+                                  "Passwort von der Eingabe");
+            return false;
+        }
         if (w == QLatin1String("-h") || w == QLatin1String("--help")) {
             a->help = true;
         } else if (w == QLatin1String("--version")) {
@@ -117,7 +127,7 @@ bool parse(const QStringList& argv, Args* a, QString* why) {
         } else if (kFlags.contains(w)) {
             a->options.insert(w, QString());
         } else if (w.startsWith(QLatin1String("--"))) {
-            *why = QStringLiteral("Unbekannte Option %1").arg(w);
+            *why = QStringLiteral("Unbekannte Option %1").arg(w.section(QLatin1Char('='), 0, 0));
             return false;
         } else {
             a->positional << w;
@@ -278,6 +288,7 @@ int run(const QString& cmd, const Args& a) {
             cerr << "Die Datenbank hat noch kein Schema (tallvero-db init)\n";
             return kFailed;
         }
+        upgradeSchema(db);
         for (const QString& line : databaseInfo(store))
             out << line << "\n";
         return kOk;
@@ -286,6 +297,7 @@ int run(const QString& cmd, const Args& a) {
         cerr << "Die Datenbank hat noch kein Schema (tallvero-db init)\n";
         return kFailed;
     }
+    upgradeSchema(db);
     if (cmd == QLatin1String("generate")) {
         QList<qint64> firms;
         if (a.options.contains(QStringLiteral("--firma"))) {
@@ -348,16 +360,11 @@ int run(const QString& cmd, const Args& a) {
             u.name = a.options.value(QStringLiteral("--name"));
             u.pnr = a.options.value(QStringLiteral("--pnr"));
             u.abtnr = a.options.value(QStringLiteral("--abt"));
-            u.password = a.options.contains(QStringLiteral("--password"))
-                             ? a.options.value(QStringLiteral("--password"))
-                             : readPassword();
+            u.password = readPassword();
             addUser(store, u);
             out << "Benutzer " << code << " in Firma " << firma << " angelegt\n";
         } else if (action == QLatin1String("password")) {
-            setPassword(store, firma, code,
-                        a.options.contains(QStringLiteral("--password"))
-                            ? a.options.value(QStringLiteral("--password"))
-                            : readPassword());
+            setPassword(store, firma, code, readPassword());
             out << "Passwort von " << code << " geändert\n";
         } else if (action == QLatin1String("activate") || action == QLatin1String("deactivate")) {
             setActive(store, firma, code, action == QLatin1String("activate"));

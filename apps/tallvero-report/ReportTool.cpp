@@ -536,7 +536,10 @@ int run(const QStringList& args, ReportContext& context) {
             detailRows = dh.rows();
         }
     } catch (const srv::ProgramEnded&) {
-        return fail(QStringLiteral("Abbruch: keine Verbindung zum Server."));
+        // The reason the settings dialog would show (a certificate, a login).
+        const QString why = serverDialog.connectError();
+        return fail(QStringLiteral("Abbruch: keine Verbindung zum Server.") +
+                    (why.isEmpty() ? QString() : QStringLiteral("\n") + why));
     } catch (const cache::CacheError& e) {
         return fail(QStringLiteral("Fehler %1: %2").arg(e.number()).arg(e.description()));
     } catch (const std::exception& e) {

@@ -53,6 +53,9 @@ public:
     virtual void showModal() = 0;
     virtual void hide() = 0;
     virtual bool isVisible() const = 0;
+    // Why the last connection attempt failed, shown below the fields; ""
+    // hides it.
+    virtual void setConnectError(const QString& reason) = 0;
 
     platform::Timer& Lock() { return *lock_; }
 

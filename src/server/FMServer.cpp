@@ -52,8 +52,14 @@ FMServer::FMServer(platform::Clock& clock, QWidget* parent) : QDialog(parent), S
     buttons->addWidget(edit_);
     buttons->addStretch();
     buttons->addWidget(back_);
+    error_ = new QLabel(this);
+    error_->setObjectName(QStringLiteral("lblFehler"));
+    error_->setWordWrap(true);
+    error_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    error_->hide();
     auto* top = new QVBoxLayout(this);
     top->addLayout(grid);
+    top->addWidget(error_);
     top->addLayout(buttons);
     setMinimumWidth(360);
 
@@ -94,6 +100,12 @@ bool FMServer::editUnlocked() const {
 
 void FMServer::setEditUnlocked(bool unlocked) {
     edit_->setChecked(unlocked);
+}
+
+void FMServer::setConnectError(const QString& reason) {
+    error_->setText(reason.isEmpty() ? QString()
+                                     : QStringLiteral("Letzter Verbindungsversuch: ") + reason);
+    error_->setVisible(!reason.isEmpty());
 }
 
 void FMServer::reject() {

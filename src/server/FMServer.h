@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QHash>
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -27,6 +28,7 @@ public:
     void showModal() override { exec(); }
     void hide() override { QDialog::hide(); }
     bool isVisible() const override { return QDialog::isVisible(); }
+    void setConnectError(const QString& reason) override;
 
     QLineEdit* field(ServerField f) const { return fields_.value(int(f)); }
     QPushButton* BUEdit() const { return edit_; }
@@ -41,6 +43,7 @@ private:
     QHash<int, QLineEdit*> fields_;
     QPushButton* edit_;
     QPushButton* back_;
+    QLabel* error_;
     bool locked_ = true;
 };
 

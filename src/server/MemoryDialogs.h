@@ -59,6 +59,8 @@ public:
     void showModal() override;
     void hide() override { visible_ = false; }
     bool isVisible() const override { return visible_; }
+    void setConnectError(const QString& reason) override { connectError_ = reason; }
+    const QString& connectError() const { return connectError_; }
 
     // Clicks the two-position button: it flips, then the handler runs.
     void clickEdit();
@@ -71,6 +73,7 @@ public:
 
 private:
     QHash<int, QString> fields_;
+    QString connectError_;
     bool locked_ = true;
     bool unlocked_ = false;
     bool visible_ = false;

@@ -6,6 +6,7 @@
 #include <QLoggingCategory>
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 namespace srv {
 
@@ -156,6 +157,8 @@ void Session::CacheConnect() {
     for (;;) {
         factory_ = s_.makeFactory ? s_.makeFactory() : nullptr;
         bool connected = false;
+        if (factory_ && !verifiedCode_.isEmpty())
+            factory_->setLogin(verifiedCode_, verifiedPassword_);
         if (factory_) {
             try {
                 const bool answered = factory_->connect(cs().ConnectString);
@@ -169,6 +172,7 @@ void Session::CacheConnect() {
             }
         }
         if (connected) {
+            s_.server.setConnectError({});
             try {
                 sendSessionVariables();
             } catch (const cache::CacheError&) {
@@ -189,6 +193,9 @@ void Session::CacheConnect() {
                           QStringLiteral("Server nach 3 Versuchen nicht erreichbar!\n"
                                          "Bitte Kontrollieren Sie die Verbindungsdaten"),
                           MsgIcon::Exclamation, MsgButtons::Ok);
+            // The dialog is where the user looks at the connection: it says
+            // why the last attempt failed (a certificate, a refused login).
+            s_.server.setConnectError(factory_ ? factory_->lastConnectError() : QString());
             // Already open (the user saved new settings in it, and that
             // reconnect failed too): it cannot be shown a second time.
             if (!s_.server.isVisible()) {
@@ -213,6 +220,8 @@ void Session::finalConnectFailure() {
                   MsgIcon::Stop, MsgButtons::Ok);
     s_.server.hide();
     uc().Benutzer.clear();
+    verifiedCode_.clear();
+    verifiedPassword_.clear();
     if (factoryConnected()) {
         try {
             factory_->disconnect();
@@ -358,6 +367,8 @@ int Session::CheckPermission(const QString& programm, const QString& user) {
 
 bool Session::CacheLogin() {
     uc().Benutzer.clear();
+    verifiedCode_.clear();
+    verifiedPassword_.clear();
     if (cs().CommandLine.isEmpty() && s_.processCommandLine)
         cs().CommandLine = s_.processCommandLine();
     LoadConnection();
@@ -372,7 +383,10 @@ bool Session::CacheLogin() {
         step = QStringLiteral("Anmeldung mit nicht existierendem Personalcode");
         std::unique_ptr<cache::CacheObject> rec = factory_->open(
             QStringLiteral("ZK.ParPersEdv"), uc().Firma + QStringLiteral("||") + uc().Personalcode);
-        if (rec->property(QStringLiteral("Passwort")) != uc().Passwort ||
+        // The server checks the password (it keeps no copy that could be
+        // read back); on PostgreSQL this is the login of the code's own
+        // role, and the connection runs as that role from here on.
+        if (rec->call(QStringLiteral("PasswortPruefen"), {uc().Passwort}) != QLatin1String("1") ||
             rec->property(QStringLiteral("AKTIV")) != QLatin1String("J")) {
             s_.ui.message(QStringLiteral("Anmeldung an Caché."),
                           QStringLiteral("Passwort Falsch oder Benutzer nicht Aktiv."),
@@ -417,6 +431,10 @@ bool Session::CacheLogin() {
                     {sessionLine(uc().Firma, uc().Filiale, Piece(uc().Benutzer, QChar(u'|'), 1))});
                 CacheClose(h);
             }
+            // Later connections log in as this user again (the idle close,
+            // a lost link); nothing else needs the password any more.
+            verifiedCode_ = uc().Personalcode;
+            verifiedPassword_ = std::exchange(uc().Passwort, QString());
             result = true;
         }
     } catch (const cache::CacheError& e) {

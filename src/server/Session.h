@@ -131,6 +131,10 @@ private:
     int work_ = 0;
     std::unique_ptr<cache::Factory> factory_;
     bool fromCommandLine_ = false;
+    // The code and password of the last successful login, for the
+    // connections after it; the only copy kept after the login (the user
+    // context's password is cleared then). Empty while nobody is logged in.
+    QString verifiedCode_, verifiedPassword_;
     Session* previous_ = nullptr;
 };
 

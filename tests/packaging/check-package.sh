@@ -47,7 +47,8 @@ Maintainer|^[^<]+ <[^@ ]+@[^> ]+>$
 Description|^[a-z].{9,78}$
 Depends|(^|, )libqt6widgets6 \(>= [^)]+\)(,|$)
 Depends|(^|, )libqt6sql6-sqlite(,|$)
-Depends|(^|, )libpq5(,|$)
+Depends|(^|, )libpq5( \(>= [^)]+\))?(,|$)
+Depends|(^|, )libsodium23 \(>= [^)]+\)(,|$)
 Depends|(^|, )fonts-liberation \| fonts-liberation2(,|$)
 Recommends|(^|, )qt6-translations-l10n(,|$)
 EOF

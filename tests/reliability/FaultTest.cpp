@@ -40,6 +40,7 @@ public:
         return c;
     }
     bool up() const { return port_ > 0; }
+    QString dir() const { return dir_.path() + QStringLiteral("/pg"); }
     const std::string& why() const { return why_; }
     int port() const { return port_; }
     void stop() {
@@ -227,6 +228,10 @@ protected:
         if (!c.up()) return;
         qputenv("TALLVERO_TEST_PG", QByteArray("127.0.0.1:") + QByteArray::number(c.port()));
         qputenv("PGUSER", "tallvero"); // the cluster's superuser
+        // Its password and certificate authority are this cluster's own.
+        qputenv("PGPASSFILE", QFile::encodeName(c.dir() + QStringLiteral("/pgpass")));
+        qputenv("PGSSLROOTCERT", QFile::encodeName(c.dir() + QStringLiteral("/tls/ca.crt")));
+        qputenv("PGSSLMODE", "verify-full");
         site();
         // The reference: every month of the demo, fetched on a healthy link.
         struct Probe : Faults {

@@ -154,12 +154,9 @@ const QString kQuotePassword = u("x\"y'z");
 testsupport::DemoSite& site(TestEngine e) {
     return testsupport::demoSite(
         e, QStringLiteral("hostile"), 3000, [](cache::server::Database& d) {
-            d.exec(
-                 QStringLiteral("INSERT INTO pers_edv (firma, code, passwort, aktiv, pname, pnr, "
-                                "abtnr, dw, bergrp) VALUES (1, ?, ?, 'J', 'Quentin Quote', '1001', "
-                                "'M2', '0', 'ALLE')"),
-                 {kQuoteUser, kQuotePassword})
-                .finish();
+            testsupport::addLogin(d, 1, kQuoteUser, kQuotePassword, QStringLiteral("J"),
+                                  QStringLiteral("Quentin Quote"), QStringLiteral("1001"),
+                                  QStringLiteral("M2"));
             d.exec(
                  QStringLiteral("INSERT INTO berechtigung (benutzer, programm, teil, stufe) VALUES "
                                 "(?, 'Tallvero', 'alles', 1)"),

@@ -6,8 +6,11 @@
 // window, Qt's log, message boxes, the tool's output and files, connection
 // errors or the settings file. And libpq's TLS setting reaches the server.
 
+#include "platform/cache/server/Security.h"
+
 #include "ReliabilityHelpers.h"
 #include "main_window/FMStart.h"
+#include "main_window/Rules.h"
 #include "platform/cache/server/ServerFactory.h"
 #include "platform/settings/QSettingsStore.h"
 #include "server/SessionEnv.h"
@@ -28,7 +31,9 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSqlRecord>
 #include <QTest>
+#include <QThread>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QUrl>
@@ -49,19 +54,61 @@ const QString kSecret = u("Geheim-Xy7!q");
 const QString kWrong = u("Falsch-Zq9#w"); // a wrong attempt must not show either
 const QDate kToday(2024, 1, 15);          // 61 months: January 2019 up to January 2024
 
+// The address of the test cluster, and a connection to its maintenance
+// database as the superuser.
+cache::server::DatabaseTarget clusterTarget() {
+    const QString v = qEnvironmentVariable("TALLVERO_TEST_PG");
+    cache::server::DatabaseTarget t;
+    t.engine = cache::server::Engine::Postgres;
+    t.host = v.section(QLatin1Char(':'), 0, 0);
+    t.port = v.section(QLatin1Char(':'), 1).toInt();
+    t.database = u("zorvek");
+    return t;
+}
+
+// The site's administrator on PostgreSQL, as docs/security.md asks for:
+// owns the database and its tables, may create roles, is no superuser.
+const cache::server::Login& siteOwner() {
+    static const cache::server::Login owner = [] {
+        const cache::server::Login l{u("tallvero_site_admin"), u("Verwalter-Kw4&m")};
+        cache::server::Database su(clusterTarget());
+        su.execDirect(u("DO $$ BEGIN CREATE ROLE tallvero_site_admin LOGIN CREATEROLE; EXCEPTION "
+                        "WHEN duplicate_object THEN NULL; END $$"));
+        su.execDirect(u("ALTER ROLE tallvero_site_admin PASSWORD '%1'")
+                          .arg(su.scramVerifier(l.user, l.password)));
+        return l;
+    }();
+    return owner;
+}
+
+// The demo business, made by the site's administrator; GEHEIM with a
+// distinctive password; ABTLEITER works in company 1 only; company 3 has
+// sales (of department M2) but no login of anyone.
 testsupport::DemoSite& site(TestEngine e) {
     return testsupport::demoSite(
-        e, QStringLiteral("security"), 4000, [](cache::server::Database& d) {
-            d.exec(QStringLiteral("INSERT INTO pers_edv (firma, code, passwort, aktiv, pname, pnr, "
-                                  "abtnr, dw, bergrp) VALUES (1, 'GEHEIM', ?, 'J', 'Greta Geheim', "
-                                  "'1001', 'B0', '0', 'ALLE')"),
-                   {kSecret})
-                .finish();
+        e, QStringLiteral("security"), 4000,
+        [](cache::server::Database& d) {
+            testsupport::addLogin(d, 1, u("GEHEIM"), kSecret, u("J"), u("Greta Geheim"), u("1001"),
+                                  u("B0"));
             d.exec(
                  QStringLiteral("INSERT INTO berechtigung (benutzer, programm, teil, stufe) VALUES "
                                 "('GEHEIM', 'Tallvero', 'alles', 1)"))
                 .finish();
-        });
+            d.exec(u("DELETE FROM pers_edv WHERE firma = 2 AND code = 'ABTLEITER'")).finish();
+            d.exec(u("INSERT INTO firma (firma, name) VALUES (3, 'Fremd GmbH')")).finish();
+            cache::server::Store st(d);
+            cache::server::SalesLine l;
+            l.datum = 20240110;
+            l.firma = 3;
+            const char* codes[] = {"1", "10", "M2", "30", "3001", "P", "L", "01", "L"};
+            for (int i = 0; i < 9; ++i)
+                l.codes[i] = u(codes[i]);
+            l.umsatz = 12345600;
+            l.kosten = 10000000;
+            st.appendSales({l});
+            st.generate(3, 12401, 12401);
+        },
+        e == TestEngine::Postgres ? &siteOwner() : nullptr);
 }
 
 std::unique_ptr<mw::FMStart> startWindow(testenv::Env& env) {
@@ -777,50 +824,541 @@ TEST(PasswordsOnConnect, FailedConnectsDoNotShowThePassword) {
     expectClean("standard output", r.out);
 }
 
-// --- TLS the libpq way --------------------------------------------------------
+// --- PostgreSQL: what each role reads, whatever program it connects with ----
 
-TEST(PostgresTls, SslModeFromTheEnvironmentReachesTheServer) {
+// Every table and view of the schema, from the catalog, so that tables
+// added later are covered too.
+QStringList schemaRelations(cache::server::Database& admin) {
+    QStringList out;
+    QSqlQuery& q = admin.exec(
+        u("SELECT c.relname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace WHERE "
+          "n.nspname = current_schema() AND c.relkind IN ('r', 'v', 'm', 'p', 'f') ORDER BY 1"));
+    while (q.next())
+        out << q.value(0).toString();
+    q.finish();
+    return out;
+}
+
+struct Seen {
+    bool denied = false;
+    QStringList columns;
+    QList<QStringList> rows;
+    int column(const char* name) const { return int(columns.indexOf(QLatin1String(name))); }
+};
+
+// Everything a connection reads of a relation with plain SQL.
+Seen readAll(cache::server::Database& as, const QString& relation) {
+    Seen s;
+    try {
+        QSqlQuery& q = as.exec(u("SELECT * FROM ") + relation);
+        const QSqlRecord rec = q.record();
+        for (int i = 0; i < rec.count(); ++i)
+            s.columns << rec.fieldName(i);
+        while (q.next()) {
+            QStringList row;
+            for (int i = 0; i < rec.count(); ++i)
+                row << q.value(i).toString();
+            s.rows << row;
+        }
+        q.finish();
+    } catch (const cache::CacheError& e) {
+        s.denied = e.description().contains(u("permission denied"));
+        EXPECT_TRUE(s.denied) << relation.toStdString() << ": " << e.description().toStdString();
+    }
+    return s;
+}
+
+qint64 revenue(cache::server::Database& admin, qint64 firma, const QStringList& departments) {
+    QString sql = u("SELECT COALESCE(SUM(umsatz), 0) FROM sales_line WHERE firma = ?");
+    QVariantList binds{firma};
+    if (!departments.isEmpty()) {
+        sql += u(" AND abtnr IN (%1)").arg(QStringList(departments.size(), u("?")).join(u(",")));
+        for (const QString& d : departments)
+            binds << d;
+    }
+    return admin.scalar(sql, binds).toLongLong();
+}
+
+const QStringList kPasswords{u("demo"), u("abt"), u("inaktiv"), u("gast"), kSecret};
+
+TEST(PostgresRoles, EachRoleReadsItsOwnScopeOfEveryTableAndNoPassword) {
     REQUIRE_ENGINE(TestEngine::Postgres);
     testsupport::DemoSite& s = site(TestEngine::Postgres);
-    const cache::server::DatabaseTarget t = s.db->target;
-    bool serverHasTls = false;
-    {
-        auto d = s.db->open();
-        serverHasTls = d->scalar(QStringLiteral("SELECT current_setting('ssl')")).toString() ==
-                       QLatin1String("on");
+    auto admin = s.db->open();
+    const QStringList relations = schemaRelations(*admin);
+    ASSERT_GE(relations.size(), 20);
+    struct Case {
+        const char* user;
+        const char* password;
+        QList<qint64> companies; // master data
+        QList<qint64> figures;   // companies whose figures it reads
+        QStringList departments; // empty: all of them
+        const char* pnr;
+    };
+    const Case cases[] = {
+        {"ABTLEITER", "abt", {1}, {1}, {u("M2"), u("MA"), u("MF")}, "1002"},
+        {"DEMO", "demo", {1, 2}, {1, 2}, {}, "1001"},
+        {"GAST", "gast", {1, 2}, {}, {}, "1004"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.user);
+        auto as = s.db->openAs({QLatin1String(c.user), QLatin1String(c.password)});
+        int readable = 0, figureTables = 0;
+        for (const QString& rel : relations) {
+            SCOPED_TRACE(rel.toStdString());
+            const Seen seen = readAll(*as, rel);
+            if (seen.denied) continue;
+            ++readable;
+            for (const QString& col : seen.columns)
+                EXPECT_FALSE(col.contains(u("pass")) || col.contains(u("hash")));
+            const int firma = seen.column("firma"), abt = seen.column("abtnr");
+            const bool figures = seen.column("umsatz") >= 0;
+            QMap<qint64, qint64> sums;
+            for (const QStringList& row : seen.rows) {
+                for (const QString& cell : row)
+                    EXPECT_FALSE(kPasswords.contains(cell) || cell.startsWith(u("$argon2")) ||
+                                 cell.startsWith(u("SCRAM-SHA-256$")))
+                        << cell.toStdString();
+                const qint64 f = firma >= 0 ? row[firma].toLongLong() : 0;
+                if (firma >= 0) {
+                    EXPECT_TRUE((figures ? c.figures : c.companies).contains(f)) << f;
+                }
+                if (figures) sums[f] += row[seen.column("umsatz")].toLongLong();
+                if (figures && abt >= 0 && !c.departments.isEmpty()) {
+                    EXPECT_TRUE(c.departments.contains(row[abt])) << row[abt].toStdString();
+                }
+                // Personnel records: the user's own only.
+                for (const char* own : {"code", "benutzer"})
+                    if (seen.column(own) >= 0) {
+                        EXPECT_EQ(row[seen.column(own)], QLatin1String(c.user));
+                    }
+                if (seen.column("pnr") >= 0) {
+                    EXPECT_EQ(row[seen.column("pnr")], QLatin1String(c.pnr));
+                }
+            }
+            if (!figures) continue;
+            ++figureTables;
+            // No table that holds revenue sums to more than the user's
+            // departments; a table that keeps the department, or a full
+            // user, shows exactly that.
+            for (qint64 f : {1, 2, 3}) {
+                const qint64 allowed =
+                    c.figures.contains(f) ? revenue(*admin, f, c.departments) : 0;
+                EXPECT_LE(sums.value(f), allowed) << f;
+                if (abt >= 0 || c.departments.isEmpty()) {
+                    EXPECT_EQ(sums.value(f), allowed) << f;
+                }
+            }
+        }
+        EXPECT_GE(readable, 10);
+        EXPECT_GE(figureTables, 9); // 8 sum tables and the sales lines
     }
-    {
-        const ScopedEnv mode("PGSSLMODE", "disable");
-        cache::server::Database d(t);
-        EXPECT_EQ(d.scalar(QStringLiteral("SELECT COUNT(*) FROM sales_line")).toLongLong(), 4000);
+}
+
+TEST(PostgresRoles, TheServersAnswersAndTheRulesOfARestrictedUser) {
+    REQUIRE_ENGINE(TestEngine::Postgres);
+    testsupport::DemoSite& s = site(TestEngine::Postgres);
+    auto admin = s.db->open();
+    auto boss = s.db->openAs({u("ABTLEITER"), u("abt")});
+    // The total of the own main department (the client shows it) and
+    // nothing the client would refuse.
+    const qint64 main10 =
+        admin->scalar(u("SELECT SUM(umsatz) FROM sales_line WHERE firma = 1 AND habtnr = '10'"))
+            .toLongLong();
+    struct Call {
+        const char* sql;
+        std::optional<qint64> revenue; // nothing: refused
+    };
+    const Call calls[] = {
+        {"(tallvero_main_department_sum('psum_org', 1, 0, 99912, ARRAY['', '10', '', '', '', '', "
+         "'', '', '']))[1]",
+         main10},
+        {"(tallvero_main_department_sum('psum_org', 1, 0, 99912, ARRAY['', '20', '', '', '', '', "
+         "'', '', '']))[1]",
+         0},
+        {"(tallvero_main_department_sum('psum_org', 1, 0, 99912, ARRAY['1', '10', '', '', '', '', "
+         "'', '', '']))[1]",
+         0},
+        {"(tallvero_main_department_sum('wsum_org', 1, 0, 99912, ARRAY['', '10', '', '', '', '', "
+         "'', '', 'L']))[1]",
+         0},
+        {"(tallvero_main_department_sum('psum_org', 2, 0, 99912, ARRAY['', '10', '', '', '', '', "
+         "'', '', '']))[1]",
+         0},
+        {"(tallvero_main_department_sum('pers_edv', 1, 0, 99912, ARRAY['', '10', '', '', '', '', "
+         "'', '', '']))[1]",
+         std::nullopt},
+        {"tallvero_permission('DEMO', 'Tallvero', 'alles')", std::nullopt},
+        {"tallvero_permission('ABTLEITER', 'Tallvero', 'alles')", 5},
+        {"tallvero_admin_login('ABTLEITER', '')", std::nullopt},
+        {"count(*) FROM tallvero_logins()", std::nullopt},
+    };
+    for (const Call& c : calls) {
+        SCOPED_TRACE(c.sql);
+        try {
+            const qint64 v = boss->scalar(u("SELECT ") + QLatin1String(c.sql)).toLongLong();
+            ASSERT_TRUE(c.revenue.has_value()) << "answered " << v;
+            EXPECT_EQ(v, *c.revenue);
+        } catch (const cache::CacheError& e) {
+            EXPECT_FALSE(c.revenue.has_value()) << e.description().toStdString();
+        }
     }
-    if (serverHasTls) GTEST_SKIP() << "the test cluster runs with TLS";
+
+    // The department rules, kept by the server as the client keeps them:
+    // the departments whose figures the own department reads.
+    QStringList all;
+    QSqlQuery& q =
+        admin->exec(u("SELECT DISTINCT abtnr FROM psum_full WHERE firma = 1 ORDER BY 1"));
+    while (q.next())
+        all << q.value(0).toString();
+    q.finish();
+    ASSERT_GE(all.size(), 15);
+    struct Restore {
+        cache::server::Database& d;
+        ~Restore() {
+            d.exec(u("UPDATE pers_edv SET abtnr = 'M2' WHERE firma = 1 AND code = 'ABTLEITER'"))
+                .finish();
+        }
+    } restore{*admin};
+    for (const char* own :
+         {"B0", "B1", "B2", "M1", "M2", "M3", "M4", "M5", "M6", "M7", "M8", "M9", "MA", "42"}) {
+        SCOPED_TRACE(own);
+        admin
+            ->exec(u("UPDATE pers_edv SET abtnr = ? WHERE firma = 1 AND code = 'ABTLEITER'"),
+                   {QLatin1String(own)})
+            .finish();
+        QStringList expected, seen;
+        for (const QString& d : all)
+            if (mw::departmentAllowed(QLatin1String(own), d)) expected << d;
+        QSqlQuery& r =
+            boss->exec(u("SELECT DISTINCT abtnr FROM psum_full WHERE firma = 1 ORDER BY 1"));
+        while (r.next())
+            seen << r.value(0).toString();
+        r.finish();
+        EXPECT_EQ(seen, expected);
+    }
+}
+
+// Scoped environment of libpq for one connection or login.
+struct PgEnv {
+    std::vector<std::unique_ptr<ScopedEnv>> vars;
+    PgEnv& set(const char* name, const QByteArray& value) {
+        vars.push_back(std::make_unique<ScopedEnv>(name, value));
+        return *this;
+    }
+};
+
+TEST(PostgresRoles, TheGateReadsItsThreeThingsAndNothingElse) {
+    REQUIRE_ENGINE(TestEngine::Postgres);
+    testsupport::DemoSite& s = site(TestEngine::Postgres);
+    auto admin = s.db->open();
+    std::unique_ptr<cache::server::Database> gate;
     {
-        const ScopedEnv mode("PGSSLMODE", "require");
-        QElapsedTimer clock;
-        clock.start();
+        PgEnv env;
+        env.set("PGUSER", "tallvero_gate");
+        gate = s.db->open();
+    }
+    for (const QString& rel : schemaRelations(*admin)) {
+        SCOPED_TRACE(rel.toStdString());
+        EXPECT_TRUE(readAll(*gate, rel).denied);
+    }
+    // Of every function in the schema, the gate may run these three.
+    QStringList callable;
+    QSqlQuery& q = admin->exec(
+        u("SELECT p.proname FROM pg_proc p JOIN pg_namespace n ON n.oid = p.pronamespace WHERE "
+          "n.nspname = current_schema() AND has_function_privilege('tallvero_gate', p.oid, "
+          "'EXECUTE') ORDER BY 1"));
+    while (q.next())
+        callable << q.value(0).toString();
+    q.finish();
+    EXPECT_EQ(callable, (QStringList{u("tallvero_build_info"), u("tallvero_fiscal_year"),
+                                     u("tallvero_login_exists")}));
+    EXPECT_EQ(gate->scalar(u("SELECT tallvero_fiscal_year()")).toString(), u("03"));
+    EXPECT_EQ(gate->scalar(u("SELECT tallvero_build_info()")).toString(),
+              admin->scalar(u("SELECT value FROM server_info WHERE key = 'XWGDAT'")).toString());
+    EXPECT_TRUE(gate->scalar(u("SELECT tallvero_login_exists(1, 'DEMO')")).toBool());
+    EXPECT_FALSE(gate->scalar(u("SELECT tallvero_login_exists(2, 'ABTLEITER')")).toBool());
+}
+
+// Which roles the client's server processes run as, seen by the server
+// (a closed connection's process may take a moment to go).
+QStringList clientRoles(cache::server::Database& admin, const QStringList& expected) {
+    QStringList out;
+    for (int i = 0; i < 100; ++i) {
+        out.clear();
+        QSqlQuery& q =
+            admin.exec(u("SELECT DISTINCT usename::text FROM pg_stat_activity WHERE "
+                         "datname = current_database() AND pid <> pg_backend_pid() AND "
+                         "usename NOT IN ('tallvero', 'tallvero_site_admin') ORDER BY 1"));
+        while (q.next())
+            out << q.value(0).toString();
+        q.finish();
+        if (out == expected) break;
+        QThread::msleep(20);
+    }
+    return out;
+}
+
+TEST(PostgresRoles, TheDemoLoginsThroughTheClientAndItsReconnects) {
+    REQUIRE_ENGINE(TestEngine::Postgres);
+    testsupport::DemoSite& s = site(TestEngine::Postgres);
+    auto admin = s.db->open();
+    PgEnv gateEnv;
+    gateEnv.set("PGUSER", "tallvero_gate"); // before a login: the gate
+    struct Case {
+        const char* user;
+        const char* password;
+        std::optional<int> level; // nothing: "Passwort Falsch oder Benutzer nicht Aktiv."
+    };
+    const Case cases[] = {
+        {"DEMO", "demo", 1},
+        {"DEMO", "Demo", std::nullopt},
+        {"DEMO", "", std::nullopt},
+        {"ABTLEITER", "abt", 5},
+        {"GAST", "gast", -1},
+        {"INAKTIV", "inaktiv", std::nullopt},
+        {"INAKTIV", "x", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.user) + "/" + c.password);
+        auto env = makeEnv(s, QLatin1String(c.user), QLatin1String(c.password));
+        // The gate reads the fiscal year before anything else.
+        bool failed = false;
+        srv::connectionSettings().CommandLine = env->commandLine;
+        env->s().LoadConnection();
+        EXPECT_EQ(env->s().DBCall(u("S P0=$P(^FA(0),\"`\",2) W P0"), failed), u("03"));
+        EXPECT_EQ(clientRoles(*admin, {u("tallvero_gate")}), QStringList{u("tallvero_gate")});
+        const bool in = env->s().CacheLogin();
+        EXPECT_EQ(in, c.level.has_value());
+        if (!c.level) {
+            EXPECT_EQ(env->messages(), (QList<RecordedMessage>{
+                                           testenv::wrongPassword(env->messages().value(0).atMs)}));
+            EXPECT_EQ(clientRoles(*admin, {u("tallvero_gate")}), QStringList{u("tallvero_gate")});
+            env->s().CacheDisconnect();
+            continue;
+        }
+        EXPECT_TRUE(env->messages().isEmpty());
+        EXPECT_EQ(env->s().CheckPermission(), *c.level);
+        const QStringList user{QLatin1String(c.user)};
+        EXPECT_EQ(clientRoles(*admin, user), user);
+        // A minute without server work closes the link; the next request
+        // logs in as the same user again, without asking.
+        env->clock.advance(61000);
+        EXPECT_EQ(clientRoles(*admin, {}), QStringList());
+        EXPECT_EQ(env->s().DBCall(u("S P0=$P(^FA(0),\"`\",2) W P0"), failed), u("03"));
+        EXPECT_FALSE(failed);
+        EXPECT_EQ(clientRoles(*admin, user), user);
+        EXPECT_TRUE(srv::userContext().Passwort.isEmpty()); // kept once, by the session
+        env->s().CacheDisconnect();
+    }
+}
+
+TEST(PostgresRoles, TheAdminToolKeepsTheRolesInStepWithTheLogins) {
+    REQUIRE_ENGINE(TestEngine::Postgres);
+    testsupport::DemoSite& s = site(TestEngine::Postgres);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u("PGUSER"), siteOwner().user);
+    env.insert(u("PGPASSWORD"), siteOwner().password);
+    env.insert(u("TALLVERO_PG_DATABASE"), s.db->target.database);
+    auto tool = [&](const QStringList& args, const QByteArray& input = {}) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(TALLVERO_DB_BIN),
+                QStringList{u("--server"), s.server, u("--port"), s.port} + args);
+        p.write(input);
+        p.closeWriteChannel();
+        p.waitForFinished(60000);
+        const QString out = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+        expectClean("tallvero-db", out);
+        return std::make_pair(p.exitCode(), out);
+    };
+    auto connects = [&](const QString& password) {
+        try {
+            s.db->openAs({u("SPERRE"), password});
+            return QString();
+        } catch (const cache::CacheError& e) {
+            return e.description();
+        }
+    };
+    struct Step {
+        QStringList args;
+        QByteArray input;
+        int code;
+        const char* password; // then: connects with it, and not with kWrong
+        const char* refusal;  // or: refused with this German reason
+    };
+    const QByteArray secret = kSecret.toUtf8() + '\n';
+    const Step steps[] = {
+        {{u("user"), u("add"), u("sperre"), u("--name"), u("Siegfried Sperre"), u("--pnr"),
+          u("1009"), u("--abt"), u("M8")},
+         kWrong.toUtf8() + '\n',
+         0,
+         "",
+         nullptr},
+        {{u("user"), u("password"), u("SPERRE"), u("--password"), kSecret}, {}, 2, "", nullptr},
+        {{u("user"), u("password"), u("SPERRE")}, secret, 0, "", nullptr},
+        {{u("user"), u("deactivate"), u("SPERRE")}, {}, 0, nullptr, "nicht aktiv"},
+        {{u("user"), u("activate"), u("SPERRE")}, {}, 0, "", nullptr},
+        {{u("info")}, {}, 0, "", nullptr},
+    };
+    QString secretNow = kWrong;
+    for (const Step& st : steps) {
+        SCOPED_TRACE(st.args.join(u(" ")).toStdString());
+        const auto [code, out] = tool(st.args, st.input);
+        EXPECT_EQ(code, st.code) << out.toStdString();
+        if (st.args.contains(u("--password"))) {
+            EXPECT_TRUE(out.contains(u("Prozessliste"))) << out.toStdString();
+        }
+        if (st.input == secret) secretNow = kSecret;
+        if (st.refusal) {
+            EXPECT_TRUE(connects(secretNow).contains(QLatin1String(st.refusal)))
+                << connects(secretNow).toStdString();
+        } else {
+            EXPECT_EQ(connects(secretNow), QString());
+            EXPECT_TRUE(connects(secretNow == kSecret ? kWrong : kSecret).contains(u("abgelehnt")));
+        }
+    }
+}
+
+// --- TLS --------------------------------------------------------------------
+
+// The test cluster is set up as docs/security.md tells a site: hostssl
+// with scram-sha-256 only, and every client with PGSSLMODE=verify-full and
+// the site's authority in PGSSLROOTCERT (scripts/with-pg.sh).
+TEST(PostgresTls, VerifyFullWorksWithTheSitesAuthorityAndRefusesOthersInGerman) {
+    REQUIRE_ENGINE(TestEngine::Postgres);
+    const QString dir = qEnvironmentVariable("TALLVERO_TEST_PG_DIR");
+    if (dir.isEmpty()) GTEST_SKIP() << "no cluster of scripts/with-pg.sh";
+    testsupport::DemoSite& s = site(TestEngine::Postgres);
+    EXPECT_EQ(qgetenv("PGSSLMODE"), QByteArray("verify-full"));
+    struct Case {
+        const char* name;
+        const char* sslmode;
+        QString rootcert;
+        const char* host;
+        const char* reason; // nullptr: connects, encrypted
+    };
+    const Case cases[] = {
+        {"the site's authority", "verify-full", dir + u("/tls/ca.crt"), "127.0.0.1", nullptr},
+        {"another authority", "verify-full", dir + u("/tls/other-ca.crt"), "127.0.0.1",
+         "nicht von der vertrauenswürdigen Zertifizierungsstelle"},
+        {"a host name the certificate is not for", "verify-full", dir + u("/tls/ca.crt"),
+         "localhost", "gilt nicht für den Rechnernamen „localhost“"},
+        {"no authority file", "verify-full", dir + u("/tls/fehlt.crt"), "127.0.0.1",
+         "Datei der Zertifizierungsstelle"},
+        {"without TLS", "disable", dir + u("/tls/ca.crt"), "127.0.0.1",
+         "nur verschlüsselte Verbindungen"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PgEnv env;
+        env.set("PGSSLMODE", c.sslmode).set("PGSSLROOTCERT", c.rootcert.toUtf8());
+        cache::server::DatabaseTarget t = s.db->target;
+        t.host = QLatin1String(c.host);
         try {
             cache::server::Database d(t);
-            ADD_FAILURE() << "connected without TLS although it was required";
+            EXPECT_EQ(c.reason, nullptr) << "connected";
+            EXPECT_TRUE(
+                d.scalar(u("SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()")).toBool());
         } catch (const cache::CacheError& e) {
-            EXPECT_EQ(e.number(), cache::err::NotConnected);
-            EXPECT_TRUE(e.description().startsWith(QStringLiteral("Verbindung zu PostgreSQL")))
-                << e.description().toStdString();
-            EXPECT_TRUE(e.description().contains(QStringLiteral("nicht möglich")));
-            EXPECT_TRUE(e.description().contains(QStringLiteral("SSL"), Qt::CaseInsensitive))
+            ASSERT_NE(c.reason, nullptr) << e.description().toStdString();
+            EXPECT_TRUE(e.description().contains(QString::fromUtf8(c.reason)))
                 << e.description().toStdString();
         }
-        EXPECT_LT(clock.elapsed(), 15000);
-        // The server component: the connect fails and says why.
-        cache::server::ServerFactory f;
-        EXPECT_FALSE(f.connect(s.db->connectString));
-        EXPECT_TRUE(f.lastConnectError().contains(QStringLiteral("nicht möglich")));
     }
-    EXPECT_FALSE(qEnvironmentVariableIsSet("PGSSLMODE") &&
-                 qgetenv("PGSSLMODE") == QByteArrayLiteral("require"));
-    // Afterwards the old environment connects again.
-    cache::server::Database again(t);
-    EXPECT_TRUE(again.isOpen());
+    // What the user reads: the client's settings dialog after three
+    // attempts, and the report tool's message.
+    {
+        PgEnv other;
+        other.set("PGSSLROOTCERT", (dir + u("/tls/other-ca.crt")).toUtf8());
+        auto env = makeEnv(s, u("DEMO"), u("demo"));
+        QString shown;
+        env->server.script.push_back([&] {
+            shown = env->server.connectError();
+            env->server.clickZurück();
+        });
+        EXPECT_THROW(env->s().CacheLogin(), srv::ProgramEnded);
+        EXPECT_TRUE(shown.contains(u("nicht von der vertrauenswürdigen Zertifizierungsstelle")))
+            << shown.toStdString();
+    }
+    reliability::ToolEnv tool;
+    const reliability::ToolRun r =
+        tool.binary({"--server", "localhost", "--port", s.port, "--user", "DEMO", "--json", "-"},
+                    {}, tool.environment(u("demo")));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(u("gilt nicht für den Rechnernamen „localhost“")))
+        << r.err.toStdString();
+}
+
+// --- SQLite: the user's own file ---------------------------------------------
+
+QByteArray fileBytes(const QString& path) {
+    QByteArray all;
+    for (const char* suffix : {"", "-wal"}) {
+        QFile f(path + QLatin1String(suffix));
+        if (f.open(QIODevice::ReadOnly)) all += f.readAll();
+    }
+    return all;
+}
+
+bool ownerOnly(const QString& path) {
+    const QFileDevice::Permissions p = QFile::permissions(path);
+    return (p & (QFileDevice::ReadOwner | QFileDevice::WriteOwner)) ==
+               (QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
+           !(p & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
+                  QFileDevice::WriteOther | QFileDevice::ExeOwner));
+}
+
+TEST(SqlitePasswords, HashedConvertedOnOpeningAndReadableByTheOwnerOnly) {
+    testsupport::DemoSite& s = site(TestEngine::Sqlite);
+    const QString path = s.db->target.sqlitePath;
+    EXPECT_TRUE(ownerOnly(path));
+    // An old file: plain passwords in the login records.
+    const QString old = u("Alt-Klartext#5");
+    {
+        auto d = s.db->open();
+        d->exec(u("UPDATE pers_edv SET passwort = ? WHERE firma = 1 AND code = 'GAST'"), {old})
+            .finish();
+        d->execDirect(u("PRAGMA wal_checkpoint(TRUNCATE)"));
+    }
+    EXPECT_TRUE(fileBytes(path).contains(old.toUtf8()));
+    // The first opening converts it; the login goes on as before.
+    {
+        auto env = makeEnv(s, u("GAST"), old);
+        EXPECT_TRUE(env->s().CacheLogin());
+        env->s().CacheDisconnect();
+    }
+    const QByteArray bytes = fileBytes(path);
+    for (const QString& p : {old, kSecret})
+        EXPECT_FALSE(bytes.contains(p.toUtf8()));
+    {
+        auto d = s.db->open();
+        QSqlQuery& q = d->exec(u("SELECT passwort FROM pers_edv"));
+        int rows = 0;
+        while (q.next()) {
+            ++rows;
+            EXPECT_TRUE(cache::server::isPasswordHash(q.value(0).toString()));
+        }
+        q.finish();
+        EXPECT_GE(rows, 8);
+    }
+    for (const auto& [password, in] : {std::pair{old, true}, {u("alt-klartext#5"), false}}) {
+        auto env = makeEnv(s, u("GAST"), password);
+        EXPECT_EQ(env->s().CacheLogin(), in);
+    }
+    // The per-user file is put back to its owner alone.
+    QTemporaryDir dir;
+    cache::server::DatabaseTarget t;
+    t.sqlitePath = dir.filePath(u("zorvek.sqlite"));
+    t.embedded = true;
+    {
+        QFile f(t.sqlitePath);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    }
+    EXPECT_FALSE(ownerOnly(t.sqlitePath));
+    cache::server::Database d(t);
+    EXPECT_TRUE(ownerOnly(t.sqlitePath));
 }
 
 } // namespace

@@ -71,6 +71,10 @@ public:
         }
         if (method.endsWith(QLatin1String("LogicalToODBC"), Qt::CaseInsensitive))
             return args.value(0);
+        if (method == QLatin1String("PasswortPruefen")) {
+            return props_.value(QStringLiteral("passwort")) == args.value(0) ? QStringLiteral("1")
+                                                                             : QStringLiteral("0");
+        }
         throw CacheError(cache::err::MethodDoesNotExist, QStringLiteral("keine Methode ") + method);
     }
     void SYS_Close() override { s_.log.add(QStringLiteral("close ") + cls_); }

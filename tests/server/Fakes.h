@@ -54,6 +54,10 @@ public:
     explicit FakeFactory(FakeServer& server) : s_(server) { ++s_.factoriesMade; }
     bool connect(const QString& connectString) override;
     bool isConnected() const override { return connected_; }
+    // Logged with the code only, the password stays out of every log.
+    void setLogin(const QString& code, const QString&) override {
+        s_.log.add(QStringLiteral("setLogin ") + code);
+    }
     void disconnect() override;
     QString lastConnectError() const override { return error_; }
     std::unique_ptr<cache::CacheObject> classHandle(const QString& className) override;
@@ -75,6 +79,10 @@ public:
         : inner_(std::move(inner)), log_(log) {}
     bool connect(const QString& connectString) override;
     bool isConnected() const override { return inner_->isConnected(); }
+    void setLogin(const QString& code, const QString& password) override {
+        log_.add(QStringLiteral("setLogin ") + code);
+        inner_->setLogin(code, password);
+    }
     void disconnect() override;
     QString lastConnectError() const override { return inner_->lastConnectError(); }
     std::unique_ptr<cache::CacheObject> classHandle(const QString& className) override;

@@ -19,14 +19,16 @@ struct DemoSite {
 };
 
 // Demo data up to March 2024 with `lines` sales lines; `extra` adds rows
-// once, after the demo. Activates the site's database on every call.
+// once, after the demo. Activates the site's database on every call. With
+// an owner (PostgreSQL) the owner makes schema, demo and extras.
 inline DemoSite& demoSite(TestEngine e, const QString& name, qint64 lines,
-                          const std::function<void(cache::server::Database&)>& extra = {}) {
+                          const std::function<void(cache::server::Database&)>& extra = {},
+                          const cache::server::Login* owner = nullptr) {
     static std::map<std::pair<TestEngine, QString>, DemoSite> all;
     DemoSite& s = all[{e, name}];
     if (!s.db) {
-        s.db = makeTestDatabase(e, name);
-        auto d = s.db->open();
+        s.db = makeTestDatabase(e, name, owner);
+        auto d = s.db->owner ? s.db->openAs(*s.db->owner) : s.db->open();
         cache::server::Store store(*d);
         cache::server::DemoOptions o;
         o.lines = lines;

@@ -2,6 +2,7 @@
 
 #include "platform/cache/ConnectString.h"
 #include "platform/cache/server/Schema.h"
+#include "platform/cache/server/Security.h"
 
 #include <QCoreApplication>
 #include <QSqlDatabase>
@@ -37,7 +38,7 @@ QString pgDatabaseName(const QString& name) {
     return n.left(60);
 }
 
-void recreatePgDatabase(const QString& host, int port, const QString& db) {
+void recreatePgDatabase(const QString& host, int port, const QString& db, const QString& owner) {
     const QString conn = QStringLiteral("admin-%1").arg(db);
     {
         QSqlDatabase admin = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), conn);
@@ -48,7 +49,9 @@ void recreatePgDatabase(const QString& host, int port, const QString& db) {
             qFatal("cannot reach test cluster: %s", qPrintable(admin.lastError().text()));
         QSqlQuery q(admin);
         q.exec(QStringLiteral("DROP DATABASE IF EXISTS \"%1\" WITH (FORCE)").arg(db));
-        if (!q.exec(QStringLiteral("CREATE DATABASE \"%1\"").arg(db)))
+        if (!q.exec(QStringLiteral("CREATE DATABASE \"%1\"%2")
+                        .arg(db, owner.isEmpty() ? QString()
+                                                 : QStringLiteral(" OWNER \"%1\"").arg(owner))))
             qFatal("cannot create %s: %s", qPrintable(db), qPrintable(q.lastError().text()));
         admin.close();
     }
@@ -80,9 +83,15 @@ bool TestDatabase::connect(cache::Factory& f) const {
 
 std::unique_ptr<Database> TestDatabase::open() const { return std::make_unique<Database>(target); }
 
-std::unique_ptr<TestDatabase> makeTestDatabase(TestEngine e, const QString& name) {
+std::unique_ptr<Database> TestDatabase::openAs(const Login& login) const {
+    return std::make_unique<Database>(target, &login);
+}
+
+std::unique_ptr<TestDatabase> makeTestDatabase(TestEngine e, const QString& name,
+                                               const Login* owner) {
     auto t = std::make_unique<TestDatabase>();
     t->engine = e;
+    if (owner && e == TestEngine::Postgres) t->owner = *owner;
     if (e == TestEngine::Sqlite) {
         t->dir = std::make_unique<QTemporaryDir>();
         const QString path = t->dir->filePath(name + QStringLiteral(".sqlite"));
@@ -94,7 +103,7 @@ std::unique_ptr<TestDatabase> makeTestDatabase(TestEngine e, const QString& name
         int port = 0;
         pgHostPort(&host, &port);
         const QString db = pgDatabaseName(name);
-        recreatePgDatabase(host, port, db);
+        recreatePgDatabase(host, port, db, t->owner ? t->owner->user : QString());
         qputenv("TALLVERO_PG_DATABASE", db.toUtf8());
         t->target.engine = Engine::Postgres;
         t->target.host = host;
@@ -102,9 +111,22 @@ std::unique_ptr<TestDatabase> makeTestDatabase(TestEngine e, const QString& name
         t->target.database = db;
         t->connectString = cache::makeConnectString(host, QString::number(port));
     }
-    auto db = t->open();
+    auto db = t->owner ? t->openAs(*t->owner) : t->open();
     createSchema(*db);
     return t;
+}
+
+void addLogin(Database& d, qint64 firma, const QString& code, const QString& password,
+              const QString& aktiv, const QString& pname, const QString& pnr, const QString& abtnr,
+              const QString& dw, const QString& bergrp) {
+    const bool sqlite = d.engine() == Engine::Sqlite;
+    d.exec(QStringLiteral("INSERT INTO pers_edv (firma, code, aktiv, pname, pnr, abtnr, dw, "
+                          "bergrp%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?%2)")
+               .arg(sqlite ? QStringLiteral(", passwort") : QString(),
+                    sqlite ? QStringLiteral(", ''") : QString()),
+           {firma, code, aktiv, pname, pnr, abtnr, dw, bergrp})
+        .finish();
+    storeLoginPassword(d, firma, code, password);
 }
 
 } // namespace testsupport

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace testsupport {
@@ -31,16 +32,31 @@ struct TestDatabase {
     bool connect(cache::Factory& f) const;
     void activate() const;
 
-    // A direct connection for setting up data or checking results.
+    // A direct connection for setting up data or checking results (the
+    // cluster's superuser on PostgreSQL).
     std::unique_ptr<cache::server::Database> open() const;
+    // A connection as another role, or as the owner the database was made
+    // for (PostgreSQL).
+    std::unique_ptr<cache::server::Database> openAs(const cache::server::Login& login) const;
+    std::optional<cache::server::Login> owner;
 };
 
 // True when the engine can be used; otherwise *why says why.
 bool engineAvailable(TestEngine e, std::string* why);
 
 // An empty database with the schema. name tells databases of one test
-// binary apart on PostgreSQL.
-std::unique_ptr<TestDatabase> makeTestDatabase(TestEngine e, const QString& name);
+// binary apart on PostgreSQL. With an owner (PostgreSQL), the database is
+// that role's and the schema is made by it, as a site's administrator would.
+std::unique_ptr<TestDatabase> makeTestDatabase(TestEngine e, const QString& name,
+                                               const cache::server::Login* owner = nullptr);
+
+// A login record as the server keeps it: on SQLite with the password's
+// hash, on PostgreSQL with a role of that name and password (roles are the
+// whole cluster's: a code that a test changes belongs to that test alone).
+void addLogin(cache::server::Database& d, qint64 firma, const QString& code,
+              const QString& password, const QString& aktiv, const QString& pname,
+              const QString& pnr, const QString& abtnr, const QString& dw = QStringLiteral("0"),
+              const QString& bergrp = QStringLiteral("ALLE"));
 
 } // namespace testsupport
 

@@ -57,6 +57,14 @@ public:
     virtual void disconnect() = 0;
     // Why the last connect failed, for the log; empty after success.
     virtual QString lastConnectError() const = 0;
+    // The verified login that connect() uses from then on, so that a new
+    // connection after a successful login works as that user again. How a
+    // login is checked in the first place is the server's business: the
+    // login record's method PasswortPruefen.
+    virtual void setLogin(const QString& personalcode, const QString& password) {
+        (void)personalcode;
+        (void)password;
+    }
     virtual std::unique_ptr<CacheObject> classHandle(const QString& className) = 0;
     virtual std::unique_ptr<CacheObject> open(const QString& className, const QString& id) = 0;
     virtual std::unique_ptr<CacheQuery> query(const QString& className,

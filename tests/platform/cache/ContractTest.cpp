@@ -269,7 +269,11 @@ TEST_P(Contract, PermissionLevels) {
 
 TEST_P(Contract, LoginRecords) {
     auto edv = factory.open(QStringLiteral("ZK.ParPersEdv"), QStringLiteral("1||DEMO"));
-    EXPECT_EQ(edv->property(QStringLiteral("Passwort")), QStringLiteral("demo"));
+    // The server checks a password; it hands none out.
+    EXPECT_EQ(errorNumber([&] { edv->property(QStringLiteral("Passwort")); }),
+              err::PropertyDoesNotExist);
+    EXPECT_EQ(edv->call(QStringLiteral("PasswortPruefen"), {QStringLiteral("Demo")}),
+              QStringLiteral("0"));
     EXPECT_EQ(edv->property(QStringLiteral("AKTIV")), QStringLiteral("J"));
     EXPECT_EQ(edv->property(QStringLiteral("PNAME")), QStringLiteral("Demo M}ller"));  // 7-bit
     EXPECT_EQ(edv->call(QStringLiteral("PNAMELogicalToODBC")), QStringLiteral("Demo Müller"));
@@ -309,8 +313,18 @@ TEST_P(Contract, LoginRecords) {
               err::ObjectNotFound);
     EXPECT_EQ(errorNumber([&] { factory.open(QStringLiteral("ZK.PersBasis"), QStringLiteral("1||0")); }),
               err::ObjectNotFound);
-    EXPECT_EQ(errorNumber([&] { factory.open(QStringLiteral("ZK.Gibtsnicht"), QStringLiteral("1||1")); }),
-              err::ClassDoesNotExist);
+    EXPECT_EQ(
+        errorNumber([&] { factory.open(QStringLiteral("ZK.PersBasis"), QStringLiteral("1||0")); }),
+        err::ObjectNotFound);
+    EXPECT_EQ(
+        errorNumber([&] { factory.open(QStringLiteral("ZK.Gibtsnicht"), QStringLiteral("1||1")); }),
+        err::ClassDoesNotExist);
+
+    // Last, as on PostgreSQL the connection goes on as DEMO after it.
+    auto demo = factory.open(QStringLiteral("ZK.ParPersEdv"), QStringLiteral("1||DEMO"));
+    EXPECT_EQ(demo->call(QStringLiteral("PasswortPruefen"), {QStringLiteral("demo")}),
+              QStringLiteral("1"));
+    EXPECT_EQ(demo->property(QStringLiteral("PNR")), QStringLiteral("1001"));
 }
 
 TEST_P(Contract, MasterDataQueries) {

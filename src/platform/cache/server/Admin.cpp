@@ -2,6 +2,7 @@
 
 #include "../Factory.h"
 #include "Schema.h"
+#include "Security.h"
 
 #include <QDate>
 
@@ -34,10 +35,15 @@ void addUser(Store& store, const NewUser& u) {
     Database& db = store.db();
     db.begin();
     try {
-        db.exec(QStringLiteral("INSERT INTO pers_edv (firma, code, passwort, aktiv, pname, pnr, "
-                               "abtnr, dw, bergrp) VALUES (?, ?, ?, 'J', ?, ?, ?, '0', '')"),
-                {u.firma, code, u.password, u.name, u.pnr.trimmed(), u.abtnr})
+        // The password goes in only in the engine's own form.
+        const bool sqlite = db.engine() == Engine::Sqlite;
+        db.exec(QStringLiteral("INSERT INTO pers_edv (firma, code, %1aktiv, pname, pnr, abtnr, dw, "
+                               "bergrp) VALUES (?, ?, %2'J', ?, ?, ?, '0', '')")
+                    .arg(sqlite ? QStringLiteral("passwort, ") : QString(),
+                         sqlite ? QStringLiteral("'', ") : QString()),
+                {u.firma, code, u.name, u.pnr.trimmed(), u.abtnr})
             .finish();
+        storeLoginPassword(db, u.firma, code, u.password);
         if (!store.persBasis(u.firma, u.pnr.trimmed()))
             db.exec(QStringLiteral("INSERT INTO pers_basis (firma, pnr, fax, email) VALUES (?, ?, '', '')"),
                     {u.firma, u.pnr.trimmed()})
@@ -51,18 +57,24 @@ void addUser(Store& store, const NewUser& u) {
 
 void setPassword(Store& store, qint64 firma, const QString& code, const QString& password) {
     requireUser(store, firma, code);
-    store.db()
-        .exec(QStringLiteral("UPDATE pers_edv SET passwort = ? WHERE firma = ? AND code = ?"),
-              {password, firma, code})
-        .finish();
+    storeLoginPassword(store.db(), firma, code, password);
 }
 
 void setActive(Store& store, qint64 firma, const QString& code, bool active) {
     requireUser(store, firma, code);
-    store.db()
-        .exec(QStringLiteral("UPDATE pers_edv SET aktiv = ? WHERE firma = ? AND code = ?"),
-              {active ? QStringLiteral("J") : QStringLiteral("N"), firma, code})
-        .finish();
+    Database& db = store.db();
+    db.begin();
+    try {
+        db.exec(QStringLiteral("UPDATE pers_edv SET aktiv = ? WHERE firma = ? AND code = ?"),
+                {active ? QStringLiteral("J") : QStringLiteral("N"), firma, code})
+            .finish();
+        // An inactive login is a role that cannot log in.
+        syncLoginRole(db, code);
+        db.commit();
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
 }
 
 void setDepartment(Store& store, qint64 firma, const QString& code, const QString& abtnr) {

@@ -14,8 +14,13 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <fcntl.h>
+#include <libpq-fe.h>
 #include <mutex>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace cache::server {
 
@@ -175,14 +180,64 @@ bool looksLikeLostConnection(const QSqlError& e) {
 }
 } // namespace
 
-Database::Database(const DatabaseTarget& target) : target_(target) {
+namespace {
+// The login records of a SQLite file are the user's own business: a new
+// file is created readable by its owner only (SQLite gives its journal
+// files the same mode), and the per-user file is put back to that.
+void keepPrivate(const DatabaseTarget& t) {
+    if (t.sqlitePath.isEmpty() || t.sqlitePath == QLatin1String(":memory:"))
+        return; // no file
+    const QByteArray path = QFile::encodeName(t.sqlitePath);
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+        return;
+    }
+    if (t.embedded)
+        for (const char* suffix : {"", "-wal", "-shm"})
+            ::chmod((path + suffix).constData(), 0600);
+}
+
+// libpq's reason for a failed connect in words the user can act on; empty
+// when there is nothing to add to libpq's own text.
+QString connectReason(const QString& why, const DatabaseTarget& t) {
+    auto has = [&](const char* s) { return why.contains(QLatin1String(s), Qt::CaseInsensitive); };
+    if (has("does not match host name"))
+        return QStringLiteral("Das Zertifikat des Servers gilt nicht für den Rechnernamen „%1“")
+            .arg(t.host);
+    if (has("certificate verify failed"))
+        return QStringLiteral("Das Zertifikat des Servers ist nicht von der vertrauenswürdigen "
+                              "Zertifizierungsstelle (PGSSLROOTCERT) unterschrieben");
+    if (has("root certificate file"))
+        return QStringLiteral("Die Datei der Zertifizierungsstelle (PGSSLROOTCERT) fehlt; ohne "
+                              "sie kann der Server nicht geprüft werden");
+    if (has("server does not support SSL"))
+        return QStringLiteral("Der Server bietet keine verschlüsselte Verbindung (TLS) an");
+    if (has("no encryption"))
+        return QStringLiteral("Der Server nimmt nur verschlüsselte Verbindungen an (PGSSLMODE)");
+    if (has("password authentication failed") || has("not permitted to log in"))
+        return QStringLiteral("Anmeldung abgelehnt: Passwort falsch oder Benutzer nicht aktiv");
+    if (has("no password supplied"))
+        return QStringLiteral("Der Server verlangt ein Passwort (~/.pgpass, PGPASSFILE)");
+    if (has("Connection refused"))
+        return QStringLiteral("Der Server nimmt keine Verbindungen an (Rechner und Port prüfen)");
+    if (has("timeout expired")) return QStringLiteral("Keine Antwort vom Server");
+    return {};
+}
+} // namespace
+
+Database::Database(const DatabaseTarget& target, const Login* login) : target_(target) {
     connectionName_ = QStringLiteral("zorvek-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
     if (target.engine == Engine::Sqlite) {
         QFileInfo fi(target.sqlitePath);
-        if (!fi.absoluteDir().exists() && !QDir().mkpath(fi.absolutePath()))
-            throw CacheError(err::NotConnected,
-                             QStringLiteral("Verzeichnis %1 kann nicht angelegt werden")
-                                 .arg(fi.absolutePath()));
+        if (!fi.absoluteDir().exists()) {
+            if (!QDir().mkpath(fi.absolutePath()))
+                throw CacheError(err::NotConnected,
+                                 QStringLiteral("Verzeichnis %1 kann nicht angelegt werden")
+                                     .arg(fi.absolutePath()));
+            ::chmod(QFile::encodeName(fi.absolutePath()).constData(), 0700);
+        }
+        keepPrivate(target);
         db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
         db_.setDatabaseName(target.sqlitePath);
         db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
@@ -193,6 +248,10 @@ Database::Database(const DatabaseTarget& target) : target_(target) {
         db_.setHostName(target.host);
         db_.setPort(target.port);
         db_.setDatabaseName(target.database);
+        if (login) {
+            db_.setUserName(login->user);
+            db_.setPassword(login->password);
+        }
         // A dead host must not hang the client for minutes: a bounded
         // connect, TCP keepalives for a peer that vanished while idle, a
         // bound on unacknowledged data, and a statement limit on the server.
@@ -208,13 +267,20 @@ Database::Database(const DatabaseTarget& target) : target_(target) {
             opts += QStringLiteral(";application_name=tallvero");
         db_.setConnectOptions(opts);
     }
-    if (!db_.open()) {
-        const QString why = db_.lastError().text();
+    const bool opened = db_.open();
+    // Qt keeps what it was given; the connection no longer needs it.
+    db_.setPassword(QString());
+    if (!opened) {
+        const QString why = db_.lastError().text().trimmed();
         db_ = QSqlDatabase();
         QSqlDatabase::removeDatabase(connectionName_);
+        const QString reason = connectReason(why, target);
         throw CacheError(err::NotConnected,
                          QStringLiteral("Verbindung zu %1 nicht möglich: %2")
-                             .arg(describe(target), why.trimmed()));
+                             .arg(describe(target),
+                                  reason.isEmpty()
+                                      ? why
+                                      : reason + QStringLiteral(" (") + why + QLatin1Char(')')));
     }
     if (target.engine == Engine::Sqlite) {
         execDirect(QStringLiteral("PRAGMA journal_mode=WAL"));
@@ -366,6 +432,19 @@ void Database::rollback() {
         return; // the server rolled back when the link went
     const WatchedCall call(*this);
     db_.rollback();
+}
+
+QString Database::scramVerifier(const QString& role, const QString& password) {
+    PGconn* c = pgConnection(db_);
+    if (!c) throw CacheError(err::Sql, QStringLiteral("Keine PostgreSQL-Verbindung"));
+    char* v = PQencryptPasswordConn(c, password.toUtf8().constData(), role.toUtf8().constData(),
+                                    "scram-sha-256");
+    if (!v)
+        throw CacheError(err::Sql, QStringLiteral("Passwort kann nicht verschlüsselt werden: %1")
+                                       .arg(QString::fromUtf8(PQerrorMessage(c)).trimmed()));
+    const QString out = QString::fromLatin1(v);
+    PQfreemem(v);
+    return out;
 }
 
 } // namespace cache::server

@@ -52,10 +52,19 @@ DatabaseTarget targetFor(const ConnectTarget& t);
 // Describes the target for messages, never with a password.
 QString describe(const DatabaseTarget& t);
 
+// A PostgreSQL login given by the program instead of libpq's defaults:
+// the personnel code's own role and the password the user typed.
+struct Login {
+    QString user;
+    QString password;
+};
+
 class Database {
 public:
-    // Opens the database; throws CacheError(NotConnected) on failure.
-    explicit Database(const DatabaseTarget& target);
+    // Opens the database; throws CacheError(NotConnected) on failure. A
+    // login (PostgreSQL only) replaces libpq's user and password; neither
+    // is kept by this object.
+    explicit Database(const DatabaseTarget& target, const Login* login = nullptr);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
@@ -79,6 +88,10 @@ public:
 
     // True if the error of a failed statement means the link is gone.
     bool connectionLost() const { return lost_; }
+
+    // A salted SCRAM-SHA-256 verifier of a password, computed here, so
+    // that the password itself never travels to the server (PostgreSQL).
+    QString scramVerifier(const QString& role, const QString& password);
 
 private:
     QSqlQuery& prepared(const QString& sql);

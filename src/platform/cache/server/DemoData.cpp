@@ -2,6 +2,7 @@
 
 #include "../Factory.h"
 #include "Schema.h"
+#include "Security.h"
 #include "Text.h"
 
 #include <QDate>
@@ -118,6 +119,13 @@ void replaceMasterData(Store& store) {
         db.exec(QString::fromLatin1(sql), v).finish();
     };
     auto u = [](const char* s) { return QString::fromUtf8(s); };
+    // SQLite keeps each login's hash in its records; PostgreSQL the role's
+    // password (set once the lines are in, see generateDemo).
+    const bool sqlite = db.engine() == Engine::Sqlite;
+    QHash<QString, QString> hashes;
+    if (sqlite)
+        for (const User& us : kUsers)
+            hashes.insert(u(us.code), hashPassword(u(us.password)));
     for (const Company& c : kCompanies) {
         const qint64 f = c.firma;
         ins("INSERT INTO firma (firma, name) VALUES (?, ?)", {f, u(c.name)});
@@ -144,10 +152,17 @@ void replaceMasterData(Store& store) {
             ins("INSERT INTO versandart (firma, vart, name, hvart) VALUES (?, ?, ?, ?)",
                 {f, u(s.code), u(s.name), u(s.hvart)});
         for (const User& us : kUsers) {
-            ins("INSERT INTO pers_edv (firma, code, passwort, aktiv, pname, pnr, abtnr, dw, bergrp) "
-                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                {f, u(us.code), u(us.password), u(us.aktiv), u(us.name), u(us.pnr), u(us.abtnr),
-                 u("0"), u(us.level == 5 ? "ABT" : "ALLE")});
+            const QVariantList rec{
+                f,         u(us.code),  u(us.aktiv), u(us.name),
+                u(us.pnr), u(us.abtnr), u("0"),      u(us.level == 5 ? "ABT" : "ALLE")};
+            if (sqlite)
+                ins("INSERT INTO pers_edv (firma, code, aktiv, pname, pnr, abtnr, dw, bergrp, "
+                    "passwort) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                    rec + QVariantList{hashes.value(u(us.code))});
+            else
+                ins("INSERT INTO pers_edv (firma, code, aktiv, pname, pnr, abtnr, dw, bergrp) "
+                    "VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
+                    rec);
             const QString mail = QString::fromUtf8(us.code).toLower() + QStringLiteral("@demo-handel.example");
             ins("INSERT INTO pers_basis (firma, pnr, fax, email) VALUES (?, ?, ?, ?)",
                 {f, u(us.pnr), QStringLiteral("+43 1 234 56-%1").arg(QLatin1String(us.pnr)), mail});
@@ -334,6 +349,20 @@ DemoSummary generateDemo(Store& store, const DemoOptions& o,
         store.resetCaches();
         throw;
     }
+    // The demo logins as roles, in a short transaction of their own: the
+    // roles are the whole cluster's, and other databases may set the same.
+    if (db.engine() == Engine::Postgres) {
+        db.begin();
+        try {
+            for (const User& us : kUsers)
+                storeLoginPassword(db, 0, QString::fromUtf8(us.code),
+                                   QString::fromUtf8(us.password));
+            db.commit();
+        } catch (...) {
+            db.rollback();
+            throw;
+        }
+    }
 
     DemoSummary out;
     out.lines = o.lines;
@@ -347,7 +376,8 @@ DemoSummary generateDemo(Store& store, const DemoOptions& o,
         });
     }
     // Fresh statistics, so the planners pick the period-sum indexes.
-    db.execDirect(QStringLiteral("ANALYZE"));
+    for (const QString& t : schemaTables())
+        db.execDirect(QStringLiteral("ANALYZE %1").arg(t));
     report(QStringLiteral("Fertig"), 1, 1);
     return out;
 }

@@ -1,6 +1,7 @@
 #include "Import.h"
 
 #include "../Factory.h"
+#include "Security.h"
 #include "Text.h"
 
 #include <QDate>
@@ -366,8 +367,25 @@ ImportResult importCsv(Store& store, ImportKind kind, QIODevice& in) {
     QStringList cols;
     for (const Column& c : k.columns)
         cols << QLatin1String(c.name);
-    const int n = int(cols.size());
     Database& db = store.db();
+    // Logins keep their password only in the engine's own form: a hash in
+    // the SQLite record, the role's password on PostgreSQL.
+    QList<QPair<QString, QString>> logins;
+    if (kind == ImportKind::Personal) {
+        const qsizetype pw = cols.indexOf(QStringLiteral("passwort"));
+        const qsizetype code = cols.indexOf(QStringLiteral("code"));
+        for (QVariantList& v : rows) {
+            if (db.engine() == Engine::Sqlite) {
+                v[pw] = hashPassword(v[pw].toString());
+            } else {
+                logins.append({v[code].toString(), v[pw].toString()});
+                v.removeAt(pw);
+            }
+        }
+        if (db.engine() != Engine::Sqlite)
+            cols.removeAt(pw);
+    }
+    const int n = int(cols.size());
     db.begin();
     try {
         {
@@ -406,6 +424,8 @@ ImportResult importCsv(Store& store, ImportKind kind, QIODevice& in) {
         }
         if (inBatch)
             db.exec(sqlFor(inBatch), binds).finish();
+        for (const auto& [code, password] : logins)
+            storeLoginPassword(db, 0, code, password);
         db.commit();
     } catch (const CacheError& e) {
         db.rollback();

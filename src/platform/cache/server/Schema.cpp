@@ -1,6 +1,7 @@
 #include "Schema.h"
 
 #include "../Factory.h"
+#include "Security.h"
 
 namespace cache::server {
 
@@ -12,7 +13,9 @@ constexpr DimSet kProd = DimHgrp | DimUgrp;
 constexpr DimSet kPlainTop = DimHkgrp | DimHvart;
 constexpr DimSet kWhTop = DimHkgrp | DimHvart | DimVart | DimStyp;
 
-const QStringList& tableNames() {
+} // namespace
+
+const QStringList& schemaTables() {
     static const QStringList names = [] {
         QStringList n = {QStringLiteral("server_info"),    QStringLiteral("firma"),
                          QStringLiteral("profitcenter"),   QStringLiteral("hauptabteilung"),
@@ -29,6 +32,8 @@ const QStringList& tableNames() {
     }();
     return names;
 }
+
+namespace {
 const char* const kSumIndexColumns[] = {"abtnr", "hgrp", "ugrp"};
 
 // Single restrictions that are not a prefix of the key. On SQLite the full
@@ -103,9 +108,6 @@ void createSchema(Database& db) {
         "ugrp TEXT NOT NULL, name TEXT NOT NULL, PRIMARY KEY (firma, hgrp, ugrp))",
         "CREATE TABLE IF NOT EXISTS versandart (firma BIGINT NOT NULL, vart TEXT NOT NULL, "
         "name TEXT NOT NULL, hvart TEXT NOT NULL, PRIMARY KEY (firma, vart))",
-        "CREATE TABLE IF NOT EXISTS pers_edv (firma BIGINT NOT NULL, code TEXT NOT NULL, "
-        "passwort TEXT NOT NULL, aktiv TEXT NOT NULL, pname TEXT NOT NULL, pnr TEXT NOT NULL, "
-        "abtnr TEXT NOT NULL, dw TEXT NOT NULL, bergrp TEXT NOT NULL, PRIMARY KEY (firma, code))",
         "CREATE TABLE IF NOT EXISTS pers_abt (firma BIGINT NOT NULL, abtnr TEXT NOT NULL, "
         "abtbez TEXT NOT NULL, habtnr TEXT NOT NULL, PRIMARY KEY (firma, abtnr))",
         "CREATE TABLE IF NOT EXISTS pers_basis (firma BIGINT NOT NULL, pnr TEXT NOT NULL, "
@@ -129,6 +131,15 @@ void createSchema(Database& db) {
     try {
         for (const char* s : ddl)
             db.execDirect(QString::fromLatin1(s));
+        // The login record: on SQLite with the password's hash, on
+        // PostgreSQL without (the role keeps the password).
+        db.execDirect(QStringLiteral("CREATE TABLE IF NOT EXISTS pers_edv (firma BIGINT NOT NULL, "
+                                     "code TEXT NOT NULL, %1aktiv TEXT NOT NULL, pname TEXT NOT "
+                                     "NULL, pnr TEXT NOT NULL, abtnr TEXT NOT NULL, dw TEXT NOT "
+                                     "NULL, bergrp TEXT NOT NULL, PRIMARY KEY (firma, code))")
+                          .arg(db.engine() == Engine::Sqlite ? QStringLiteral("passwort TEXT NOT "
+                                                                              "NULL, ")
+                                                             : QString()));
         createSalesIndex(db);
         auto sumTable = [&](const SumLevel& l, bool full) {
             const QStringList cols = dimColumns(l.dims);
@@ -155,6 +166,7 @@ void createSchema(Database& db) {
         db.exec(QStringLiteral("DELETE FROM server_info WHERE key = ?"), {QStringLiteral("schema")});
         db.exec(QStringLiteral("INSERT INTO server_info (key, value) VALUES (?, ?)"),
                 {QStringLiteral("schema"), QString::number(kSchemaVersion)});
+        if (db.engine() == Engine::Postgres) createSecurity(db);
         db.commit();
     } catch (...) {
         db.rollback();
@@ -165,6 +177,7 @@ void createSchema(Database& db) {
 void upgradeSchema(Database& db) {
     if (db.engine() != Engine::Sqlite)
         return;
+    convertPlainPasswords(db);
     // Files made before the in-memory rebuild carry indexes that only slowed it.
     for (const SumLevel& l : {plainLevels().last(), warehouseLevels().last()})
         for (const char* c : kSumIndexColumns)
@@ -185,7 +198,7 @@ void dropSalesIndex(Database& db) {
 void dropSchema(Database& db) {
     db.begin();
     try {
-        for (const QString& t : tableNames())
+        for (const QString& t : schemaTables())
             db.execDirect(QStringLiteral("DROP TABLE IF EXISTS %1").arg(t));
         db.commit();
     } catch (...) {

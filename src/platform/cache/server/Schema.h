@@ -7,7 +7,9 @@
 
 namespace cache::server {
 
-constexpr int kSchemaVersion = 1;
+// 2: login passwords only as Argon2id hashes (SQLite) or role passwords
+// (PostgreSQL, with roles, grants and row-level security).
+constexpr int kSchemaVersion = 2;
 
 // Dimensions of a sales line, in the order of the detail key where they
 // occur there. Bits of a DimSet.
@@ -42,9 +44,14 @@ const QList<SumLevel>& plainLevels();
 const QList<SumLevel>& warehouseLevels();
 const SumLevel& pickLevel(const QList<SumLevel>& family, DimSet restricted);
 
-// Creates all tables and indexes if missing. Idempotent.
+// Every table of the schema.
+const QStringList& schemaTables();
+
+// Creates all tables and indexes if missing, and on PostgreSQL the roles,
+// grants and policies (Security.h). Idempotent.
 void createSchema(Database& db);
-// Brings an existing database up to the current layout. Idempotent, cheap.
+// Brings an existing database up to the current layout (SQLite: plain
+// passwords become hashes). Idempotent, cheap.
 void upgradeSchema(Database& db);
 // True when the schema tables exist.
 bool hasSchema(Database& db);

@@ -3,6 +3,7 @@
 #include "../ConnectString.h"
 #include "DemoData.h"
 #include "Schema.h"
+#include "Security.h"
 #include "Text.h"
 #include "Xecute.h"
 
@@ -154,6 +155,101 @@ private:
     QString odbcProperty_;
     WeakConn conn_;
     QSet<QString> sevenBit_;
+    bool closed_ = false;
+};
+
+// The login record ZK.ParPersEdv. Its password is checked by the server
+// (PasswortPruefen) and never handed out: SQLite verifies the record's
+// Argon2id hash; PostgreSQL logs in as the code's own role, and on success
+// the connection goes on as that role. The other properties are read when
+// first asked for, on PostgreSQL by then as the user who logged in.
+class LoginRecord : public CacheObject {
+public:
+    LoginRecord(qint64 firma, QString code, WeakConn c)
+        : firma_(firma), code_(std::move(code)), conn_(std::move(c)) {}
+
+    QString property(const QString& name) override {
+        if (closed_)
+            throw CacheError(err::ObjectClosed, QStringLiteral("Objekt ist bereits geschlossen"));
+        const QString key = name.toLower();
+        const QHash<QString, QString>& v = values();
+        const auto it = v.constFind(key);
+        if (it == v.constEnd())
+            throw CacheError(err::PropertyDoesNotExist,
+                             QStringLiteral("Eigenschaft %1 der Klasse ZK.ParPersEdv existiert "
+                                            "nicht")
+                                 .arg(name.left(80)));
+        return key == QLatin1String("pname") ? toSevenBit(*it) : *it;
+    }
+
+    QString call(const QString& method, const QStringList& args) override {
+        if (closed_)
+            throw CacheError(err::ObjectClosed, QStringLiteral("Objekt ist bereits geschlossen"));
+        if (same(method, "PasswortPruefen")) {
+            requireArgs(method, args, 1);
+            return check(args.at(0)) ? QStringLiteral("1") : QStringLiteral("0");
+        }
+        if (same(method, "PNAMELogicalToODBC")) {
+            if (args.size() > 1) requireArgs(method, args, 1);
+            const QString logical = args.isEmpty() ? property(QStringLiteral("PNAME")) : args.at(0);
+            return fromSevenBit(logical).trimmed();
+        }
+        throw CacheError(err::MethodDoesNotExist,
+                         QStringLiteral("Methode %1 der Klasse ZK.ParPersEdv existiert nicht")
+                             .arg(method.left(80)));
+    }
+
+    void SYS_Close() override { closed_ = true; }
+
+private:
+    const QHash<QString, QString>& values() {
+        if (!values_) {
+            ConnPtr c = lock(conn_, false);
+            values_ = c->store->persEdv(firma_, code_);
+            if (!values_)
+                throw CacheError(err::ObjectNotFound,
+                                 QStringLiteral("Objekt ZK.ParPersEdv mit ID %1||%2 nicht gefunden")
+                                     .arg(firma_)
+                                     .arg(code_.left(80)));
+        }
+        return *values_;
+    }
+
+    bool check(const QString& password) {
+        ConnPtr c = lock(conn_, false);
+        if (c->db->engine() == Engine::Sqlite)
+            return verifyPassword(c->store->loginPasswordHash(firma_, code_), password);
+        // Without a password libpq would look for one in its own files.
+        if (password.isEmpty()) return false;
+        std::unique_ptr<Database> db;
+        try {
+            const Login login{code_, password};
+            db = std::make_unique<Database>(c->db->target(), &login);
+        } catch (const CacheError& e) {
+            const QString why = e.description();
+            if (why.contains(QLatin1String("authentication failed")) ||
+                why.contains(QLatin1String("not permitted to log in")) ||
+                why.contains(QLatin1String("pg_hba.conf")))
+                return false;
+            // In another language of the server: a refusal too, as long as
+            // the server still answers the connection we have.
+            try {
+                c->db->scalar(QStringLiteral("SELECT 1"));
+            } catch (const CacheError&) {
+                throw e;
+            }
+            return false;
+        }
+        c->store = std::make_unique<Store>(*db);
+        c->db = std::move(db);
+        values_.reset();
+        return true;
+    }
+
+    qint64 firma_;
+    QString code_;
+    WeakConn conn_;
+    std::optional<QHash<QString, QString>> values_;
     bool closed_ = false;
 };
 
@@ -340,9 +436,17 @@ ServerFactory::ServerFactory(ServerOptions options) : options_(std::move(options
 
 ServerFactory::~ServerFactory() { disconnect(); }
 
+void ServerFactory::setLogin(const QString& personalcode, const QString& password) {
+    if (personalcode.isEmpty())
+        login_.reset();
+    else
+        login_ = Login{personalcode, password};
+}
+
 bool ServerFactory::connect(const QString& connectString) {
     disconnect();
     lastError_.clear();
+    const std::optional<Login> login = std::exchange(login_, std::nullopt);
     const auto target = parseConnectString(connectString);
     if (!target) {
         lastError_ = QStringLiteral("Ungültige Verbindungszeichenfolge");
@@ -360,7 +464,8 @@ bool ServerFactory::connect(const QString& connectString) {
             return false;
         }
         auto c = std::make_shared<Connection>();
-        c->db = std::make_unique<Database>(dt);
+        c->db = std::make_unique<Database>(dt, login && dt.engine == Engine::Postgres ? &*login
+                                                                                      : nullptr);
         c->store = std::make_unique<Store>(*c->db);
         c->options = &options_;
         if (!hasSchema(*c->db)) {
@@ -414,13 +519,8 @@ std::unique_ptr<CacheObject> ServerFactory::open(const QString& className, const
                                                    .arg(className.left(80), id.left(80)));
     };
     if (same(className, "ZK.ParPersEdv")) {
-        const auto r = firma < 0 ? std::nullopt : c->store->persEdv(firma, key);
-        if (!r)
-            throw notFound();
-        return std::make_unique<StoredObject>(QStringLiteral("ZK.ParPersEdv"), *r,
-                                              QStringLiteral("PNAMELogicalToODBC"),
-                                              QStringLiteral("PNAME"), c,
-                                              QSet<QString>{QStringLiteral("pname")});
+        if (firma < 0 || !c->store->loginExists(firma, key)) throw notFound();
+        return std::make_unique<LoginRecord>(firma, key, c);
     }
     if (same(className, "ZK.ParPersAbt")) {
         const auto r = firma < 0 ? std::nullopt : c->store->persAbt(firma, key);

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace cache::server {
 
@@ -33,6 +34,8 @@ public:
     bool isConnected() const override;
     void disconnect() override;
     QString lastConnectError() const override { return lastError_; }
+    // PostgreSQL: connect() logs in as this role instead of libpq's user.
+    void setLogin(const QString& personalcode, const QString& password) override;
     std::unique_ptr<CacheObject> classHandle(const QString& className) override;
     std::unique_ptr<CacheObject> open(const QString& className, const QString& id) override;
     std::unique_ptr<CacheQuery> query(const QString& className, const QString& queryName) override;
@@ -47,6 +50,8 @@ private:
     ServerOptions options_;
     std::shared_ptr<Connection> conn_;
     QString lastError_;
+    // Held from setLogin until the next connect, not longer.
+    std::optional<Login> login_;
 };
 
 } // namespace cache::server

@@ -112,10 +112,21 @@ Sums readSums(QSqlQuery& q) {
 }
 } // namespace
 
-Sums Store::periodSum(qint64 firma, int fromPeriod, int toPeriod, const Selection& sel) {
+Sums Store::levelSum(const SumLevel& level, qint64 firma, int fromPeriod, int toPeriod,
+                     const Selection& sel) {
     const DimSet r = sel.restricted();
-    const bool wh = (r & (DimVart | DimStyp)) != 0;
-    const SumLevel& level = pickLevel(wh ? warehouseLevels() : plainLevels(), r);
+    // A whole main department is more than the departments a restricted
+    // user may see one by one: the server hands out its total itself.
+    if (db_.engine() == Engine::Postgres && (r & DimHabt) && !(r & DimAbt)) {
+        QVariantList binds{QLatin1String(level.table), firma, fromPeriod, toPeriod};
+        for (int i = 0; i < kDimCount; ++i)
+            binds << sel[i];
+        QSqlQuery& q = db_.exec(QStringLiteral("SELECT s[1], s[2], s[3], s[4] FROM (SELECT "
+                                               "tallvero_main_department_sum(?, ?, ?, ?, "
+                                               "ARRAY[?, ?, ?, ?, ?, ?, ?, ?, ?]::text[]) AS s) x"),
+                                binds);
+        return readSums(q);
+    }
     QVariantList binds{firma};
     QString sql = kSumColumns +
                   QLatin1String(level.table) + QStringLiteral(" WHERE firma = ?");
@@ -131,6 +142,13 @@ Sums Store::periodSum(qint64 firma, int fromPeriod, int toPeriod, const Selectio
     return readSums(q);
 }
 
+Sums Store::periodSum(qint64 firma, int fromPeriod, int toPeriod, const Selection& sel) {
+    const DimSet r = sel.restricted();
+    const bool wh = (r & (DimVart | DimStyp)) != 0;
+    return levelSum(pickLevel(wh ? warehouseLevels() : plainLevels(), r), firma, fromPeriod,
+                    toPeriod, sel);
+}
+
 SplitSums Store::periodSumByShipping(qint64 firma, int period, const Selection& sel) {
     SplitSums out;
     const QString given = sel[6];
@@ -140,15 +158,8 @@ SplitSums Store::periodSumByShipping(qint64 firma, int period, const Selection& 
             continue;
         Selection s = sel;
         s[6] = h;
-        const DimSet r = s.restricted();
-        const SumLevel& level = pickLevel(warehouseLevels(), r);
-        QVariantList binds{firma, period};
-        const QString sql =
-            kSumColumns +
-            QLatin1String(level.table) + QStringLiteral(" WHERE firma = ? AND periode = ?") +
-            whereFor(s, &binds);
-        QSqlQuery& q = db_.exec(sql, binds);
-        (h == QLatin1String("L") ? out.lager : out.strecke) = readSums(q);
+        (h == QLatin1String("L") ? out.lager : out.strecke) =
+            levelSum(pickLevel(warehouseLevels(), s.restricted()), firma, period, period, s);
     }
     return out;
 }
@@ -201,14 +212,7 @@ QString insertFrom(const SumLevel& target, const QString& source) {
 }
 } // namespace
 
-void Store::generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateCallback& progress,
-                     int faultAfterPeriods) {
-    if (fromPeriod < 0 || toPeriod < 0 || fromPeriod > toPeriod)
-        throw CacheError(err::GenerateFailed, QStringLiteral("Ungültiger Periodenbereich"));
-    const QList<int> periods = periodsBetween(fromPeriod, toPeriod);
-    if (periods.size() > 1200)
-        throw CacheError(err::GenerateFailed, QStringLiteral("Periodenbereich zu groß"));
-
+QStringList pgRebuildStatements() {
     // Each level is built from the smallest one already built that keeps
     // its dimensions; rows go in in key order, which keeps the b-trees local.
     auto level = [](const char* name) -> const SumLevel& {
@@ -223,15 +227,24 @@ void Store::generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateC
         {"wsum_top", "wsum_org"},  {"psum_org", "wsum_org"},   {"psum_prod", "wsum_prod"},
         {"psum_top", "psum_org"},
     };
-    QStringList steps;
-    steps << insertFromLines(level("wsum_full"));
-    for (const auto& [target, source] : order)
-        steps << insertFrom(level(target), QLatin1String(source));
-    QStringList deletes;
+    QStringList out;
     for (const QList<SumLevel>* fam : {&warehouseLevels(), &plainLevels()})
         for (const SumLevel& l : *fam)
-            deletes << QStringLiteral("DELETE FROM %1 WHERE firma = ? AND periode = ?")
-                           .arg(QLatin1String(l.table));
+            out << QStringLiteral("DELETE FROM %1 WHERE firma = ? AND periode = ?")
+                       .arg(QLatin1String(l.table));
+    out << insertFromLines(level("wsum_full"));
+    for (const auto& [target, source] : order)
+        out << insertFrom(level(target), QLatin1String(source));
+    return out;
+}
+
+void Store::generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateCallback& progress,
+                     int faultAfterPeriods) {
+    if (fromPeriod < 0 || toPeriod < 0 || fromPeriod > toPeriod)
+        throw CacheError(err::GenerateFailed, QStringLiteral("Ungültiger Periodenbereich"));
+    const QList<int> periods = periodsBetween(fromPeriod, toPeriod);
+    if (periods.size() > 1200)
+        throw CacheError(err::GenerateFailed, QStringLiteral("Periodenbereich zu groß"));
 
     db_.begin();
     try {
@@ -246,19 +259,25 @@ void Store::generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateC
             if (fast) {
                 fast->period(p);
             } else {
-                for (const QString& d : deletes)
-                    db_.exec(d, {firma, p}).finish();
-                for (const QString& s : steps)
-                    db_.exec(s, {firma, p}).finish();
+                // The statements of pgRebuildStatements(), run by the server
+                // as the owner of the tables: the rebuild reads every line
+                // and writes every sum, whoever asks for it.
+                db_.exec(QStringLiteral("SELECT tallvero_rebuild_period(?, ?)"), {firma, p})
+                    .finish();
             }
             ++done;
             if (progress && !progress({done, int(periods.size()), p}))
                 throw CacheError(err::GenerateFailed, QStringLiteral("Aufbau abgebrochen"));
         }
-        const QDate today = QDate::currentDate();
-        setGlobal(QStringLiteral("XWGDAT"), QString::number(toPeriod) + QLatin1Char('`') +
-                                               serverDayNumber(today.year(), today.month(),
-                                                               today.day()));
+        if (fast) {
+            const QDate today = QDate::currentDate();
+            setGlobal(QStringLiteral("XWGDAT"),
+                      QString::number(toPeriod) + QLatin1Char('`') +
+                          serverDayNumber(today.year(), today.month(), today.day()));
+        } else {
+            db_.exec(QStringLiteral("SELECT tallvero_rebuild_done(?, ?)"), {firma, toPeriod})
+                .finish();
+        }
         db_.commit();
     } catch (...) {
         db_.rollback();
@@ -337,6 +356,13 @@ void Store::appendSales(const QList<SalesLine>& lines) {
 }
 
 int Store::permission(const QString& user, const QString& program, const QString& part) {
+    if (db_.engine() == Engine::Postgres) {
+        // Only the server reads the permission table; it answers a user
+        // about themselves.
+        const QVariant v = db_.scalar(QStringLiteral("SELECT tallvero_permission(?, ?, ?)"),
+                                      {user, program, part});
+        return v.isValid() ? v.toInt() : -1;
+    }
     const QString sql = QStringLiteral(
         "SELECT stufe FROM berechtigung WHERE benutzer = ? AND programm = ? AND teil = ?");
     QVariant v = db_.scalar(sql, {user, program, part});
@@ -358,6 +384,45 @@ void Store::setGlobal(const QString& key, const QString& value) {
         .finish();
 }
 
+namespace {
+std::optional<QString> nonNull(const QVariant& v) {
+    if (!v.isValid() || v.isNull()) return std::nullopt;
+    return v.toString();
+}
+} // namespace
+
+std::optional<QString> Store::fiscalYearText() {
+    if (db_.engine() == Engine::Postgres)
+        return nonNull(db_.scalar(QStringLiteral("SELECT tallvero_fiscal_year()")));
+    const auto fa0 = global(QStringLiteral("FA0"));
+    if (!fa0) return std::nullopt;
+    return fa0->section(QLatin1Char('`'), 1, 1);
+}
+
+std::optional<QString> Store::buildInfo() {
+    if (db_.engine() == Engine::Postgres)
+        return nonNull(db_.scalar(QStringLiteral("SELECT tallvero_build_info()")));
+    return global(QStringLiteral("XWGDAT"));
+}
+
+bool Store::loginExists(qint64 firma, const QString& code) {
+    if (db_.engine() == Engine::Postgres)
+        return db_.scalar(QStringLiteral("SELECT tallvero_login_exists(?, ?)"), {firma, code})
+            .toBool();
+    return db_
+        .scalar(QStringLiteral("SELECT 1 FROM pers_edv WHERE firma = ? AND code = ?"),
+                {firma, code})
+        .isValid();
+}
+
+QString Store::loginPasswordHash(qint64 firma, const QString& code) {
+    if (db_.engine() != Engine::Sqlite) return {};
+    return db_
+        .scalar(QStringLiteral("SELECT passwort FROM pers_edv WHERE firma = ? AND code = ?"),
+                {firma, code})
+        .toString();
+}
+
 std::optional<QHash<QString, QString>> Store::record(const QString& sql, const QVariantList& binds) {
     QSqlQuery& q = db_.exec(sql, binds);
     if (!q.next()) {
@@ -373,8 +438,8 @@ std::optional<QHash<QString, QString>> Store::record(const QString& sql, const Q
 }
 
 std::optional<QHash<QString, QString>> Store::persEdv(qint64 firma, const QString& code) {
-    return record(QStringLiteral("SELECT passwort, aktiv, pname, pnr, abtnr, dw, bergrp FROM "
-                                 "pers_edv WHERE firma = ? AND code = ?"),
+    return record(QStringLiteral("SELECT aktiv, pname, pnr, abtnr, dw, bergrp FROM pers_edv WHERE "
+                                 "firma = ? AND code = ?"),
                   {firma, code});
 }
 

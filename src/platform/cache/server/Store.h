@@ -106,17 +106,29 @@ public:
 
     int permission(const QString& user, const QString& program, const QString& part);
 
-    // Server globals (^FA(0), ^XWGDAT); nullopt when not set.
+    // Server globals (^FA(0), ^XWGDAT); nullopt when not set. Read by the
+    // administrator; a user's session reads only the two below.
     std::optional<QString> global(const QString& key);
     void setGlobal(const QString& key, const QString& value);
+    // Field 2 of ^FA(0), and ^XWGDAT: what every session may read.
+    std::optional<QString> fiscalYearText();
+    std::optional<QString> buildInfo();
+
+    // Whether the login record firma||code exists (all the gate may know).
+    bool loginExists(qint64 firma, const QString& code);
+    // The password hash of a login record (SQLite); "" when there is none.
+    QString loginPasswordHash(qint64 firma, const QString& code);
 
     // One record as column -> value; nullopt when the id does not exist.
+    // The login record comes without its password hash.
     std::optional<QHash<QString, QString>> persEdv(qint64 firma, const QString& code);
     std::optional<QHash<QString, QString>> persAbt(qint64 firma, const QString& abtnr);
     std::optional<QHash<QString, QString>> persBasis(qint64 firma, const QString& pnr);
 
 private:
     QList<CodeName> codeNames(const QString& sql, const QVariantList& binds);
+    Sums levelSum(const SumLevel& level, qint64 firma, int fromPeriod, int toPeriod,
+                  const Selection& sel);
     std::optional<QHash<QString, QString>> record(const QString& sql, const QVariantList& binds);
     QString whereFor(const Selection& sel, QVariantList* binds) const;
 
@@ -127,5 +139,10 @@ private:
     qint64 nextDim_ = 0;
     bool dimsLoaded_ = false;
 };
+
+// The statements that rebuild the period sums of one company and period on
+// PostgreSQL, with the two placeholders firma and periode; the server runs
+// them inside a function of its own (Security.cpp).
+QStringList pgRebuildStatements();
 
 } // namespace cache::server

@@ -102,11 +102,6 @@ QString setVariables(const QString& line, const QString& args, Session& session)
     return {};
 }
 
-QString piece(const QString& text, QChar delim, int n) {
-    const QStringList parts = text.split(delim);
-    return n >= 1 && n <= parts.size() ? parts.at(n - 1) : QString();
-}
-
 } // namespace
 
 QString xecute(const QString& rawLine, Session& session, Store& store) {
@@ -131,13 +126,13 @@ QString xecute(const QString& rawLine, Session& session, Store& store) {
                                         QRegularExpression::CaseInsensitiveOption);
 
     if (fa0.match(line).hasMatch()) {
-        const auto v = store.global(QStringLiteral("FA0"));
+        const auto v = store.fiscalYearText();
         if (!v)
             throw CacheError(err::Undefined, QStringLiteral("<UNDEFINED> ^FA(0)"));
-        return piece(*v, QLatin1Char('`'), 2);
+        return *v;
     }
     if (xwgdat.match(line).hasMatch())
-        return store.global(QStringLiteral("XWGDAT")).value_or(QString());
+        return store.buildInfo().value_or(QString());
     if (xtt.match(line).hasMatch())
         return {};  // terminal set-up of the server; writes nothing
     if (const auto m = routine.match(line); m.hasMatch()) {
