@@ -107,7 +107,8 @@ void FMStart::buildBookAndDrill() {
         details->addSeparator();
         details->addAction(mZurück);
     }
-    // Beside the details' own buttons.
+    // A row of its own under the details' buttons: beside them the pane is
+    // too narrow for three.
     cmdZurück = new QPushButton(QStringLiteral("Zurück"));
     cmdZurück->setObjectName(QStringLiteral("cmdZurück"));
     cmdZurück->setToolTip(QStringLiteral("Zurück zur vorigen Auswahl (Alt+Links)"));
@@ -117,8 +118,13 @@ void FMStart::buildBookAndDrill() {
     if (auto* pane = qobject_cast<QBoxLayout*>(frDetails->layout()))
         for (int i = 0; i < pane->count(); ++i)
             if (auto* row = qobject_cast<QBoxLayout*>(pane->itemAt(i)->layout());
-                row && row->indexOf(cmdAusbeldenDetails) >= 0)
-                row->insertWidget(row->indexOf(cmdAusbeldenDetails), cmdZurück);
+                row && row->indexOf(cmdAusbeldenDetails) >= 0) {
+                auto* back = new QHBoxLayout;
+                back->addWidget(cmdZurück);
+                back->addStretch();
+                pane->insertLayout(i + 1, back);
+                break;
+            }
 
     ctList->setToolTip(QStringLiteral("Doppelklick: in die Gruppe hinein"));
     connect(ctList, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
