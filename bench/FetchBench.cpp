@@ -25,6 +25,8 @@ double msSince(Clock::time_point t0) {
 }
 
 QJsonObject stats(std::vector<double> ms) {
+    if (ms.empty())
+        return {{QStringLiteral("n"), 0}};
     std::sort(ms.begin(), ms.end());
     auto rank = [&](double q) {
         const size_t r = size_t(std::ceil(q * double(ms.size())));

@@ -972,12 +972,37 @@ int report(const QStringList& files, const QString& command) {
     return 0;
 }
 
+// Only the whole fetches, on a database filled some other way (bench/import.sh):
+// no naive sums, which take minutes on a hundred million lines.
+int runFetchOnly(const QString& db, const QString& port, int rounds, const QString& json) {
+    QString server = db, p = port;
+    if (server == QLatin1String("pg-env")) {
+        const QString env = qEnvironmentVariable("TALLVERO_TEST_PG");
+        const int colon = int(env.lastIndexOf(QLatin1Char(':')));
+        server = env.left(colon);
+        p = env.mid(colon + 1);
+    }
+    const DatabaseTarget target = targetFor({server, p, QStringLiteral("ZORVEK")});
+    Database d(target);
+    Store store(d);
+    progress(QStringLiteral("whole fetches on %1").arg(describe(target)));
+    const QJsonObject r = fetchBench(
+        target.engine == Engine::Postgres ? server : target.sqlitePath, p, store, rounds, 0);
+    QFile f(json);
+    if (!f.open(QIODevice::WriteOnly))
+        return 1;
+    f.write(QJsonDocument(r).toJson());
+    return r.contains(QStringLiteral("error")) ? 1 : 0;
+}
+
 void usage() {
     std::fprintf(stderr,
                  "usage: server_bench --db FILE.sqlite|HOST|pg-env [--port P] [--lines N] [--calls N]\n"
                  "                    [--naive-calls N] [--seed S] [--reuse] [--skip-demo]\n"
                  "                    [--fetch-rounds N] --json OUT\n"
-                 "       server_bench --report [--command TEXT] RUN.json...\n");
+                 "       server_bench --report [--command TEXT] RUN.json...\n"
+                 "       server_bench --fetch-only --db FILE.sqlite|HOST|pg-env [--port P]\n"
+                 "                    [--fetch-rounds N] --json OUT\n");
 }
 
 } // namespace
@@ -999,6 +1024,10 @@ int main(int argc, char** argv) {
             }
             return report(files, arg(a, "--command"));
         }
+        if (a.contains(QStringLiteral("--fetch-only")))
+            return runFetchOnly(arg(a, "--db"), arg(a, "--port", QStringLiteral("5432")),
+                                arg(a, "--fetch-rounds", QStringLiteral("20")).toInt(),
+                                arg(a, "--json"));
         RunOptions o;
         o.server = arg(a, "--db");
         o.port = arg(a, "--port", QStringLiteral("5432"));

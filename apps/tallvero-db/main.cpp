@@ -4,18 +4,22 @@
 #include "platform/cache/ConnectString.h"
 #include "platform/cache/Factory.h"
 #include "platform/cache/server/Admin.h"
+#include "platform/cache/server/Batches.h"
 #include "platform/cache/server/DemoData.h"
 #include "platform/cache/server/Import.h"
+#include "platform/cache/server/SalesImport.h"
 #include "platform/cache/server/Schema.h"
 #include "platform/cache/server/Text.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
 #include <QTextStream>
-
+#include <csignal>
 #include <cstdio>
+#include <pwd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -44,10 +48,13 @@ const char* const kGeneralHelp =
     "  init            Schema anlegen\n"
     "  demo            Demodaten erzeugen\n"
     "  import-sales    Verkaufszeilen aus CSV importieren\n"
+    "  batches         Importierte Stapel anzeigen\n"
+    "  batch remove    Die Zeilen eines Stapels entfernen\n"
     "  import          Stammdaten aus CSV importieren\n"
     "  user            Benutzer anlegen und ändern\n"
     "  permission      Berechtigungsstufe setzen\n"
     "  generate        Periodensummen neu aufbauen\n"
+    "  verify          Periodensummen mit den Verkaufszeilen vergleichen\n"
     "  info            Inhalt der Datenbank anzeigen\n"
     "\n"
     "„tallvero-db BEFEHL --help“ zeigt die Optionen eines Befehls.\n"
@@ -63,10 +70,29 @@ QHash<QString, const char*> commandHelp() {
          "--until (Standard: Vormonat) und die Periodensummen. Standard: 200000 Zeilen.\n"
          "--force löscht eine vorhandene Datenbank vorher.\n"},
         {QStringLiteral("import-sales"),
-         "Aufruf: tallvero-db [--server S] import-sales DATEI.csv [--generate]\n"
-         "Importiert Verkaufszeilen (Spalten siehe „man tallvero-db“). Eine fehlerhafte Zeile\n"
-         "wird mit Zeilennummer gemeldet; dann wird nichts importiert. --generate baut danach die\n"
-         "Periodensummen der betroffenen Perioden neu auf.\n"},
+         "Aufruf: tallvero-db [--server S] import-sales DATEI.csv [--replace-periods] [--force]\n"
+         "        [--no-generate] [--allow-unknown] [--encoding utf-8|windows-1252|iso-8859-15]\n"
+         "Importiert Verkaufszeilen (Spalten siehe „man tallvero-db“) als einen Stapel, ganz "
+         "oder\n"
+         "gar nicht: eine fehlerhafte Zeile wird mit Zeilennummer gemeldet, dann bleibt die "
+         "Datenbank,\n"
+         "wie sie war. Die Periodensummen der betroffenen Perioden werden im selben Lauf neu\n"
+         "aufgebaut.\n"
+         "  --replace-periods  ersetzt alle vorhandenen Zeilen jeder (Firma, Periode) der Datei\n"
+         "  --force            importiert auch einen schon importierten Inhalt\n"
+         "  --no-generate      baut die Periodensummen nicht auf (danach „generate“)\n"
+         "  --allow-unknown    importiert Zeilen mit Codes, die in den Stammdaten fehlen "
+         "(Warnung)\n"
+         "  --encoding E       Zeichensatz der Datei, Standard utf-8\n"},
+        {QStringLiteral("batches"), "Aufruf: tallvero-db [--server S] batches\n"
+                                    "Zeigt die importierten Stapel.\n"},
+        {QStringLiteral("batch"),
+         "Aufruf: tallvero-db [--server S] batch remove N [--no-generate]\n"
+         "Entfernt die Zeilen des Stapels N und baut deren Perioden neu auf.\n"},
+        {QStringLiteral("verify"),
+         "Aufruf: tallvero-db [--server S] verify [VON BIS] [--firma F]\n"
+         "Vergleicht jede Periodensummentabelle mit den Verkaufszeilen und meldet jede Abweichung\n"
+         "(Rückgabewert 1, wenn es eine gibt). Ohne Perioden: alle.\n"},
         {QStringLiteral("import"),
          "Aufruf: tallvero-db [--server S] import ART DATEI.csv\n"
          "Importiert Stammdaten; vorhandene Sätze mit gleichem Schlüssel werden ersetzt.\n"
@@ -100,9 +126,11 @@ struct Args {
 };
 
 // Options with a value; everything else starting with -- is a flag.
-const QStringList kValueOptions = {"--server", "--port", "--seed", "--lines", "--until",
-                                   "--firma",  "--name", "--pnr",  "--abt",   "--part"};
-const QStringList kFlags = {"--force", "--generate", "--help"};
+const QStringList kValueOptions = {"--server", "--port", "--seed", "--lines", "--until",  "--firma",
+                                   "--name",   "--pnr",  "--abt",  "--part",  "--encoding"};
+// --generate is what import-sales does anyway; older scripts still pass it.
+const QStringList kFlags = {"--force",           "--generate",    "--help",
+                            "--replace-periods", "--no-generate", "--allow-unknown"};
 
 bool parse(const QStringList& argv, Args* a, QString* why) {
     for (int i = 0; i < argv.size(); ++i) {
@@ -200,6 +228,73 @@ void requireCount(const Args& a, int n, const QString& cmd) {
         throw UsageError{QStringLiteral("Falsche Anzahl Argumente für %1").arg(cmd)};
 }
 
+QString osUser() {
+    if (const passwd* pw = getpwuid(geteuid())) return QString::fromLocal8Bit(pw->pw_name);
+    return qEnvironmentVariable("USER");
+}
+
+// Tests stop the process at a stage of the import and kill it there:
+// TALLVERO_FAULT_IMPORT_HOLD=lines|generate|commit.
+void holdAt(const char* stage) {
+    static const QByteArray hold = qgetenv("TALLVERO_FAULT_IMPORT_HOLD");
+    if (hold.isEmpty() || hold != stage) return;
+    std::fprintf(stderr, "HALT %s\n", stage);
+    std::fflush(stderr);
+    for (;;)
+        pause();
+}
+
+int importSalesCommand(Store& store, const QString& file, SalesImportOptions o,
+                       const QElapsedTimer& t) {
+    o.fileName = QFileInfo(file).fileName();
+    o.osUser = osUser();
+    o.progress = [](qint64 read, qint64 total, qint64) {
+        progressLine({QStringLiteral("Verkaufszeilen lesen"), read, total > 0 ? total : read});
+    };
+    o.rebuildProgress = [](int done, int total) {
+        progressLine({QStringLiteral("Periodensummen aufbauen"), done, total});
+    };
+    o.stage = holdAt;
+    const SalesImportResult r = importSalesFile(store, file, o);
+    const double s = double(t.nsecsElapsed()) / 1e9;
+    for (const QString& w : r.warnings)
+        cerr << "Warnung: " << w << "\n";
+    if (r.warningLines > r.warnings.size()) cerr << "… weitere Warnungen nicht angezeigt\n";
+    if (r.duplicate) {
+        cerr << duplicateMessage(o.fileName, *r.duplicate) << "\n";
+        return kFailed;
+    }
+    if (!r.ok()) {
+        for (const QString& e : r.errors)
+            cerr << e << "\n";
+        if (r.moreErrors) cerr << "… weitere Fehler nicht angezeigt\n";
+        cerr << "Nichts importiert.\n";
+        return kFailed;
+    }
+    if (r.lines == 0) {
+        out << "Die Datei enthält keine Verkaufszeilen; nichts geändert.\n";
+        return kOk;
+    }
+    progressLine({QStringLiteral("Fertig"), 1, 1});
+    out << r.lines << " Zeilen importiert als Stapel " << r.batch << ", Perioden " << r.firstPeriod
+        << " bis " << r.lastPeriod << " ("
+        << QStringLiteral("%1 s, %2 Zeilen/s")
+               .arg(s, 0, 'f', 2)
+               .arg(s > 0 ? qint64(double(r.lines) / s) : 0)
+        << ")\n";
+    if (r.warningLines > 0)
+        out << r.warningLines
+            << " Zeilen mit Codes, die in den Stammdaten fehlen (--allow-unknown)\n";
+    if (o.replacePeriods)
+        out << r.replacedLines << " ältere Zeilen in " << r.periods.size() << " Perioden ersetzt\n";
+    if (r.generated)
+        out << "Periodensummen von " << r.periods.size() << " Perioden neu aufgebaut\n";
+    else
+        out << "Hinweis: Periodensummen mit „tallvero-db generate " << r.firstPeriod << " "
+            << r.lastPeriod << "“ neu aufbauen.\n";
+    return kOk;
+}
+
 int run(const QString& cmd, const Args& a) {
     const QString server = a.options.value(QStringLiteral("--server"), QStringLiteral("embedded"));
     const QString port = a.options.value(QStringLiteral("--port"), QStringLiteral("5432"));
@@ -225,7 +320,11 @@ int run(const QString& cmd, const Args& a) {
         }
     }
     int from = -1, to = -1;
-    if (cmd == QLatin1String("generate")) {
+    if (cmd == QLatin1String("verify")) {
+        if (p.size() != 0 && p.size() != 2)
+            throw UsageError{QStringLiteral("verify erwartet keine oder zwei Perioden")};
+    }
+    if (cmd == QLatin1String("generate") || (cmd == QLatin1String("verify") && p.size() == 2)) {
         requireCount(a, 2, cmd);
         from = parsePeriod(p[0]);
         to = parsePeriod(p[1]);
@@ -236,9 +335,31 @@ int run(const QString& cmd, const Args& a) {
     }
     ImportKind kind = ImportKind::Sales;
     QString file;
+    SalesImportOptions sales;
     if (cmd == QLatin1String("import-sales")) {
         requireCount(a, 1, cmd);
         file = p[0];
+        if (a.options.contains(QStringLiteral("--encoding")) &&
+            !encodingFromName(a.options.value(QStringLiteral("--encoding")), &sales.encoding))
+            throw UsageError{QStringLiteral("Unbekannter Zeichensatz „%1“ (utf-8, windows-1252, "
+                                            "iso-8859-15)")
+                                 .arg(a.options.value(QStringLiteral("--encoding")))};
+        sales.force = a.options.contains(QStringLiteral("--force"));
+        sales.replacePeriods = a.options.contains(QStringLiteral("--replace-periods"));
+        sales.generate = !a.options.contains(QStringLiteral("--no-generate"));
+        sales.allowUnknown = a.options.contains(QStringLiteral("--allow-unknown"));
+        if (a.options.contains(QStringLiteral("--generate")) && !sales.generate)
+            throw UsageError{QStringLiteral("--generate und --no-generate schließen sich aus")};
+    }
+    qint64 batchNumber = 0;
+    if (cmd == QLatin1String("batches")) requireCount(a, 0, cmd);
+    if (cmd == QLatin1String("batch")) {
+        if (p.size() != 2 || p[0] != QLatin1String("remove"))
+            throw UsageError{QStringLiteral("batch erwartet „remove N“")};
+        bool ok = false;
+        batchNumber = p[1].toLongLong(&ok);
+        if (!ok || batchNumber <= 0)
+            throw UsageError{QStringLiteral("Ungültige Stapelnummer „%1“").arg(p[1])};
     } else if (cmd == QLatin1String("import")) {
         requireCount(a, 2, cmd);
         if (!importKindFromName(p[0], &kind) || kind == ImportKind::Sales)
@@ -271,7 +392,8 @@ int run(const QString& cmd, const Args& a) {
         if (a.options.contains(QStringLiteral("--force")))
             dropSchema(db);
         createSchema(db);
-        out << "Schema angelegt: " << describe(target) << "\n";
+        upgradeSchema(db);
+        out << "Schema bereit: " << describe(target) << "\n";
         return kOk;
     }
     if (cmd == QLatin1String("demo")) {
@@ -298,6 +420,61 @@ int run(const QString& cmd, const Args& a) {
         return kFailed;
     }
     upgradeSchema(db);
+    if (cmd == QLatin1String("import-sales")) return importSalesCommand(store, file, sales, t);
+    if (cmd == QLatin1String("batches")) {
+        const QList<BatchInfo> all = listBatches(db);
+        if (all.isEmpty()) {
+            out << "Noch keine Stapel importiert.\n";
+            return kOk;
+        }
+        for (const BatchInfo& b : all) {
+            out << "Stapel " << b.batch << ": " << b.importedAt << ", „" << b.fileName << "“, "
+                << b.lineCount << " Zeilen, Firma " << b.companies << ", Perioden " << b.firstPeriod
+                << " bis " << b.lastPeriod << ", SHA-256 " << b.sha256.left(16) << "…, von "
+                << b.osUser
+                << (b.dbUser.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(b.dbUser));
+            if (b.replacedLines > 0) out << ", " << b.replacedLines << " ältere Zeilen ersetzt";
+            if (!b.options.isEmpty()) out << ", " << b.options;
+            if (!b.removedAt.isEmpty()) out << ", entfernt am " << b.removedAt;
+            out << "\n";
+        }
+        return kOk;
+    }
+    if (cmd == QLatin1String("batch")) {
+        const RemovedBatch r =
+            removeBatch(store, batchNumber, !a.options.contains(QStringLiteral("--no-generate")),
+                        [](int done, int total) {
+                            progressLine({QStringLiteral("Periodensummen aufbauen"), done, total});
+                        });
+        out << "Stapel " << batchNumber << " entfernt: " << r.lines << " Zeilen";
+        if (a.options.contains(QStringLiteral("--no-generate")))
+            out << "; Periodensummen nicht neu aufgebaut (generate)\n";
+        else
+            out << ", Periodensummen von " << r.periods.size() << " Perioden neu aufgebaut\n";
+        return kOk;
+    }
+    if (cmd == QLatin1String("verify")) {
+        std::optional<qint64> firma;
+        if (a.options.contains(QStringLiteral("--firma"))) firma = firmaOption(a);
+        const VerifyResult v =
+            verifySums(db, std::max(from, 0), std::max(to, 0), firma, 100, [](int done, int total) {
+                progressLine({QStringLiteral("Perioden prüfen"), done, total});
+            });
+        for (const SumDifference& d : v.listed)
+            out << d.table << " Firma " << d.firma << " Periode " << d.periode << " [" << d.key
+                << "]: gespeichert " << d.stored << "; aus den Verkaufszeilen " << d.computed
+                << "\n";
+        if (v.differences > v.listed.size())
+            out << "… " << (v.differences - v.listed.size()) << " weitere Abweichungen\n";
+        if (v.differences > 0) {
+            out << v.differences << " Abweichungen in " << v.periods
+                << " geprüften Perioden; „tallvero-db generate“ baut die Summen neu auf.\n";
+            return kFailed;
+        }
+        out << "Keine Abweichung: " << v.rows << " Summenzeilen in " << v.periods
+            << " Perioden mit " << v.lines << " Verkaufszeilen geprüft (" << rate(v.lines) << ")\n";
+        return kOk;
+    }
     if (cmd == QLatin1String("generate")) {
         QList<qint64> firms;
         if (a.options.contains(QStringLiteral("--firma"))) {
@@ -308,12 +485,9 @@ int run(const QString& cmd, const Args& a) {
                 firms << q.value(0).toLongLong();
             q.finish();
         }
-        const qint64 lines = db.scalar(QStringLiteral("SELECT COUNT(*) FROM sales_line WHERE periode "
-                                                      "BETWEEN ? AND ?"),
-                                       {from, to})
-                                 .toLongLong();
+        qint64 lines = 0;
         for (qint64 f : firms)
-            store.generate(f, from, to, [&](const GenerateProgress& g) {
+            lines += store.generate(f, from, to, [&](const GenerateProgress& g) {
                 progressLine({QStringLiteral("Periodensummen aufbauen (Firma %1)").arg(f), g.done, g.total});
                 return true;
             });
@@ -321,7 +495,7 @@ int run(const QString& cmd, const Args& a) {
         out << "Periodensummen " << from << " bis " << to << " aufgebaut (" << rate(lines) << ")\n";
         return kOk;
     }
-    if (cmd == QLatin1String("import-sales") || cmd == QLatin1String("import")) {
+    if (cmd == QLatin1String("import")) {
         const ImportResult r = importCsvFile(store, kind, file);
         if (!r.ok()) {
             for (const QString& e : r.errors)
@@ -332,16 +506,6 @@ int run(const QString& cmd, const Args& a) {
             return kFailed;
         }
         out << r.rows << " Zeilen importiert (" << rate(r.rows) << ")\n";
-        if (kind == ImportKind::Sales && r.rows > 0) {
-            if (a.options.contains(QStringLiteral("--generate"))) {
-                for (qint64 f : r.companies)
-                    store.generate(f, r.firstPeriod, r.lastPeriod);
-                out << "Periodensummen " << r.firstPeriod << " bis " << r.lastPeriod << " aufgebaut\n";
-            } else {
-                out << "Hinweis: Periodensummen mit „tallvero-db generate " << r.firstPeriod << " "
-                    << r.lastPeriod << "“ neu aufbauen.\n";
-            }
-        }
         return kOk;
     }
     if (cmd == QLatin1String("permission")) {

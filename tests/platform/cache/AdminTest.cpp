@@ -39,6 +39,11 @@ protected:
         db = tdb->open();
         store = std::make_unique<Store>(*db);
     }
+    void demoMasterData() {
+        db->begin();
+        writeDemoMasterData(*store);
+        db->commit();
+    }
     qint64 count(const char* table) {
         return db->scalar(QStringLiteral("SELECT COUNT(*) FROM %1").arg(QLatin1String(table))).toLongLong();
     }
@@ -65,6 +70,7 @@ TEST_P(Admin, SalesImportSumsMatchTheFile) {
         {"2024-01-31", "M1", "P", "L", "-20", "-12.5", -2000, -1250, 12401},
         {"01.02.2024", "M2", "P", "L", "7", "3", 700, 300, 12402},
     };
+    demoMasterData();
     QString csv = kHeader;
     for (const Row& r : rows)
         csv += QStringLiteral("%1;1;1;10;%2;30;3001;%3;01;%4;L;%5;%6;;\n")
@@ -90,10 +96,9 @@ TEST_P(Admin, SalesImportSumsMatchTheFile) {
     m2[2] = QStringLiteral("M2");
     EXPECT_EQ(store->rawSum(1, 12401, 12401, Selection{}).umsatz, fileSum(12401, nullptr).umsatz);
     EXPECT_EQ(store->rawSum(1, 12401, 12401, m2).kosten, fileSum(12401, "M2").kosten);
-    // Queries see the lines only after the rebuild.
-    EXPECT_EQ(store->periodSum(1, 12401, 12401, Selection{}).umsatz, 0);
-    store->generate(1, 12401, 12402);
-    EXPECT_EQ(store->periodSum(1, 12401, 12401, Selection{}).umsatz, fileSum(12401, nullptr).umsatz);
+    // The import rebuilt the periods it touched.
+    EXPECT_EQ(store->periodSum(1, 12401, 12401, Selection{}).umsatz,
+              fileSum(12401, nullptr).umsatz);
     EXPECT_EQ(store->periodSum(1, 12401, 12401, m2).kosten, fileSum(12401, "M2").kosten);
     EXPECT_EQ(store->periodSum(1, 12402, 12402, m2).umsatz, 700);
     Selection strecke;
@@ -102,6 +107,7 @@ TEST_P(Admin, SalesImportSumsMatchTheFile) {
 }
 
 TEST_P(Admin, BadRowsAreReportedAndNothingIsImported) {
+    demoMasterData();
     const QString good = QStringLiteral("2024-01-05;1;1;10;M2;30;3001;P;01;L;L;10;5;0;0\n");
     ASSERT_TRUE(importText(*store, ImportKind::Sales, kHeader + good).ok());
     const qint64 before = count("sales_line");

@@ -259,7 +259,7 @@ Database::Database(const DatabaseTarget& target, const Login* login) : target_(t
         QString opts = QStringLiteral("connect_timeout=%1;keepalives=1;keepalives_idle=30;"
                                       "keepalives_interval=10;keepalives_count=3;"
                                       "tcp_user_timeout=60000;"
-                                      "options='-c statement_timeout=%2s'")
+                                      "options='-c statement_timeout=%2s -c client_min_messages=warning'")
                            .arg(to.connect)
                            .arg(to.statement);
         const QByteArray app = qgetenv("PGAPPNAME");
@@ -413,6 +413,14 @@ void Database::begin() {
         throw CacheError(err::Sql, QStringLiteral("Transaktion kann nicht begonnen werden: %1")
                                        .arg(db_.lastError().text()));
     }
+}
+
+void Database::beginWrite() {
+    if (target_.engine == Engine::Postgres) {
+        begin();
+        return;
+    }
+    execDirect(QStringLiteral("BEGIN IMMEDIATE"));
 }
 
 void Database::commit() {

@@ -83,6 +83,10 @@ public:
     QVariant scalar(const QString& sql, const QVariantList& binds = {});
 
     void begin();
+    // A transaction that will write: on SQLite it takes the write lock at
+    // once (BEGIN IMMEDIATE), so two writers queue instead of failing on
+    // an outdated read snapshot.
+    void beginWrite();
     void commit();
     void rollback();
 

@@ -181,32 +181,43 @@ double gauss(DemoRandom& r) {
 
 } // namespace
 
-DemoSummary generateDemo(Store& store, const DemoOptions& o,
-                         const std::function<void(const DemoProgress&)>& progress) {
+namespace {
+struct DemoPlan {
+    int firstYear = 0;
+    int lastYear = 0;
+    int lastMonth = 0;
+    int months = 0;
+};
+
+DemoPlan planDemo(const DemoOptions& o) {
     if (o.lines < 0 || o.lines > 200'000'000LL)
         throw CacheError(err::WrongArguments, QStringLiteral("Ungültige Zeilenzahl"));
-    int uy = o.untilYear, um = o.untilMonth;
-    if (uy == 0) {
+    DemoPlan p;
+    p.lastYear = o.untilYear;
+    p.lastMonth = o.untilMonth;
+    if (p.lastYear == 0) {
         const QDate prev = QDate::currentDate().addMonths(-1);
-        uy = prev.year();
-        um = prev.month();
+        p.lastYear = prev.year();
+        p.lastMonth = prev.month();
     }
-    if (um < 1 || um > 12 || uy < 1901 || uy > 9999)
+    if (p.lastMonth < 1 || p.lastMonth > 12 || p.lastYear < 1901 || p.lastYear > 9999)
         throw CacheError(err::WrongArguments, QStringLiteral("Ungültiger letzter Monat"));
-    const int fy = uy - std::max(0, o.yearsBack);
-    const int months = (uy - fy) * 12 + um;
+    p.firstYear = p.lastYear - std::max(0, o.yearsBack);
+    p.months = (p.lastYear - p.firstYear) * 12 + p.lastMonth;
+    return p;
+}
 
-    Database& db = store.db();
-    if (db.scalar(QStringLiteral("SELECT COUNT(*) FROM sales_line")).toLongLong() > 0)
-        throw CacheError(err::WrongArguments,
-                         QStringLiteral("Die Datenbank enthält bereits Verkaufszeilen"));
+DemoSummary summaryOf(const DemoOptions& o, const DemoPlan& p) {
+    DemoSummary out;
+    out.lines = o.lines;
+    out.firstPeriod = (p.firstYear - 1900) * 100 + 1;
+    out.lastPeriod = (p.lastYear - 1900) * 100 + p.lastMonth;
+    return out;
+}
 
-    auto report = [&](const QString& stage, qint64 done, qint64 total) {
-        if (progress)
-            progress({stage, done, total});
-    };
-    report(QStringLiteral("Stammdaten anlegen"), 0, 1);
-
+void emitDemoLines(const DemoOptions& o, const DemoPlan& plan,
+                   const std::function<void(const SalesLine&)>& sink) {
+    const int fy = plan.firstYear, months = plan.months;
     // Lines per month follow season and growth, spread by cumulative rounding.
     QVector<double> weight(months);
     double sum = 0;
@@ -230,8 +241,6 @@ DemoSummary generateDemo(Store& store, const DemoOptions& o,
         deptTotal += d.weight;
 
     DemoRandom rnd(o.seed);
-    QList<SalesLine> batch;
-    batch.reserve(4096);
 
     // Codes as shared QStrings, so binding does not allocate per line.
     QVector<QString> deptCode, deptHabt, deptPc, groupCode, shipCode, shipH;
@@ -253,94 +262,122 @@ DemoSummary generateDemo(Store& store, const DemoOptions& o,
     const QString P = QStringLiteral("P"), G = QStringLiteral("G");
     const QString styps[3] = {QStringLiteral("L"), QStringLiteral("B"), QStringLiteral("W")};
 
+    SalesLine line;
+    for (int mi = 0; mi < months; ++mi) {
+        const int year = fy + mi / 12;
+        const int month = mi % 12 + 1;
+        const int days = QDate(year, month, 1).daysInMonth();
+        const double growth = std::pow(1.045, year - fy);
+        for (qint64 k = 0; k < perMonth[mi]; ++k) {
+            const bool second = rnd.uniform() >= kCompanies[0].share;
+            const qint64 firma = second ? 2 : 1;
+            // department by weight
+            double pick = rnd.uniform() * deptTotal;
+            int di = 0;
+            while (di < kDeptCount - 1 && pick >= kDepts[di].weight) {
+                pick -= kDepts[di].weight;
+                ++di;
+            }
+            const Dept& d = kDepts[di];
+            // main group: mostly one of the department's own
+            int gi;
+            const int own = int(qstrlen(d.groups) / 2);
+            if (rnd.uniform() < 0.85) {
+                const int o2 = rnd.below(own);
+                const int code = (d.groups[o2 * 2] - '0') * 10 + (d.groups[o2 * 2 + 1] - '0');
+                gi = code / 10 - 1;
+            } else {
+                gi = rnd.below(kGroupCount);
+            }
+            const Group& g = kGroups[gi];
+            const int si = rnd.below(4);
+            const bool trade = rnd.uniform() < d.tradeShare;
+            const bool drop = rnd.uniform() < (trade ? 0.28 : 0.06);
+            const int ship = drop ? 3 + rnd.below(2) : rnd.below(3);
+            const double st = rnd.uniform();
+            const int ty = st < 0.7 ? 0 : (st < 0.95 ? 1 : 2);
+            double euros = g.price * growth * kSeason[month - 1] * std::exp(0.55 * gauss(rnd)) *
+                           (trade ? 2.2 : 1.0) * (drop ? 3.0 : 1.0);
+            if (ty == 2) euros *= 0.4; // services are smaller lines
+            qint64 umsatz = std::max<qint64>(50, qint64(std::llround(euros * 100)));
+            // Returns are a few per cent of lines.
+            if (rnd.uniform() < 0.02) umsatz = -umsatz / 2;
+            double margin = g.margin + 0.05 * gauss(rnd) - (trade ? 0.06 : 0.0) -
+                            (drop ? 0.08 : 0.0) + (ty == 2 ? 0.25 : 0.0);
+            margin = std::clamp(margin, -0.1, 0.8);
+            const qint64 kosten = qint64(std::llround(double(umsatz) * (1.0 - margin)));
+            qint64 skonto = 0;
+            if (rnd.uniform() < (trade ? 0.6 : 0.1))
+                skonto = qint64(std::llround(double(umsatz) * (trade ? 0.03 : 0.02)));
+            qint64 nachlass = 0;
+            if (rnd.uniform() < 0.2)
+                nachlass = qint64(std::llround(double(umsatz) * 0.1 * rnd.uniform()));
+            const int day = 1 + rnd.below(days);
+
+            line.datum = year * 10000 + month * 100 + day;
+            line.firma = firma;
+            line.codes[0] = deptPc[di];
+            line.codes[1] = deptHabt[di];
+            line.codes[2] = deptCode[di];
+            line.codes[3] = groupCode[gi];
+            line.codes[4] = subCode[gi][si];
+            line.codes[5] = trade ? G : P;
+            line.codes[6] = shipH[ship];
+            line.codes[7] = shipCode[ship];
+            line.codes[8] = styps[ty];
+            line.umsatz = umsatz;
+            line.kosten = kosten;
+            line.skonto = skonto;
+            line.nachlass = nachlass;
+            sink(line);
+        }
+    }
+}
+} // namespace
+
+DemoSummary generateDemoLines(const DemoOptions& options,
+                              const std::function<void(const SalesLine&)>& sink) {
+    const DemoPlan plan = planDemo(options);
+    emitDemoLines(options, plan, sink);
+    return summaryOf(options, plan);
+}
+
+void writeDemoMasterData(Store& store) {
+    replaceMasterData(store);
+}
+
+DemoSummary generateDemo(Store& store, const DemoOptions& o,
+                         const std::function<void(const DemoProgress&)>& progress) {
+    const DemoPlan plan = planDemo(o);
+    Database& db = store.db();
+    if (db.scalar(QStringLiteral("SELECT COUNT(*) FROM sales_line")).toLongLong() > 0)
+        throw CacheError(err::WrongArguments,
+                         QStringLiteral("Die Datenbank enthält bereits Verkaufszeilen"));
+
+    auto report = [&](const QString& stage, qint64 done, qint64 total) {
+        if (progress) progress({stage, done, total});
+    };
+    report(QStringLiteral("Stammdaten anlegen"), 0, 1);
+
+    QList<SalesLine> batch;
+    batch.reserve(4096);
     db.begin();
     try {
         replaceMasterData(store);
         dropSalesIndex(db);
         qint64 written = 0;
         const qint64 step = std::max<qint64>(1, o.lines / 100);
-        for (int mi = 0; mi < months; ++mi) {
-            const int year = fy + mi / 12;
-            const int month = mi % 12 + 1;
-            const int days = QDate(year, month, 1).daysInMonth();
-            const double growth = std::pow(1.045, year - fy);
-            for (qint64 k = 0; k < perMonth[mi]; ++k) {
-                const bool second = rnd.uniform() >= kCompanies[0].share;
-                const qint64 firma = second ? 2 : 1;
-                // department by weight
-                double pick = rnd.uniform() * deptTotal;
-                int di = 0;
-                while (di < kDeptCount - 1 && pick >= kDepts[di].weight) {
-                    pick -= kDepts[di].weight;
-                    ++di;
-                }
-                const Dept& d = kDepts[di];
-                // main group: mostly one of the department's own
-                int gi;
-                const int own = int(qstrlen(d.groups) / 2);
-                if (rnd.uniform() < 0.85) {
-                    const int o2 = rnd.below(own);
-                    const int code = (d.groups[o2 * 2] - '0') * 10 + (d.groups[o2 * 2 + 1] - '0');
-                    gi = code / 10 - 1;
-                } else {
-                    gi = rnd.below(kGroupCount);
-                }
-                const Group& g = kGroups[gi];
-                const int si = rnd.below(4);
-                const bool trade = rnd.uniform() < d.tradeShare;
-                const bool drop = rnd.uniform() < (trade ? 0.28 : 0.06);
-                const int ship = drop ? 3 + rnd.below(2) : rnd.below(3);
-                const double st = rnd.uniform();
-                const int ty = st < 0.7 ? 0 : (st < 0.95 ? 1 : 2);
-                double euros = g.price * growth * kSeason[month - 1] *
-                               std::exp(0.55 * gauss(rnd)) * (trade ? 2.2 : 1.0) *
-                               (drop ? 3.0 : 1.0);
-                if (ty == 2)
-                    euros *= 0.4;  // services are smaller lines
-                qint64 umsatz = std::max<qint64>(50, qint64(std::llround(euros * 100)));
-                // Returns are a few per cent of lines.
-                if (rnd.uniform() < 0.02)
-                    umsatz = -umsatz / 2;
-                double margin = g.margin + 0.05 * gauss(rnd) - (trade ? 0.06 : 0.0) -
-                                (drop ? 0.08 : 0.0) + (ty == 2 ? 0.25 : 0.0);
-                margin = std::clamp(margin, -0.1, 0.8);
-                const qint64 kosten = qint64(std::llround(double(umsatz) * (1.0 - margin)));
-                qint64 skonto = 0;
-                if (rnd.uniform() < (trade ? 0.6 : 0.1))
-                    skonto = qint64(std::llround(double(umsatz) * (trade ? 0.03 : 0.02)));
-                qint64 nachlass = 0;
-                if (rnd.uniform() < 0.2)
-                    nachlass = qint64(std::llround(double(umsatz) * 0.1 * rnd.uniform()));
-                const int day = 1 + rnd.below(days);
-
-                SalesLine line;
-                line.datum = year * 10000 + month * 100 + day;
-                line.firma = firma;
-                line.codes[0] = deptPc[di];
-                line.codes[1] = deptHabt[di];
-                line.codes[2] = deptCode[di];
-                line.codes[3] = groupCode[gi];
-                line.codes[4] = subCode[gi][si];
-                line.codes[5] = trade ? G : P;
-                line.codes[6] = shipH[ship];
-                line.codes[7] = shipCode[ship];
-                line.codes[8] = styps[ty];
-                line.umsatz = umsatz;
-                line.kosten = kosten;
-                line.skonto = skonto;
-                line.nachlass = nachlass;
-                batch << line;
-                if (batch.size() == 4096) {
-                    store.appendSales(batch);
-                    batch.clear();
-                }
-                ++written;
-                if (written % step == 0)
-                    report(QStringLiteral("Verkaufszeilen erzeugen"), written, o.lines);
+        emitDemoLines(o, plan, [&](const SalesLine& line) {
+            batch << line;
+            if (batch.size() == 4096) {
+                store.appendSales(batch);
+                batch.clear();
             }
-        }
-        if (!batch.isEmpty())
-            store.appendSales(batch);
+            ++written;
+            if (written % step == 0)
+                report(QStringLiteral("Verkaufszeilen erzeugen"), written, o.lines);
+        });
+        if (!batch.isEmpty()) store.appendSales(batch);
         report(QStringLiteral("Index aufbauen"), 0, 1);
         createSalesIndex(db);
         db.commit();
@@ -364,10 +401,7 @@ DemoSummary generateDemo(Store& store, const DemoOptions& o,
         }
     }
 
-    DemoSummary out;
-    out.lines = o.lines;
-    out.firstPeriod = (fy - 1900) * 100 + 1;
-    out.lastPeriod = (uy - 1900) * 100 + um;
+    const DemoSummary out = summaryOf(o, plan);
     for (const Company& c : kCompanies) {
         store.generate(c.firma, out.firstPeriod, out.lastPeriod, [&](const GenerateProgress& p) {
             report(QStringLiteral("Periodensummen aufbauen (Firma %1)").arg(c.firma), p.done,

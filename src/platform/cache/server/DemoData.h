@@ -39,6 +39,13 @@ struct DemoSummary {
 DemoSummary generateDemo(Store& store, const DemoOptions& options,
                          const std::function<void(const DemoProgress&)>& progress = {});
 
+// The demo's sales lines one by one, without a database (the same lines
+// generateDemo writes), e.g. to write an import file of any size.
+DemoSummary generateDemoLines(const DemoOptions& options,
+                              const std::function<void(const SalesLine&)>& sink);
+// Replaces the master data, personnel and permissions by the demo's.
+void writeDemoMasterData(Store& store);
+
 // Small, fast, reproducible random numbers (splitmix64).
 class DemoRandom {
 public:

@@ -1,16 +1,13 @@
 #include "Import.h"
 
 #include "../Factory.h"
+#include "SalesImport.h"
 #include "Security.h"
 #include "Text.h"
 
-#include <QDate>
 #include <QFile>
 #include <QHash>
-#include <QRegularExpression>
 #include <QTextStream>
-
-#include <set>
 
 namespace cache::server {
 
@@ -90,28 +87,6 @@ QString quoted(const QString& v) {
     return QStringLiteral("„%1“").arg(s);
 }
 
-bool parseDate(const QString& t, QDate* d) {
-    static const QRegularExpression iso(QStringLiteral("\\A(\\d{4})-(\\d{2})-(\\d{2})\\z"));
-    static const QRegularExpression de(QStringLiteral("\\A(\\d{1,2})\\.(\\d{1,2})\\.(\\d{4})\\z"));
-    if (auto m = iso.match(t); m.hasMatch()) {
-        *d = QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
-        return d->isValid() && d->year() >= 1901;
-    }
-    if (auto m = de.match(t); m.hasMatch()) {
-        *d = QDate(m.captured(3).toInt(), m.captured(2).toInt(), m.captured(1).toInt());
-        return d->isValid() && d->year() >= 1901;
-    }
-    return false;
-}
-
-// Euro amounts with "." or "," as decimal point.
-bool parseMoney(const QString& t, qint64* cents) {
-    QString s = t.trimmed();
-    if (s.count(QLatin1Char(',')) == 1 && !s.contains(QLatin1Char('.')))
-        s.replace(QLatin1Char(','), QLatin1Char('.'));
-    return textToCents(s, cents);
-}
-
 } // namespace
 
 bool importKindFromName(const QString& name, ImportKind* kind) {
@@ -173,6 +148,20 @@ bool splitCsvLine(const QString& line, QChar sep, QStringList* fields) {
 }
 
 ImportResult importCsv(Store& store, ImportKind kind, QIODevice& in) {
+    if (kind == ImportKind::Sales) {
+        // The streaming import with its defaults (master-data checks, a
+        // batch record, the touched periods rebuilt).
+        const SalesImportResult s = importSales(store, in, SalesImportOptions{});
+        ImportResult r;
+        r.errors = s.errors;
+        r.moreErrors = s.moreErrors;
+        if (s.duplicate) r.errors << duplicateMessage(QString(), *s.duplicate);
+        r.rows = s.lines;
+        r.companies = s.companies;
+        r.firstPeriod = s.firstPeriod;
+        r.lastPeriod = s.lastPeriod;
+        return r;
+    }
     const KindInfo& k = info(kind);
     ImportResult r;
     auto error = [&](qint64 line, const QString& why) {
@@ -223,10 +212,7 @@ ImportResult importCsv(Store& store, ImportKind kind, QIODevice& in) {
         return r;
 
     // Validate every row first; nothing is written unless all are good.
-    const bool sales = kind == ImportKind::Sales;
     QList<QVariantList> rows;
-    std::set<qint64> companies;
-    int minP = 0, maxP = 0;
     QStringList f;
     for (int li = 1; li < lines.size(); ++li) {
         const qint64 lineNo = li + 1;
@@ -247,7 +233,6 @@ ImportResult importCsv(Store& store, ImportKind kind, QIODevice& in) {
             error(lineNo, why);
             good = false;
         };
-        QDate date;
         for (const Column& c : k.columns) {
             const QString col = QLatin1String(c.name);
             const QString v = pos.contains(col) ? f[pos[col]] : QString();
@@ -264,15 +249,6 @@ ImportResult importCsv(Store& store, ImportKind kind, QIODevice& in) {
                 bad(QStringLiteral("Text in Spalte %1 ist länger als 200 Zeichen").arg(col));
                 break;
             }
-            if (col == QLatin1String("datum")) {
-                if (!parseDate(v, &date)) {
-                    bad(QStringLiteral("Ungültiges Datum %1").arg(quoted(v)));
-                    break;
-                }
-                values << date.year() * 10000 + date.month() * 100 + date.day();
-                values << (date.year() - 1900) * 100 + date.month();
-                continue;
-            }
             if (col == QLatin1String("firma")) {
                 const qint64 firma = parseCompany(v);
                 if (firma < 0) {
@@ -280,22 +256,6 @@ ImportResult importCsv(Store& store, ImportKind kind, QIODevice& in) {
                     break;
                 }
                 values << firma;
-                if (sales)
-                    companies.insert(firma);
-                continue;
-            }
-            if (sales && (col == QLatin1String("umsatz") || col == QLatin1String("kosten") ||
-                          col == QLatin1String("skonto") || col == QLatin1String("nachlass"))) {
-                qint64 cents = 0;
-                if (v.isEmpty() && !c.required) {
-                    values << qint64(0);
-                    continue;
-                }
-                if (!parseMoney(v, &cents)) {
-                    bad(QStringLiteral("Ungültiger Betrag %1 in Spalte %2").arg(quoted(v), col));
-                    break;
-                }
-                values << cents;
                 continue;
             }
             const auto allowed = allowedValues().constFind(col);
@@ -314,54 +274,12 @@ ImportResult importCsv(Store& store, ImportKind kind, QIODevice& in) {
             // a missing optional column or an empty field is empty text.
             values << (v.isNull() ? QStringLiteral("") : v);
         }
-        if (!good)
-            continue;
-        if (sales) {
-            const int p = values[1].toInt();
-            minP = minP == 0 ? p : std::min(minP, p);
-            maxP = std::max(maxP, p);
-        }
+        if (!good) continue;
         rows << values;
     }
     if (!r.errors.isEmpty())
         return r;
 
-    if (sales) {
-        QList<SalesLine> lines;
-        lines.reserve(rows.size());
-        for (const QVariantList& v : rows) {
-            SalesLine l;
-            l.datum = v[0].toInt();
-            l.firma = v[2].toLongLong();
-            // pcnr habtnr abtnr hgrp ugrp hkgrp | vart hvart | styp
-            for (int i = 0; i < 6; ++i)
-                l.codes[i] = v[3 + i].toString();
-            l.codes[7] = v[9].toString();
-            l.codes[6] = v[10].toString();
-            l.codes[8] = v[11].toString();
-            l.umsatz = v[12].toLongLong();
-            l.kosten = v[13].toLongLong();
-            l.skonto = v[14].toLongLong();
-            l.nachlass = v[15].toLongLong();
-            lines << l;
-        }
-        Database& db = store.db();
-        db.begin();
-        try {
-            store.appendSales(lines);
-            db.commit();
-        } catch (const CacheError& e) {
-            db.rollback();
-            store.resetCaches();
-            r.errors << QStringLiteral("Datenbankfehler, nichts importiert: %1").arg(e.description());
-            return r;
-        }
-        r.rows = rows.size();
-        r.companies = QList<qint64>(companies.begin(), companies.end());
-        r.firstPeriod = minP;
-        r.lastPeriod = maxP;
-        return r;
-    }
     // Master data from here on.
 
     QStringList cols;

@@ -7,9 +7,11 @@
 
 namespace cache::server {
 
-// 2: login passwords only as Argon2id hashes (SQLite) or role passwords
+// 2: import batches (import_batch, sales_line.batch) and, on PostgreSQL,
+// the rebuild as a server function.
+// 3: login passwords only as Argon2id hashes (SQLite) or role passwords
 // (PostgreSQL, with roles, grants and row-level security).
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 // Dimensions of a sales line, in the order of the detail key where they
 // occur there. Bits of a DimSet.
@@ -61,5 +63,20 @@ void createSalesIndex(Database& db);
 void dropSalesIndex(Database& db);
 // Drops every table of the schema (tests and "init --force").
 void dropSchema(Database& db);
+
+// --- Import batches --------------------------------------------------------
+// Every run of import-sales is one row of import_batch; its lines carry the
+// batch number in sales_line.batch (0: lines from before batches, the demo
+// generator or Store::appendSales). Created by createSchema, added to older
+// databases by upgradeSchema.
+void createBatchSchema(Database& db);
+
+// --- Rebuild on PostgreSQL -------------------------------------------------
+// tallvero_rebuild(firma, von, bis) makes the rows of the eight sum tables
+// for the periods von..bis equal to the sales lines, entirely inside the
+// server (one scan of the lines, all levels from it, only changed rows
+// written). Created by createSchema and upgradeSchema; Store::generate and
+// the import call it.
+void createRebuildFunction(Database& db);
 
 } // namespace cache::server

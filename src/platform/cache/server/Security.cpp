@@ -182,13 +182,6 @@ QStringList functionDefinitions(Database& db) {
     for (const QList<SumLevel>* fam : {&plainLevels(), &warehouseLevels()})
         for (const SumLevel& l : *fam)
             if (l.dims & DimHabt) sumTables << literal(QLatin1String(l.table));
-    QStringList rebuild;
-    for (QString st : pgRebuildStatements()) {
-        const qsizetype a = st.indexOf(QLatin1Char('?'));
-        st.replace(a, 1, QStringLiteral("$1"));
-        st.replace(st.indexOf(QLatin1Char('?'), a), 1, QStringLiteral("$2"));
-        rebuild << QStringLiteral("  ") + st + QLatin1Char(';');
-    }
     const QString schema =
         db.scalar(QStringLiteral("SELECT quote_ident(current_schema())")).toString();
     const QString sp = QStringLiteral("SET search_path = pg_catalog, %1, pg_temp").arg(schema);
@@ -278,13 +271,6 @@ QStringList functionDefinitions(Database& db) {
             "'MEMBER') OR EXISTS (SELECT 1 FROM tallvero_logins() l WHERE l.firma = $1 AND "
             "l.stufe <> -1) $f$"),
         QStringLiteral(
-            "CREATE OR REPLACE FUNCTION tallvero_rebuild_period(p_firma bigint, p_periode "
-            "integer) RETURNS void LANGUAGE plpgsql SECURITY DEFINER %SP AS $f$ BEGIN "
-            "IF NOT tallvero_may_rebuild($1) THEN RAISE EXCEPTION 'Keine Berechtigung für den "
-            "Aufbau der Periodensummen von Firma %', $1 USING ERRCODE = '42501'; END IF;\n%1\nEND "
-            "$f$")
-            .arg(rebuild.join(QLatin1Char('\n'))),
-        QStringLiteral(
             "CREATE OR REPLACE FUNCTION tallvero_rebuild_done(p_firma bigint, p_bis integer) "
             "RETURNS text LANGUAGE plpgsql SECURITY DEFINER %SP AS $f$ DECLARE v text; BEGIN "
             "IF NOT tallvero_may_rebuild(p_firma) THEN RAISE EXCEPTION 'Keine Berechtigung für "
@@ -346,7 +332,7 @@ const Grant kFunctions[] = {
     {"tallvero_permission(text, text, text)", "u"},
     {"tallvero_main_department_sum(text, bigint, integer, integer, text[])", "u"},
     {"tallvero_may_rebuild(bigint)", ""},
-    {"tallvero_rebuild_period(bigint, integer)", "u"},
+    {"tallvero_rebuild(bigint, integer, integer)", "u"},
     {"tallvero_rebuild_done(bigint, integer)", "u"},
     {"tallvero_admin_login(text, text)", ""},
 };

@@ -1,10 +1,10 @@
 #pragma once
 
 // Rebuild of one company's period sums on SQLite: one scan of a period's
-// lines grouped by dimension id, all eight levels aggregated in memory and
+// lines summed per dimension id, all eight levels aggregated in memory and
 // written through the SQLite C API on the server's own connection. The
 // caller holds the transaction. SQL statements for every level would read
-// the lines' index once per level and cost QtSql's per-row overhead; this
+// the lines once per level and cost QtSql's per-row overhead; this
 // is several times faster on large sets.
 
 #include "Database.h"
@@ -21,8 +21,9 @@ public:
     SqliteRebuild(const SqliteRebuild&) = delete;
     SqliteRebuild& operator=(const SqliteRebuild&) = delete;
 
-    // Replaces the sums of one period in all eight tables.
-    void period(int periode);
+    // Replaces the sums of one period in all eight tables; returns the
+    // number of sales lines the period holds.
+    qint64 period(int periode);
 
 private:
     struct Impl;

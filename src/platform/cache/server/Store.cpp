@@ -173,7 +173,6 @@ Sums Store::rawSum(qint64 firma, int fromPeriod, int toPeriod, const Selection& 
     return readSums(q);
 }
 
-namespace {
 QList<int> periodsBetween(int from, int to) {
     QList<int> out;
     int y = from / 100, m = from % 100;
@@ -187,102 +186,79 @@ QList<int> periodsBetween(int from, int to) {
     return out;
 }
 
-// The finest level, from the sales lines through their dimension ids.
-QString insertFromLines(const SumLevel& target) {
-    QStringList d;
-    for (const QString& c : dimColumns(target.dims))
-        d << QStringLiteral("d.") + c;
-    return QStringLiteral("INSERT INTO %1 (firma, periode, %2, umsatz, kosten, skonto, nachlass) "
-                          "SELECT a.firma, a.periode, %3, a.u, a.k, a.s, a.n FROM (SELECT firma, "
-                          "periode, dimid, SUM(umsatz) AS u, SUM(kosten) AS k, SUM(skonto) AS s, "
-                          "SUM(nachlass) AS n FROM sales_line WHERE firma = ? AND periode = ? "
-                          "GROUP BY firma, periode, dimid) a JOIN sales_dim d ON d.dimid = a.dimid "
-                          "ORDER BY %3")
-        .arg(QLatin1String(target.table), dimColumns(target.dims).join(QStringLiteral(", ")),
-             d.join(QStringLiteral(", ")));
-}
-
-QString insertFrom(const SumLevel& target, const QString& source) {
-    const QString cols = dimColumns(target.dims).join(QStringLiteral(", "));
-    return QStringLiteral("INSERT INTO %1 (firma, periode, %2, umsatz, kosten, skonto, nachlass) "
-                          "SELECT firma, periode, %2, SUM(umsatz), SUM(kosten), SUM(skonto), "
-                          "SUM(nachlass) FROM %3 WHERE firma = ? AND periode = ? GROUP BY firma, "
-                          "periode, %2 ORDER BY %2")
-        .arg(QLatin1String(target.table), cols, source);
-}
-} // namespace
-
-QStringList pgRebuildStatements() {
-    // Each level is built from the smallest one already built that keeps
-    // its dimensions; rows go in in key order, which keeps the b-trees local.
-    auto level = [](const char* name) -> const SumLevel& {
-        for (const QList<SumLevel>* fam : {&warehouseLevels(), &plainLevels()})
-            for (const SumLevel& l : *fam)
-                if (qstrcmp(l.table, name) == 0)
-                    return l;
-        Q_UNREACHABLE();
-    };
-    static const char* const order[][2] = {
-        {"wsum_org", "wsum_full"}, {"wsum_prod", "wsum_full"}, {"psum_full", "wsum_full"},
-        {"wsum_top", "wsum_org"},  {"psum_org", "wsum_org"},   {"psum_prod", "wsum_prod"},
-        {"psum_top", "psum_org"},
-    };
-    QStringList out;
-    for (const QList<SumLevel>* fam : {&warehouseLevels(), &plainLevels()})
-        for (const SumLevel& l : *fam)
-            out << QStringLiteral("DELETE FROM %1 WHERE firma = ? AND periode = ?")
-                       .arg(QLatin1String(l.table));
-    out << insertFromLines(level("wsum_full"));
-    for (const auto& [target, source] : order)
-        out << insertFrom(level(target), QLatin1String(source));
-    return out;
-}
-
-void Store::generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateCallback& progress,
+qint64 Store::generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateCallback& progress,
                      int faultAfterPeriods) {
     if (fromPeriod < 0 || toPeriod < 0 || fromPeriod > toPeriod)
         throw CacheError(err::GenerateFailed, QStringLiteral("Ungültiger Periodenbereich"));
     const QList<int> periods = periodsBetween(fromPeriod, toPeriod);
     if (periods.size() > 1200)
         throw CacheError(err::GenerateFailed, QStringLiteral("Periodenbereich zu groß"));
-
     db_.begin();
     try {
-        std::unique_ptr<SqliteRebuild> fast;
-        if (db_.engine() == Engine::Sqlite)
-            fast = std::make_unique<SqliteRebuild>(db_, firma);
-        int done = 0;
-        for (int p : periods) {
-            if (faultAfterPeriods >= 0 && done >= faultAfterPeriods)
-                throw CacheError(err::GenerateFailed,
-                                 QStringLiteral("Aufbau abgebrochen (Fehler bei Periode %1)").arg(p));
-            if (fast) {
-                fast->period(p);
-            } else {
-                // The statements of pgRebuildStatements(), run by the server
-                // as the owner of the tables: the rebuild reads every line
-                // and writes every sum, whoever asks for it.
-                db_.exec(QStringLiteral("SELECT tallvero_rebuild_period(?, ?)"), {firma, p})
-                    .finish();
-            }
-            ++done;
-            if (progress && !progress({done, int(periods.size()), p}))
-                throw CacheError(err::GenerateFailed, QStringLiteral("Aufbau abgebrochen"));
-        }
-        if (fast) {
-            const QDate today = QDate::currentDate();
-            setGlobal(QStringLiteral("XWGDAT"),
-                      QString::number(toPeriod) + QLatin1Char('`') +
-                          serverDayNumber(today.year(), today.month(), today.day()));
-        } else {
+        const qint64 lines = rebuildPeriods(firma, periods, progress, faultAfterPeriods);
+        if (db_.engine() == Engine::Postgres)
+            // A user may not write server_info; the server checks the rights.
             db_.exec(QStringLiteral("SELECT tallvero_rebuild_done(?, ?)"), {firma, toPeriod})
                 .finish();
-        }
+        else
+            setBuildInfo(toPeriod);
         db_.commit();
+        return lines;
     } catch (...) {
         db_.rollback();
         throw;
     }
+}
+
+qint64 Store::rebuildPeriods(qint64 firma, const QList<int>& periods,
+                             const GenerateCallback& progress, int faultAfterPeriods) {
+    qint64 lines = 0;
+    int done = 0;
+    auto fault = [&](int p) {
+        if (faultAfterPeriods >= 0 && done >= faultAfterPeriods)
+            throw CacheError(err::GenerateFailed,
+                             QStringLiteral("Aufbau abgebrochen (Fehler bei Periode %1)").arg(p));
+    };
+    auto report = [&](int p) {
+        ++done;
+        if (progress && !progress({done, int(periods.size()), p}))
+            throw CacheError(err::GenerateFailed, QStringLiteral("Aufbau abgebrochen"));
+    };
+    if (db_.engine() == Engine::Sqlite) {
+        SqliteRebuild fast(db_, firma);
+        for (int p : periods) {
+            fault(p);
+            lines += fast.period(p);
+            report(p);
+        }
+        return lines;
+    }
+    // The server function takes a range of consecutive periods in one
+    // statement; a year at a time keeps the progress moving.
+    constexpr int kChunk = 12;
+    for (qsizetype i = 0; i < periods.size();) {
+        fault(periods[i]);
+        int limit = kChunk;
+        if (faultAfterPeriods >= 0)
+            limit = std::min(limit, faultAfterPeriods - done);
+        qsizetype j = i + 1;
+        auto next = [](int p) { return p % 100 == 12 ? (p / 100 + 1) * 100 + 1 : p + 1; };
+        while (j < periods.size() && j - i < limit && periods[j] == next(periods[j - 1]))
+            ++j;
+        lines += db_.scalar(QStringLiteral("SELECT tallvero_rebuild(?, ?, ?)"),
+                            {firma, periods[i], periods[j - 1]})
+                     .toLongLong();
+        for (; i < j; ++i)
+            report(periods[i]);
+    }
+    return lines;
+}
+
+void Store::setBuildInfo(int lastPeriod) {
+    const QDate today = QDate::currentDate();
+    setGlobal(QStringLiteral("XWGDAT"),
+              QString::number(lastPeriod) + QLatin1Char('`') +
+                  serverDayNumber(today.year(), today.month(), today.day()));
 }
 
 qint64 Store::dimId(qint64 firma, const Selection& codes) {

@@ -60,6 +60,9 @@ struct GenerateProgress {
     int total = 0;
     int period = 0;
 };
+// The period codes from..to, month by month.
+QList<int> periodsBetween(int from, int to);
+
 // Return false to cancel (the rebuild is then rolled back).
 using GenerateCallback = std::function<bool(const GenerateProgress&)>;
 
@@ -90,8 +93,15 @@ public:
     // Rebuilds every period-sum table for the periods from..to of a company,
     // in one transaction. faultAfterPeriods >= 0 makes the rebuild fail after
     // that many periods (tests of the rollback).
-    void generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateCallback& progress = {},
+    // Returns the number of sales lines the periods hold.
+    qint64 generate(qint64 firma, int fromPeriod, int toPeriod, const GenerateCallback& progress = {},
                   int faultAfterPeriods = -1);
+    // The same inside the caller's transaction, for any list of periods;
+    // returns the number of sales lines the periods hold.
+    qint64 rebuildPeriods(qint64 firma, const QList<int>& periods,
+                          const GenerateCallback& progress = {}, int faultAfterPeriods = -1);
+    // ^XWGDAT: the last built period and today's day number.
+    void setBuildInfo(int lastPeriod);
 
     // Appends sales lines (inside the caller's transaction, if any). The
     // period sums change only with the next generate().
@@ -139,10 +149,5 @@ private:
     qint64 nextDim_ = 0;
     bool dimsLoaded_ = false;
 };
-
-// The statements that rebuild the period sums of one company and period on
-// PostgreSQL, with the two placeholders firma and periode; the server runs
-// them inside a function of its own (Security.cpp).
-QStringList pgRebuildStatements();
 
 } // namespace cache::server
