@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds the server benchmark, fills the demo databases, measures and writes
 # bench/results/<date>-report.md (other sizes than the default:
-# <date>-report-<N>-lines.md), and prints the report.
+# <date>-report-<N>-lines.md), and prints the report; then the report book
+# on the SQLite demo (<date>-book.md) and the page alone (<date>-page.md).
 #
 #   bench/run.sh [--lines N] [--calls N] [--naive-calls N] [--work DIR]
 #                [--no-sqlite] [--no-pg]
@@ -32,7 +33,7 @@ configure() {
   cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLVERO_BUILD_TESTS=OFF >/dev/null
 }
 configure || { scripts/install-deps.sh && configure; }
-cmake --build "$BUILD_DIR" -j2 --target server_bench page_bench
+cmake --build "$BUILD_DIR" -j2 --target server_bench page_bench book_bench
 BIN=$(pwd)/$BUILD_DIR/bench/server_bench
 
 mkdir -p "$WORK" bench/results
@@ -62,6 +63,17 @@ while [ -e "$REPORT" ]; do REPORT=$BASE-$n.md; n=$((n + 1)); done
 "$BIN" --report --command "bench/run.sh${ARGS:+ $ARGS}" "${RUNS[@]}" \
   | tee "$REPORT"
 echo "report: $REPORT" >&2
+
+# The report book on the SQLite demo: tallvero-report --book, in-process
+# and through the binary.
+if [ "$SQLITE" = 1 ]; then
+  BOOK=bench/results/$(date +%Y-%m-%d)-book.md
+  n=2
+  while [ -e "$BOOK" ]; do BOOK=bench/results/$(date +%Y-%m-%d)-book-$n.md; n=$((n + 1)); done
+  "$(pwd)/$BUILD_DIR/bench/book_bench" --db "$WORK/demo-$LINES.sqlite" --rounds 7 \
+    --command "bench/run.sh${ARGS:+ $ARGS}" --out "$BOOK"
+  echo "book report: $BOOK" >&2
+fi
 
 # The report page: redraw, PDF and PNG, no database needed.
 PAGE=bench/results/$(date +%Y-%m-%d)-page.md

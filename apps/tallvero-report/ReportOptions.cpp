@@ -21,6 +21,8 @@ const QStringList kTableNames = {QStringLiteral("kumuliert"), QStringLiteral("ab
                                  QStringLiteral("mittel"), QStringLiteral("vorjahr"),
                                  QStringLiteral("graph")};
 const QStringList kYearNames = {QStringLiteral("kj"), QStringLiteral("wj")};
+const QStringList kEachNames = {QStringLiteral("pc"), QStringLiteral("habt"), QStringLiteral("abt"),
+                                QStringLiteral("hg"), QStringLiteral("ug")};
 
 const QStringList kValueOptions = {
     QStringLiteral("--server"),  QStringLiteral("--port"),    QStringLiteral("--firma"),
@@ -32,7 +34,8 @@ const QStringList kValueOptions = {
     QStringLiteral("--today"),   QStringLiteral("--json"),    QStringLiteral("--pdf"),
     QStringLiteral("--png"),     QStringLiteral("--svg"),     QStringLiteral("--csv"),
     QStringLiteral("--dpi"),     QStringLiteral("--details"), QStringLiteral("--split"),
-    QStringLiteral("--jahr"),    QStringLiteral("--monat"),   QStringLiteral("--gruppierung")};
+    QStringLiteral("--jahr"),    QStringLiteral("--monat"),   QStringLiteral("--gruppierung"),
+    QStringLiteral("--book"),    QStringLiteral("--each")};
 const QStringList kFlagOptions = {QStringLiteral("--extended"), QStringLiteral("--skonto"),
                                   QStringLiteral("--db-percent")};
 
@@ -233,7 +236,8 @@ Options buildOptions(const QHash<QString, QString>& v, const QSet<QString>& flag
         QString* file;
     };
     const Output outputs[] = {{"--details", &o.details}, {"--json", &o.json}, {"--pdf", &o.pdf},
-                              {"--png", &o.png},         {"--svg", &o.svg},   {"--csv", &o.csv}};
+                              {"--png", &o.png},         {"--svg", &o.svg},   {"--csv", &o.csv},
+                              {"--book", &o.book}};
     QHash<QString, QString> byFile; // absolute path -> option
     for (const Output& out : outputs) {
         const QString name = QLatin1String(out.option);
@@ -254,11 +258,30 @@ Options buildOptions(const QHash<QString, QString>& v, const QSet<QString>& flag
                                  .arg(byFile.value(path), name, quoted(*out.file))};
         byFile.insert(path, name);
     }
+    if (v.contains(QStringLiteral("--each"))) {
+        if (o.book.isEmpty())
+            throw UsageError{QStringLiteral("Die Option --each gilt nur zusammen mit --book")};
+        o.each = kEachNames.value(
+            oneOfNames(QStringLiteral("--each"), v.value(QStringLiteral("--each")), kEachNames));
+    }
+    if (!o.book.isEmpty()) {
+        if (o.each.isEmpty())
+            throw UsageError{QStringLiteral("Die Option --book braucht --each %1")
+                                 .arg(kEachNames.join(QLatin1Char('|')))};
+        // The book is a file of its own; the outputs of one page would
+        // show only its first page.
+        for (const Output& out : outputs)
+            if (out.file != &o.book && !out.file->isEmpty())
+                throw UsageError{
+                    QStringLiteral("Die Option --book geht nicht zusammen mit %1: die Mappe ist "
+                                   "eine Ausgabe für sich")
+                        .arg(QLatin1String(out.option))};
+    }
     if (o.json.isEmpty() && o.pdf.isEmpty() && o.png.isEmpty() && o.svg.isEmpty() &&
-        o.csv.isEmpty() && o.details.isEmpty())
+        o.csv.isEmpty() && o.details.isEmpty() && o.book.isEmpty())
         throw UsageError{QStringLiteral("Keine Ausgabe angegeben: --json DATEI (oder --json - für "
-                                        "die Standardausgabe), --pdf, --png, --svg oder --csv "
-                                        "DATEI")};
+                                        "die Standardausgabe), --pdf, --png, --svg, --csv oder "
+                                        "--book DATEI")};
     if (v.contains(QStringLiteral("--dpi"))) {
         if (o.png.isEmpty())
             throw UsageError{QStringLiteral("Die Option --dpi gilt nur zusammen mit --png")};
@@ -331,6 +354,11 @@ QString usageText() {
         "    --monat N                  Monatswerte des Monats N (1 bis 12) statt Jahreswerte\n"
         "    --gruppierung pc|habt      ohne Auswahl: nach Profitcenter oder nach\n"
         "                               Hauptabteilungen (Standard) aufteilen\n"
+        "  --book DATEI      die Berichtsmappe als ein PDF (allein, ohne andere Ausgaben):\n"
+        "                    erst die Seite der Auswahl, dann eine Seite je Eintrag der Liste\n"
+        "    --each pc|habt|abt|hg|ug   Profitcenter, Hauptabteilungen, Abteilungen,\n"
+        "                               Hauptgruppen oder Untergruppen, wie das Hauptfenster\n"
+        "                               sie zur Auswahl listet; Einträge ohne Werte fehlen\n"
         "  --help            diese Hilfe\n"
         "  --version         Version anzeigen\n"
         "\n"
@@ -341,6 +369,7 @@ QString usageText() {
         "Beispiel:\n"
         "  read -rs TALLVERO_PASSWORD; export TALLVERO_PASSWORD\n"
         "  tallvero-report --user DEMO --habt 10 --hkg P --today 2024-01-15 --pdf bericht.pdf\n"
+        "  tallvero-report --user DEMO --habt 10 --each abt --book mappe.pdf\n"
         "\n"
         "Beschreibung: „man tallvero-report“ (im Quellbaum docs/tallvero-report.md)\n");
 }
@@ -430,6 +459,8 @@ QJsonObject optionsJson(const Options& o) {
     j.insert(QStringLiteral("svg"), text(o.svg));
     j.insert(QStringLiteral("csv"), text(o.csv));
     j.insert(QStringLiteral("details"), text(o.details));
+    j.insert(QStringLiteral("book"), text(o.book));
+    j.insert(QStringLiteral("each"), text(o.each));
     if (!o.details.isEmpty()) {
         j.insert(QStringLiteral("split"), o.splitMask == 1   ? QStringLiteral("none")
                                           : o.splitMask == 2 ? QStringLiteral("hkg")

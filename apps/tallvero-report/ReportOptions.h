@@ -45,6 +45,9 @@ struct Options {
     int yearChoice = 0;     // --jahr
     int month = 0;          // --monat: 0 year values, else that month
     bool groupByPc = false; // --gruppierung pc: the question answered "Ja"
+    // The report book: one PDF with the page of the selection and a page
+    // per entry of the list `each` (pc, habt, abt, hg, ug).
+    QString book, each;
 };
 
 constexpr int kMinDpi = 30;

@@ -1,5 +1,6 @@
 #include "ReportTool.h"
 
+#include "main_window/ReportBook.h"
 #include "main_window/Selection.h"
 #include "main_window/Startup.h"
 #include "platform/cache/server/DemoData.h"
@@ -260,6 +261,8 @@ QString refusedOption(const Options& o, int level) {
     const mw::Allowed a = mw::allowedFor(level);
     if (!o.pc.isEmpty() && !a.profitCentres)
         return QStringLiteral("--pc %1: Sie dürfen kein Profitcenter auswählen.").arg(o.pc);
+    if (o.each == QLatin1String("pc") && !a.profitCentres)
+        return QStringLiteral("--each pc: Sie dürfen kein Profitcenter auswählen.");
     if (o.extended && !a.extendedSelection)
         return QStringLiteral(
             "--extended: Die erweiterte Auswahl steht Ihnen nicht zur Verfügung.");
@@ -300,6 +303,104 @@ QString chooseOptions(const Options& o, ReportHost& h, srv::Session& session, co
     }
     complete = complete && l.controller.failedFills() == 0;
     return {};
+}
+
+retrieval::GroupLevel levelOf(const QString& each) {
+    using retrieval::GroupLevel;
+    return each == QLatin1String("pc")     ? GroupLevel::Pc
+           : each == QLatin1String("habt") ? GroupLevel::Habt
+           : each == QLatin1String("abt")  ? GroupLevel::Abt
+           : each == QLatin1String("hg")   ? GroupLevel::Hgrp
+                                           : GroupLevel::Ugrp;
+}
+
+// The book's pages go into the PDF as they come; progress on stderr.
+class BookFile : public mw::BookSink {
+public:
+    BookFile(const QString& file, retrieval::GroupLevel level, QTextStream& err)
+        : pdf(file), level_(mw::levelName(level)), err_(err) {}
+    bool progress(int n, int total, const QString& entry) override {
+        // Page numbers as in the file: left-out entries take none.
+        err_ << kTool << ": Seite " << pdf.pages() + 1 << " von " << pdf.pages() + total - n + 1
+             << ": "
+             << (entry.isEmpty() ? QStringLiteral("die Auswahl")
+                                 : level_ + QLatin1Char(' ') + entry)
+             << "\n"
+             << Qt::flush;
+        return true;
+    }
+    bool page(const print::DisplayList& page) override { return pdf.addPage(page); }
+    void leftOut(const QString& entry, bool refused) override {
+        err_ << kTool << ":   " << level_ << ' ' << entry
+             << (refused ? QStringLiteral(": abgelehnt, keine Seite")
+                         : QStringLiteral(": keine Werte in den sechs Jahren, keine Seite"))
+             << "\n"
+             << Qt::flush;
+    }
+    print::PdfBook pdf;
+
+private:
+    QString level_;
+    QTextStream& err_;
+};
+
+// The report book of --book: the selection's page, then a page for each
+// entry of the list --each, in one PDF.
+int writeBook(const Options& o, ReportHost& host, srv::Session& session, platform::Ui& ui,
+              platform::Clock& clock, values::PeriodValueStore& store, bool namesRead,
+              QTextStream& err) {
+    auto fail = [&](const QString& text) {
+        err << kTool << ": " << text << "\n" << Qt::flush;
+        return kExitFailed;
+    };
+    mw::BookSettings settings;
+    settings.each = levelOf(o.each);
+    settings.extended = o.extended;
+    const retrieval::Selection extended = host.readSelection();
+    settings.styp = extended.styp;
+    settings.vart = extended.vart;
+    settings.page = host.pageInputs();
+    BookFile file(o.book, settings.each, err);
+    const mw::BookOutcome b =
+        mw::runBook(session, ui, clock, host.lists.controller, store, settings, file);
+    switch (b.result) {
+    case mw::BookOutcome::Result::Refused:
+        return fail(QStringLiteral("Die Datenabfrage wurde abgelehnt; keine Mappe geschrieben."));
+    case mw::BookOutcome::Result::Failed:
+        return fail(QStringLiteral("Abbruch bei %1, Periode %2 (Fehler %3: %4); keine Mappe "
+                                   "geschrieben.")
+                        .arg(b.entry.isEmpty()
+                                 ? QStringLiteral("der Auswahl")
+                                 : mw::levelName(settings.each) + QLatin1Char(' ') + b.entry,
+                             b.fetch.failedPeriod)
+                        .arg(b.fetch.errorNumber)
+                        .arg(b.fetch.error));
+    case mw::BookOutcome::Result::NotKept:
+    case mw::BookOutcome::Result::Cancelled:
+        break;
+    case mw::BookOutcome::Result::Done: {
+        QString why;
+        if (!file.pdf.commit(&why)) return fail(why);
+        QString note;
+        if (b.entries == 0)
+            note = QStringLiteral(" (die Liste %1 hat keine Einträge)")
+                       .arg(mw::levelName(settings.each));
+        else if (!b.withoutFigures.isEmpty() || !b.refused.isEmpty())
+            note = QStringLiteral(" (ohne Seite: %1 ohne Werte, %2 abgelehnt)")
+                       .arg(b.withoutFigures.size())
+                       .arg(b.refused.size());
+        err << kTool << ": Berichtsmappe mit " << b.pages
+            << " Seiten geschrieben: " << quoted(o.book) << note << ".\n"
+            << Qt::flush;
+        if (!namesRead)
+            return fail(QStringLiteral("Die Namen der Auswahl konnten nicht gelesen werden; die "
+                                       "Seiten zeigen nur die Codes."));
+        return kExitOk;
+    }
+    }
+    QString why;
+    file.pdf.commit(&why);
+    return fail(why);
 }
 
 bool writeBytes(const QString& target, const QByteArray& bytes, QTextStream& out, QString* why) {
@@ -417,6 +518,7 @@ int run(const QStringList& args, ReportContext& context) {
         selection.fillLists();
         refusal = chooseOptions(o, host, session, ui, namesRead);
         if (!refusal.isEmpty()) return fail(refusal);
+        if (!o.book.isEmpty()) return writeBook(o, host, session, ui, clock, store, namesRead, err);
 
         today = clock.now().date();
         outcome = retrieval::runPeriodQuery(session, ui, clock, store, host);

@@ -27,9 +27,16 @@ public:
         return out;
     }
     QString currentText() const override { return box_->currentText(); }
+    int currentIndex() const override { return box_->currentIndex(); }
     void setCurrentIndex(int index) override {
         box_->setCurrentIndex(index);
         if (handler_) handler_();
+    }
+    void assign(const QStringList& items, int current) override {
+        // The handlers answer `activated`, which only a user's choice sends.
+        box_->clear();
+        box_->addItems(items);
+        box_->setCurrentIndex(current);
     }
     QComboBox* box() const { return box_; }
 

@@ -122,6 +122,7 @@ FMStart::FMStart(FMStartServices services) : s_(std::move(services)) {
     connect(cmdEinblenden, &QPushButton::clicked, this, [this] { mDaten_Click(0); });
 
     buildMenus();
+    buildBookAndDrill();
     fetchStatus_ = new QLabel;
     fetchStatus_->setObjectName(QStringLiteral("fetchStatus"));
     statusBar()->addWidget(fetchStatus_, 1);
@@ -506,6 +507,7 @@ void FMStart::loggedInAgain(const QString& caption) {
     values::store().PeriodValues.clear();
     values::store().MonthYearValues.clear();
     ctList->clear();
+    forgetDrillDown();
     Zeichnen();
 }
 
@@ -923,6 +925,10 @@ void FMStart::monthFetched(int done, int total, const QString& period) {
 void FMStart::cmdÜbernehmenDetails_Click() {
     if (s_.session.working()) return;
     lastDetails_ = retrieval::runDetailQuery(s_.session, s_.ui, *this);
+    // Rows were replaced: a drill-down chooses in the list they came from.
+    if (lastDetails_.result == retrieval::DetailOutcome::Result::Done ||
+        lastDetails_.result == retrieval::DetailOutcome::Result::Failed)
+        detailsLevel_ = lastDetails_.level;
 }
 
 retrieval::DetailInputs FMStart::readInputs() {

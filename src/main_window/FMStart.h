@@ -7,6 +7,7 @@
 // in Startup.h, and the handlers forward to them.
 
 #include "FrmAuswahlDetail.h"
+#include "Selection.h"
 #include "retrieval/DetailQuery.h"
 #include "retrieval/PeriodQuery.h"
 
@@ -14,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -76,6 +78,9 @@ struct FMStartServices {
         saveFileName;
     // Sees every status text of the start-up (tests, log).
     std::function<void(const QString&)> statusObserver;
+    // Which list the report book goes through: the index of one of the
+    // names, or -1 when cancelled. Qt's item dialog when not set.
+    std::function<int(QWidget*, const QStringList& names)> chooseBookList = {};
 };
 
 class FMStart : public QMainWindow,
@@ -143,6 +148,19 @@ public:
     void mExportPdf_Click();
     void mExportCsv_Click();
     int zoomHandlerRuns() const { return zoomHandlerRuns_; }
+
+    // --- report book and drill-down ---------------------------------------
+    // "Berichtsmappe als PDF …": the page of the selection and one per
+    // entry of a list, into one PDF; the screen stays as it is.
+    void mBerichtsmappe_Click();
+    // A double-click on a row of the details list chooses its group in the
+    // list the rows were grouped by, then fetches.
+    void ctList_DblClick(int row);
+    // Back to the selection and page before the last drill-down.
+    void mZurück_Click();
+    int drillSteps() const { return int(drillHistory_.size()); }
+    // The level the rows of the details list were grouped by.
+    retrieval::GroupLevel detailsLevel() const { return detailsLevel_; }
 
     // --- AuswahlHost -------------------------------------------------------
     QString companyNumber() const override;
@@ -228,6 +246,9 @@ public:
     QAction* mStandardDrucker;
     QAction* mExportPdf;
     QAction* mExportCsv;
+    QAction* mBerichtsmappe;
+    QAction* mZurück;
+    QPushButton* cmdZurück;
     QAction* Beenden;
     QAction* HilfeUeber;
     QAction* mProgrammverlauf;
@@ -254,6 +275,22 @@ private:
     int toPixels(int twips) const;
     int toTwips(int px) const;
     QString askFileName(const QString& title, const QString& suggested, const QString& filter);
+    // The selection, the fetched figures and the details rows before a
+    // drill-down: "Zurück" shows them again without asking the server.
+    struct DrillStep {
+        SelectionState selection;
+        values::Table periodValues;
+        int fetchYear = 0;
+        retrieval::FetchOutcome fetch;
+        QString fetchStatus;
+        QStringList columns;
+        QList<QStringList> rows;
+        retrieval::GroupLevel detailsLevel = retrieval::GroupLevel::None;
+    };
+    DrillStep drillStep() const;
+    void buildBookAndDrill();
+    // Another user logged in: nothing to go back to, no rows to drill into.
+    void forgetDrillDown();
 
     FMStartServices s_;
     std::unique_ptr<ComboList> lists_[7];
@@ -273,6 +310,8 @@ private:
     bool synchronizing_ = false;
     int zoomHandlerRuns_ = 0;
     QLabel* fetchStatus_ = nullptr;
+    retrieval::GroupLevel detailsLevel_ = retrieval::GroupLevel::None;
+    std::vector<DrillStep> drillHistory_;
 };
 
 } // namespace mw

@@ -1,5 +1,6 @@
 #include "Selection.h"
 
+#include "Startup.h"
 #include "platform/ui/Ui.h"
 #include "server/Session.h"
 #include "server/Text.h"
@@ -31,6 +32,11 @@ void MemoryList::clear() {
 void MemoryList::setCurrentIndex(int index) {
     current_ = index >= 0 && index < items_.size() ? index : -1;
     if (onChoose) onChoose();
+}
+
+void MemoryList::assign(const QStringList& items, int current) {
+    items_ = items;
+    current_ = current >= 0 && current < items_.size() ? current : -1;
 }
 
 QString codeOf(const QString& entry) {
@@ -151,7 +157,7 @@ void SelectionController::SHABT_Click() {
     const QString habt = code(l_.SHABT);
     refill(fillFromQuery(s_, l_.SABTNR, QStringLiteral("AbtInHAbt"),
                          {srv::userContext().Firma, habt}));
-    if (restricted() && srv::userContext().HauptAbteilung != habt)
+    if (!mayChoose(retrieval::GroupLevel::Habt, habt))
         return refuse(QStringLiteral("Sie dürfen nur Ihre eigene Hauptabteilung selektieren."),
                       l_.SHABT);
     changed();
@@ -165,7 +171,7 @@ void SelectionController::SABTNR_Click() {
     DepartmentChosen = true;
     // A refused department does not stay on screen: it would show a choice
     // that F5 and the details must not fetch.
-    if (restricted() && !departmentAllowed(srv::userContext().Abteilung, code(l_.SABTNR)))
+    if (!mayChoose(retrieval::GroupLevel::Abt, code(l_.SABTNR)))
         return refuse(QStringLiteral("Sie dürfen nur Ihre eigene Abteilung selektieren."),
                       l_.SABTNR);
     changed();
@@ -225,26 +231,74 @@ retrieval::Selection SelectionController::selection() const {
     return sel;
 }
 
-QStringList SelectionController::groupCodes(retrieval::GroupLevel level) const {
+SelectionList* SelectionController::listOf(retrieval::GroupLevel level) const {
     using retrieval::GroupLevel;
-    const SelectionList* list = level == GroupLevel::Pc     ? &l_.SPCNR
-                                : level == GroupLevel::Habt ? &l_.SHABT
-                                : level == GroupLevel::Abt  ? &l_.SABTNR
-                                : level == GroupLevel::Hgrp ? &l_.SHGRP
-                                : level == GroupLevel::Ugrp ? &l_.SUGRP
-                                                            : nullptr;
+    return level == GroupLevel::Pc     ? &l_.SPCNR
+           : level == GroupLevel::Habt ? &l_.SHABT
+           : level == GroupLevel::Abt  ? &l_.SABTNR
+           : level == GroupLevel::Hgrp ? &l_.SHGRP
+           : level == GroupLevel::Ugrp ? &l_.SUGRP
+                                       : nullptr;
+}
+
+bool SelectionController::mayChoose(retrieval::GroupLevel level, const QString& code) const {
+    if (!restricted() || code.isEmpty()) return true;
+    switch (level) {
+    case retrieval::GroupLevel::Pc:
+        return allowedFor(level_).profitCentres;
+    case retrieval::GroupLevel::Habt:
+        return srv::userContext().HauptAbteilung == code;
+    case retrieval::GroupLevel::Abt:
+        return departmentAllowed(srv::userContext().Abteilung, code);
+    default:
+        return true;
+    }
+}
+
+QStringList SelectionController::groupCodes(retrieval::GroupLevel level) const {
+    const SelectionList* list = listOf(level);
     if (!list) return {QString()};
     QStringList codes;
     for (const QString& entry : list->items()) {
         const QString c = codeOf(entry);
         // A restricted user's own main department lists foreign departments
         // too; their rows would show what the user may not choose.
-        if (level == GroupLevel::Abt && restricted() && !c.isEmpty() &&
-            !departmentAllowed(srv::userContext().Abteilung, c))
-            continue;
+        if (level == retrieval::GroupLevel::Abt && !mayChoose(level, c)) continue;
         codes << c;
     }
     return codes;
+}
+
+QStringList SelectionController::choosableEntries(retrieval::GroupLevel level) const {
+    QStringList out;
+    if (const SelectionList* list = listOf(level))
+        for (const QString& entry : list->items())
+            if (!entry.isEmpty() && mayChoose(level, codeOf(entry))) out << entry;
+    return out;
+}
+
+SelectionState SelectionController::state() const {
+    SelectionState st;
+    const SelectionList* all[] = {&l_.SPCNR, &l_.SHABT, &l_.SABTNR, &l_.SHGRP,
+                                  &l_.SUGRP, &l_.SPG,   &l_.SHVArt};
+    for (int i = 0; i < 7; ++i) {
+        st.items[i] = all[i]->items();
+        st.current[i] = all[i]->currentIndex();
+    }
+    st.company = company_;
+    st.departmentChosen = DepartmentChosen;
+    st.selectionChanged = store_.SelectionChanged;
+    return st;
+}
+
+void SelectionController::restore(const SelectionState& st) {
+    SelectionList* all[] = {&l_.SPCNR, &l_.SHABT, &l_.SABTNR, &l_.SHGRP,
+                            &l_.SUGRP, &l_.SPG,   &l_.SHVArt};
+    for (int i = 0; i < 7; ++i)
+        all[i]->assign(st.items[i], st.current[i]);
+    company_ = st.company;
+    DepartmentChosen = st.departmentChosen;
+    store_.SelectionChanged = st.selectionChanged;
 }
 
 MemorySelection::MemorySelection(srv::Session& session, platform::Ui& ui,

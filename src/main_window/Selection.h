@@ -36,9 +36,13 @@ public:
     virtual void add(const QString& text) = 0;
     virtual QStringList items() const = 0;
     virtual QString currentText() const = 0;
+    virtual int currentIndex() const = 0;
     // Chooses entry `index` (-1: none) and runs the list's handler at once,
     // before returning, as a choice by the user does.
     virtual void setCurrentIndex(int index) = 0;
+    // Puts entries and the chosen one back as they were before; runs no
+    // handler, since nothing is chosen: an earlier state returns.
+    virtual void assign(const QStringList& items, int current) = 0;
 };
 
 class MemoryList : public SelectionList {
@@ -47,7 +51,9 @@ public:
     void add(const QString& text) override { items_ << text; }
     QStringList items() const override { return items_; }
     QString currentText() const override { return items_.value(current_); }
+    int currentIndex() const override { return current_; }
     void setCurrentIndex(int index) override;
+    void assign(const QStringList& items, int current) override;
     // The list's handler.
     std::function<void()> onChoose;
 
@@ -83,6 +89,17 @@ struct SelectionLists {
     SelectionList& SUGRP;
     SelectionList& SPG;
     SelectionList& SHVArt;
+};
+
+// The seven lists' entries and choices and the flags that follow them, to
+// go back to: before a drill-down, for the pages of a report book.
+struct SelectionState {
+    QStringList items[7];
+    int current[7] = {-1, -1, -1, -1, -1, -1, -1};
+    QString company;
+    bool departmentChosen = false;
+    bool selectionChanged = false;
+    bool operator==(const SelectionState&) const = default;
 };
 
 class SelectionController {
@@ -123,7 +140,20 @@ public:
     // The codes of the list of a grouping level, in its order; a restricted
     // user's foreign departments left out.
     QStringList groupCodes(retrieval::GroupLevel level) const;
+    // The list of a level (nullptr for GroupLevel::None).
+    SelectionList* listOf(retrieval::GroupLevel level) const;
+    // May the user choose `code` in the list of `level`? The rules of the
+    // handlers and the lists a restricted user cannot use at all.
+    bool mayChoose(retrieval::GroupLevel level, const QString& code) const;
+    // The entries of a level's list that the user may choose, in its order,
+    // without the empty entry.
+    QStringList choosableEntries(retrieval::GroupLevel level) const;
     const SelectionLists& lists() const { return l_; }
+
+    SelectionState state() const;
+    // Back to a state: lists, chosen entries, company field and flags; no
+    // handler runs.
+    void restore(const SelectionState& state);
     // Lists whose refill failed since the start-up fill.
     int failedFills() const { return failedFills_; }
 

@@ -11,6 +11,7 @@
 #include "retrieval/DetailQuery.h"
 #include "support/DemoSite.h"
 #include "support/Process.h"
+#include "support/PdfText.h"
 #include "values/ValueStore.h"
 
 #include <QColor>
@@ -60,7 +61,7 @@ struct Extra {
 };
 
 bool namesOutput(const QStringList& args) {
-    for (const char* o : {"--json", "--pdf", "--png", "--svg", "--csv", "--details"})
+    for (const char* o : {"--json", "--pdf", "--png", "--svg", "--csv", "--details", "--book"})
         if (args.contains(QLatin1String(o))) return true;
     return false;
 }
@@ -395,6 +396,10 @@ TEST(ReportOptions, HelpAndBadOptions) {
         {withJson + QStringList{"--png", env.path("a.png"), "--dpi", "hoch"}, "--dpi"},
         {withJson + QStringList{"--png", env.path("a.png"), "--dpi", "-150"}, "--dpi"},
         {withJson + QStringList{"--dpi", "100"}, "--dpi"},
+        {withJson + QStringList{"--each", "abt"}, "--each"},
+        {login + QStringList{"--book", env.path("m.pdf")}, "--each"},
+        {login + QStringList{"--book", env.path("m.pdf"), "--each", "filiale"}, "--each"},
+        {withJson + QStringList{"--book", env.path("m.pdf"), "--each", "abt"}, "--json"},
         {login + QStringList{"--pdf", "-"}, "--pdf"},
         {login + QStringList{"--svg"}, "--svg"},
         {login + QStringList{"--csv="}, "--csv"},
@@ -1182,6 +1187,152 @@ TEST(ReportLogin, ARestrictedUserKeepsToTheOwnDepartment) {
     const Outcome bin = env.binary(abt + QStringList{"--habt", "20"});
     EXPECT_EQ(bin.code, 1);
     EXPECT_TRUE(bin.err.contains(QStringLiteral("--habt")));
+}
+
+// --- the report book -------------------------------------------------------------
+
+// The demo business with one entry in every list that never sold anything.
+testsupport::DemoSite& bookSite() {
+    return testsupport::demoSite(
+        TestEngine::Sqlite, QStringLiteral("book"), 6000, [](cache::server::Database& d) {
+            for (const char* sql :
+                 {"INSERT INTO profitcenter (firma, pcnr, name) VALUES (1, '9', 'Ohne')",
+                  "INSERT INTO hauptabteilung (firma, habtnr, name) VALUES (1, '90', 'Ohne')",
+                  "INSERT INTO abteilung (firma, abtnr, name, habtnr, pcnr) "
+                  "VALUES (1, 'MZ', 'Ohne', '10', '1')",
+                  "INSERT INTO hauptgruppe (firma, hgrp, name) VALUES (1, '95', 'Ohne')",
+                  "INSERT INTO untergruppe (firma, hgrp, ugrp, name) VALUES (1, '20', '2099', "
+                  "'Ohne')"})
+                d.exec(QString::fromUtf8(sql)).finish();
+        });
+}
+
+TEST(ReportBook, APagePerEntryWithFiguresInTheListsOrder) {
+    testsupport::DemoSite& s = bookSite();
+    auto db = s.db->open();
+    cache::server::Store store(*db);
+    auto line = [](const char* label, const QList<cache::server::CodeName>& list,
+                   const QString& code) {
+        const std::optional<QString> name = nameIn(list, code);
+        EXPECT_TRUE(name) << code.toStdString();
+        return QLatin1String(label) + code + QLatin1Char(' ') + name.value_or(QString());
+    };
+    const QString M2 = line("ABT:", store.departments(1), QStringLiteral("M2"));
+    const QString HG20 = line("HG:", store.mainGroups(1), QStringLiteral("20"));
+    const auto departments10 = store.departmentsOfMainDepartment(1, QStringLiteral("10"));
+    struct Case {
+        const char* user;
+        QStringList args;
+        const char* each;
+        int dim; // the entry's dimension in the raw sums
+        QList<cache::server::CodeName> list;
+        QString first, prefix; // page 1's line, what the entry pages show before the entry
+        QStringList only;      // a restricted user's choosable codes
+        const char* label;
+    };
+    const Case cases[] = {
+        {"DEMO", {}, "pc", 0, store.profitCentres(1), {}, {}, {}, "PC:"},
+        {"DEMO", {}, "habt", 1, store.mainDepartments(1), {}, {}, {}, "HABT:"},
+        {"DEMO",
+         {"--habt", "10"},
+         "abt",
+         2,
+         departments10,
+         line("HABT:", store.mainDepartments(1), QStringLiteral("10")),
+         {},
+         {},
+         "ABT:"},
+        {"DEMO", {"--abt", "M2"}, "hg", 3, store.mainGroups(1), M2, M2 + ' ', {}, "HG:"},
+        {"DEMO",
+         {"--hg", "20", "--ug", "2002"},
+         "ug",
+         4,
+         store.subGroups(1, QStringLiteral("20")),
+         HG20 + ' ' + line("UG:", store.subGroups(1, QStringLiteral("20")), "2002"),
+         HG20 + ' ',
+         {},
+         "UG:"},
+        // A restricted user: only the departments the own one may see, only
+        // the own main department.
+        {"ABTLEITER",
+         {"--habt", "10"},
+         "abt",
+         2,
+         departments10,
+         line("HABT:", store.mainDepartments(1), QStringLiteral("10")),
+         {},
+         {"M2", "MA", "MF"},
+         "ABT:"},
+        {"ABTLEITER",
+         {"--abt", "M2"},
+         "habt",
+         1,
+         store.mainDepartments(1),
+         M2,
+         {},
+         {"10"},
+         "HABT:"},
+    };
+    ReportEnv env;
+    for (const Case& c : cases) {
+        const std::string what =
+            QStringLiteral("%1 %2 --each %3")
+                .arg(QLatin1String(c.user), c.args.join(' '), QLatin1String(c.each))
+                .toStdString();
+        // The pages to expect: every entry of the list the user may choose
+        // whose sales lines hold a figure in the six years, in list order.
+        cache::server::Selection base;
+        for (qsizetype i = 0; i + 1 < c.args.size(); i += 2)
+            base[int(QStringList{"--pc", "--habt", "--abt", "--hg", "--ug"}.indexOf(c.args[i]))] =
+                c.args[i + 1];
+        QStringList want{c.first}, withoutFigures;
+        int choosable = 0;
+        for (const cache::server::CodeName& e : c.list) {
+            if (!c.only.isEmpty() && !c.only.contains(e.code)) continue;
+            ++choosable;
+            cache::server::Selection sel = base;
+            sel[c.dim] = e.code;
+            if (c.dim <= 1)
+                sel[2].clear(); // a new main department or profit centre refills the departments
+            const cache::server::Sums sum = store.rawSum(1, 11901, 12403, sel);
+            if (sum.umsatz == 0 && sum.kosten == 0)
+                withoutFigures << e.code + QLatin1Char(' ') + e.name;
+            else
+                want << c.prefix + QLatin1String(c.label) + e.code + QLatin1Char(' ') + e.name;
+        }
+        const QString pdf = env.path(QStringLiteral("mappe-%1-%2.pdf").arg(c.user, c.each));
+        const QString user = QLatin1String(c.user);
+        const QStringList login{"--server",   s.server,
+                                "--user",     user,
+                                "--password", user == QLatin1String("DEMO") ? "demo" : "abt"};
+        const Outcome r = env.inProcess(
+            login + c.args + QStringList{"--today", kMarchDay, "--each", c.each, "--book", pdf});
+        ASSERT_EQ(r.code, 0) << what << "\n" << r.err.toStdString();
+        EXPECT_FALSE(r.wroteJson) << what;
+        EXPECT_EQ(testsupport::pdfSelectionLines(pdf), want) << what;
+        EXPECT_FALSE(withoutFigures.isEmpty() && c.only.isEmpty()) << what << ": nothing left out";
+        for (const QString& entry : withoutFigures)
+            EXPECT_TRUE(r.err.contains(QLatin1Char(' ') + entry + QStringLiteral(": keine Werte")))
+                << what << " " << entry.toStdString() << "\n"
+                << r.err.toStdString();
+        // Progress names the page and the most pages still possible; the
+        // lists never refuse an entry they offered.
+        EXPECT_TRUE(
+            r.err.contains(QStringLiteral("Seite 1 von %1: die Auswahl").arg(1 + choosable)))
+            << what << "\n"
+            << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("Berichtsmappe mit %1 Seiten").arg(want.size())))
+            << what;
+        EXPECT_FALSE(r.err.contains(QStringLiteral("Sie dürfen nur"))) << what;
+    }
+
+    // A restricted user gets no book of profit centres, as no profit centre.
+    const Outcome pc = env.inProcess(QStringList{"--server", s.server, "--user", "ABTLEITER",
+                                                 "--password", "abt", "--abt", "M2", "--each", "pc",
+                                                 "--book", env.path(QStringLiteral("pc.pdf"))});
+    EXPECT_EQ(pc.code, 1);
+    EXPECT_TRUE(pc.err.contains(QStringLiteral("--each pc"))) << pc.err.toStdString();
+    EXPECT_FALSE(QFile::exists(env.path(QStringLiteral("pc.pdf"))));
 }
 
 // --- PostgreSQL ----------------------------------------------------------------

@@ -13,8 +13,10 @@
 #include "platform/cache/server/Store.h"
 #include "platform/print/PreviewWidget.h"
 #include "platform/ui/TextRoomStyle.h"
+#include "report/Page.h"
 #include "server/SessionEnv.h"
 #include "support/DemoSite.h"
+#include "support/PdfText.h"
 #include "support/PrintSpooler.h"
 #include "values/ValueStore.h"
 #include "windows/FrmProgrammverlauf.h"
@@ -116,6 +118,11 @@ protected:
             .saveFileName = [this](const QString&, const QString&,
                                    const QString&) { return saveAs; },
             .statusObserver = [this](const QString& t) { statuses << t; },
+            .chooseBookList =
+                [this](QWidget*, const QStringList& names) {
+                    bookLists = names;
+                    return int(names.indexOf(bookList));
+                },
         });
         window->resize(1100, 700);
         window->Form_Load();
@@ -153,6 +160,57 @@ protected:
     int dpi = 96; // of the screen the window starts on
     int printDialogs = 0, fetchesBeforeDialog = -1;
     QString printFile, printerName, saveAs;
+    QStringList bookLists; // what the book offered
+    QString bookList;      // the one to answer
+
+    // What a drill-down changes and "Zurück" or a refusal must leave as it was.
+    struct Screen {
+        mw::SelectionState selection;
+        QStringList values; // PeriodValues, "-" for an empty cell
+        print::DisplayList page;
+        QList<QStringList> rows;
+        retrieval::GroupLevel level;
+        bool operator==(const Screen&) const = default;
+    };
+    Screen screen() const {
+        Screen s{window->selection().state(),
+                 {},
+                 window->VSPrinter1->shownPage(),
+                 {},
+                 window->detailsLevel()};
+        const values::Table& P = values::store().PeriodValues;
+        for (int n = 1; P.hasCells() && n <= 72; ++n)
+            for (int m = 1; m <= 2; ++m)
+                s.values << (P(n, m).isEmpty() ? QStringLiteral("-")
+                                               : QString::number(P(n, m).value()));
+        for (int i = 0; i < window->ctList->topLevelItemCount(); ++i) {
+            QStringList r;
+            for (int c = 0; c < window->ctList->columnCount(); ++c)
+                r << window->ctList->topLevelItem(i)->text(c);
+            s.rows << r;
+        }
+        return s;
+    }
+    // Double-clicks the details row of group `code` ("" the total row,
+    // "*" the first group row).
+    void doubleClick(const QString& code) {
+        QTreeWidget* l = window->ctList;
+        for (int i = 0; i < l->topLevelItemCount(); ++i) {
+            const QString g = l->topLevelItem(i)->text(0);
+            if (code == QLatin1String("*") ? !g.isEmpty() : g == code) {
+                emit l->itemDoubleClicked(l->topLevelItem(i), 0);
+                return;
+            }
+        }
+        ADD_FAILURE() << "no details row " << code.toStdString();
+    }
+    // The selection line on the page in the preview.
+    QString pageLine() const {
+        const QString want = report::SelectionLine(window->pageInputs());
+        for (const print::Op& op : window->VSPrinter1->shownPage())
+            if (op.text == want) return want;
+        return QStringLiteral("(not on the page) ") + want;
+    }
 };
 
 TEST_P(MainWindow, StartUpRunsInOrderAndFillsTheLists) {
@@ -961,6 +1019,174 @@ TEST_P(MainWindow, DetailsListSortsByWholeNumbers) {
     const QStringList before = column(0);
     window->ctList_HeaderClick(1); // the group column does not sort
     EXPECT_EQ(column(0), before);
+}
+
+TEST_P(MainWindow, DrillDownThroughEveryLevelAndBack) {
+    using retrieval::GroupLevel;
+    struct Step {
+        GroupLevel rows;   // what the details list is grouped by
+        const char* code;  // the row double-clicked ("*": the first group)
+        const char* label; // what the page then names
+        GroupLevel next;   // the details one level further down
+    };
+    struct Chain {
+        MsgAnswer grouping; // the question: profit centres (Yes) or main departments
+        std::vector<Step> steps;
+    };
+    const Chain chains[] = {
+        {MsgAnswer::Yes,
+         {{GroupLevel::Pc, "2", "PC:", GroupLevel::Abt},
+          // The department's main groups, not the profit centre's departments again.
+          {GroupLevel::Abt, "*", "ABT:", GroupLevel::Hgrp},
+          {GroupLevel::Hgrp, "*", "HG:", GroupLevel::Ugrp},
+          {GroupLevel::Ugrp, "*", "UG:", GroupLevel::None}}},
+        {MsgAnswer::No,
+         {{GroupLevel::Habt, "10", "HABT:", GroupLevel::Abt},
+          {GroupLevel::Abt, "M2", "ABT:", GroupLevel::Hgrp}}},
+    };
+    for (const Chain& chain : chains) {
+        start("DEMO", "demo");
+        auto* w = window.get();
+        w->mDetails[0]->trigger();
+        env->ui.queueAnswer(chain.grouping);
+        w->mNeuZeichnen->trigger();
+        EXPECT_EQ(w->drillSteps(), 0);
+        EXPECT_FALSE(w->mZurück->isEnabled());
+        // The total row chooses nothing.
+        const Screen first = screen();
+        doubleClick(QString());
+        EXPECT_EQ(screen(), first);
+        EXPECT_EQ(w->drillSteps(), 0);
+
+        std::vector<Screen> before;
+        for (const Step& st : chain.steps) {
+            const std::string what = st.label;
+            ASSERT_EQ(w->detailsLevel(), st.rows) << what;
+            before.push_back(screen());
+            QString code = QString::fromLatin1(st.code);
+            if (code == QLatin1String("*")) code = before.back().rows.value(1).value(0);
+            doubleClick(code);
+            // Chosen in its list, fetched and drawn, the details one level down.
+            mw::SelectionList* list = w->selection().listOf(st.rows);
+            EXPECT_EQ(mw::codeOf(list->currentText()), code) << what;
+            EXPECT_FALSE(values::store().SelectionChanged) << what;
+            EXPECT_EQ(w->lastFetch().months, 64) << what;
+            EXPECT_TRUE(pageLine().contains(QLatin1String(st.label) + code + QLatin1Char(' ')))
+                << what << " " << pageLine().toStdString();
+            EXPECT_EQ(w->detailsLevel(), st.next) << what;
+            const QStringList groups = w->selection().groupCodes(st.next);
+            for (const QStringList& r : screen().rows)
+                EXPECT_TRUE(st.next == GroupLevel::None ? r.value(0).isEmpty()
+                                                        : groups.contains(r.value(0)))
+                    << what << " row " << r.value(0).toStdString();
+            EXPECT_EQ(w->drillSteps(), int(before.size()));
+        }
+        // The single row of a chosen sub group has no group either.
+        if (w->detailsLevel() == GroupLevel::None) {
+            const Screen last = screen();
+            doubleClick(QString());
+            EXPECT_EQ(screen(), last);
+        }
+        // Back, step by step, by the menu (Alt+Left) and by the button.
+        EXPECT_EQ(w->mZurück->shortcut(), QKeySequence(Qt::ALT | Qt::Key_Left));
+        for (size_t i = before.size(); i-- > 0;) {
+            ASSERT_TRUE(w->cmdZurück->isEnabled());
+            if (i % 2)
+                w->mZurück->trigger();
+            else
+                w->cmdZurück->click();
+            EXPECT_EQ(screen(), before[i]) << "back to step " << i;
+        }
+        EXPECT_FALSE(w->mZurück->isEnabled());
+        EXPECT_FALSE(w->cmdZurück->isEnabled());
+    }
+}
+
+// A choice the lists refuse changes nothing: the handler's message, and the
+// lists, flags, figures and page as before. The details never list a
+// department a restricted user may not choose (M1 of their own main
+// department 10), so the row is added here as
+// a details run would add it; the drill-down first sets the main department
+// back to its empty entry, which must be undone as well.
+TEST_P(MainWindow, ARefusedDrillDownChangesNothing) {
+    start("ABTLEITER", "abt");
+    auto* w = window.get();
+    choose(w->SHABT, QStringLiteral("10"));
+    w->mDetails[0]->trigger();
+    w->mNeuZeichnen->trigger();
+    ASSERT_EQ(w->detailsLevel(), retrieval::GroupLevel::Abt);
+    w->addRow({QStringLiteral("M1"), QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("1"),
+               QStringLiteral("1")});
+
+    const Screen before = screen();
+    const qsizetype messages = env->messages().size();
+    doubleClick(QStringLiteral("M1"));
+    ASSERT_EQ(env->messages().size(), messages + 1);
+    EXPECT_EQ(env->messages().last().text,
+              QStringLiteral("Sie dürfen nur Ihre eigene Abteilung selektieren."));
+    EXPECT_EQ(screen(), before);
+    EXPECT_EQ(w->drillSteps(), 0);
+    EXPECT_FALSE(w->cmdZurück->isEnabled());
+    // A department of the own one is chosen, and its main groups follow.
+    doubleClick(QStringLiteral("MA"));
+    EXPECT_EQ(w->drillSteps(), 1);
+    EXPECT_TRUE(w->SABTNR->currentText().startsWith(QStringLiteral("MA ")));
+    EXPECT_EQ(w->detailsLevel(), retrieval::GroupLevel::Hgrp);
+
+    // Another user at the window cannot go back to what this one saw.
+    env->mainVisible = true;
+    env->onCaption = [w](const QString& c) { w->loggedInAgain(c); };
+    srv::connectionSettings().CommandLine.clear();
+    env->commandLine.clear();
+    w->mLogin->trigger();
+    env->login.enterUser(QStringLiteral("DEMO"));
+    env->login.setText(srv::LoginField::BPASSWORT, QStringLiteral("demo"));
+    env->login.clickAnmelden();
+    ASSERT_EQ(w->permissionLevel(), 1);
+    EXPECT_EQ(w->drillSteps(), 0);
+    EXPECT_FALSE(w->mZurück->isEnabled());
+    EXPECT_EQ(w->detailsLevel(), retrieval::GroupLevel::None);
+}
+
+TEST_P(MainWindow, TheReportBookLeavesTheScreenAsItWas) {
+    QTemporaryDir dir;
+    start("DEMO", "demo");
+    auto* w = window.get();
+    choose(w->SHABT, QStringLiteral("10"));
+    w->mDetails[0]->trigger();
+    w->mNeuZeichnen->trigger();
+    // Changed since the fetch: the book shows it, the screen keeps it to fetch.
+    choose(w->SPG, QStringLiteral("P"));
+    ASSERT_TRUE(values::store().SelectionChanged);
+    const Screen before = screen();
+    const int redraws = w->redraws();
+
+    bookList = QStringLiteral("Abteilungen (%1 Einträge)").arg(w->SABTNR->count() - 1);
+    saveAs = dir.filePath(QStringLiteral("mappe.pdf"));
+    w->mBerichtsmappe->trigger();
+    // No sub groups without a main group.
+    EXPECT_EQ(
+        bookLists,
+        (QStringList{QStringLiteral("Profitcenter (3 Einträge)"),
+                     QStringLiteral("Hauptabteilungen (%1 Einträge)").arg(w->SHABT->count() - 1),
+                     bookList,
+                     QStringLiteral("Hauptgruppen (%1 Einträge)").arg(w->SHGRP->count() - 1)}));
+    EXPECT_EQ(screen(), before);
+    EXPECT_TRUE(values::store().SelectionChanged);
+    EXPECT_EQ(w->redraws(), redraws);
+
+    auto d = site_->db->open();
+    cache::server::Store store(*d);
+    QStringList want{QStringLiteral("HKG:P Privat HABT:") + w->SHABT->currentText()};
+    for (int i = 1; i < w->SABTNR->count(); ++i) {
+        cache::server::Selection sel;
+        sel[2] = mw::codeOf(w->SABTNR->itemText(i));
+        sel[5] = QStringLiteral("P");
+        const cache::server::Sums sum = store.rawSum(1, 11901, 12404, sel);
+        if (sum.umsatz != 0 || sum.kosten != 0)
+            want << QStringLiteral("HKG:P Privat ABT:") + w->SABTNR->itemText(i);
+    }
+    EXPECT_EQ(testsupport::pdfSelectionLines(saveAs), want);
 }
 
 std::string engineParamName(const ::testing::TestParamInfo<TestEngine>& i) {

@@ -129,6 +129,41 @@ bool writeSvg(const DisplayList& list, const QString& file, QString* error) {
     return true;
 }
 
+PdfBook::PdfBook(const QString& file) : name_(file), file_(file) {}
+
+PdfBook::~PdfBook() {
+    if (painter_.isActive()) painter_.end();
+    file_.cancelWriting();
+}
+
+bool PdfBook::addPage(const DisplayList& page) {
+    if (failed_) return false;
+    if (pages_ == 0) {
+        if (!file_.open(QIODevice::WriteOnly)) return !(failed_ = true);
+        writer_ = std::make_unique<QPdfWriter>(&file_);
+        writer_->setTitle(kTitle);
+        writer_->setCreator(kTitle);
+        writer_->setResolution(1200);
+        writer_->setPageLayout(a4Landscape());
+        if (!painter_.begin(writer_.get())) return !(failed_ = true);
+    } else if (!writer_->newPage()) {
+        return !(failed_ = true);
+    }
+    PainterRenderer::render(page, painter_, QRectF(0, 0, writer_->width(), writer_->height()));
+    ++pages_;
+    return true;
+}
+
+bool PdfBook::commit(QString* error) {
+    const bool ended = !painter_.isActive() || painter_.end();
+    if (failed_ || pages_ == 0 || !ended || !file_.commit()) {
+        file_.cancelWriting();
+        setError(error, cannotWrite(name_));
+        return false;
+    }
+    return true;
+}
+
 void printDocument(const DisplayList& list, QPrinter& printer) {
     // Full page after the layout: the layout carries the mode and would
     // reset it.
