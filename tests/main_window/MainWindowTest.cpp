@@ -1189,10 +1189,6 @@ TEST_P(MainWindow, TheReportBookLeavesTheScreenAsItWas) {
     EXPECT_EQ(testsupport::pdfSelectionLines(saveAs), want);
 }
 
-std::string engineParamName(const ::testing::TestParamInfo<TestEngine>& i) {
-    return testsupport::engineName(i.param);
-}
-
 // The dots of a capital umlaut: the pixels where a text with Ü and the same
 // text with U differ, in a widget and drawn freely on a large page.
 TEST(CapitalUmlauts, KeepTheirDotsInListsStatusLinesAndLabels) {
@@ -1259,8 +1255,6 @@ TEST(CapitalUmlauts, KeepTheirDotsInListsStatusLinesAndLabels) {
     QApplication::setStyle(before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, MainWindow,
-                         ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
-                         engineParamName);
+INSTANTIATE_ON_BOTH_ENGINES(MainWindow);
 
 } // namespace

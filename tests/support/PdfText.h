@@ -2,7 +2,8 @@
 
 // The text of a PDF's pages, read back with pdftotext (poppler-utils).
 
-#include <QProcess>
+#include "Process.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 #include <gtest/gtest.h>
@@ -12,10 +13,10 @@ namespace testsupport {
 // The header's selection line of every page (its first line that starts
 // with a selection label; empty when the page has none).
 inline QStringList pdfSelectionLines(const QString& pdf) {
-    QProcess p;
-    p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
-    EXPECT_TRUE(p.waitForFinished(30000) && p.exitCode() == 0) << "pdftotext failed";
-    QStringList pages = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\f'));
+    const ProcessRun r = runProcess(QStringLiteral("pdftotext"),
+                                    {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    EXPECT_EQ(r.code, 0) << "pdftotext failed";
+    QStringList pages = r.outText().split(QLatin1Char('\f'));
     pages.removeLast(); // after the last page's form feed
     static const QRegularExpression label(QStringLiteral("^(HKG|PC|HABT|ABT|HG|UG|HVArt):"));
     QStringList out;

@@ -1,5 +1,6 @@
 // CSV imports, user administration and the admin tool, on both engines.
 
+#include "support/Process.h"
 #include "support/TestDatabase.h"
 
 #include "platform/cache/server/Admin.h"
@@ -10,7 +11,6 @@
 #include "platform/cache/server/Text.h"
 
 #include <QBuffer>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -261,11 +261,7 @@ TEST_P(Admin, UsersAndPermissionsAsTheServerAnswersThem) {
     EXPECT_THROW(setDepartment(*store, 1, QStringLiteral("HUBER"), QStringLiteral("ZZ")), CacheError);
 }
 
-std::string engineParamName(const ::testing::TestParamInfo<TestEngine>& i) {
-    return testsupport::engineName(i.param);
-}
-INSTANTIATE_TEST_SUITE_P(Engines, Admin, ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
-                         engineParamName);
+INSTANTIATE_ON_BOTH_ENGINES(Admin);
 
 struct ToolRun {
     int code;
@@ -274,13 +270,9 @@ struct ToolRun {
 };
 
 ToolRun tool(const QStringList& args, const QByteArray& input = {}) {
-    QProcess p;
-    p.start(QStringLiteral(TALLVERO_DB_BIN), args);
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(120000);
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    const testsupport::ProcessRun r =
+        testsupport::runProcess(QStringLiteral(TALLVERO_DB_BIN), args, {}, input, 120000);
+    return {r.code, r.outText(), r.errText()};
 }
 
 TEST(AdminTool, DemoInfoImportAndUsage) {

@@ -7,6 +7,7 @@
 #include "platform/cache/server/Batches.h"
 #include "platform/cache/server/DemoData.h"
 #include "platform/cache/server/Schema.h"
+#include "support/Process.h"
 #include "support/TestDatabase.h"
 
 #include <QBuffer>
@@ -281,12 +282,7 @@ TEST_P(SalesImport, EncodingsAreReadOrRefusedWithTheLine) {
     }
 }
 
-std::string engineParamName(const ::testing::TestParamInfo<TestEngine>& i) {
-    return testsupport::engineName(i.param);
-}
-INSTANTIATE_TEST_SUITE_P(Engines, SalesImport,
-                         ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
-                         engineParamName);
+INSTANTIATE_ON_BOTH_ENGINES(SalesImport);
 
 // --- The admin tool as a process ---------------------------------------------
 
@@ -361,11 +357,9 @@ TEST_P(SalesImportTool, AKilledImportLeavesTheDatabaseAsBefore) {
         }
         db.reset();
     }
-    QProcess p;
-    p.setProcessEnvironment(env());
-    p.start(QStringLiteral(TALLVERO_DB_BIN), server() << QStringLiteral("import-sales") << csv);
-    ASSERT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    const testsupport::ProcessRun r = testsupport::runProcess(
+        QStringLiteral(TALLVERO_DB_BIN), server() << QStringLiteral("import-sales") << csv, env());
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
     db = tdb->open();
     store = std::make_unique<Store>(*db);
     EXPECT_EQ(db->scalar(QStringLiteral("SELECT COUNT(*) FROM sales_line")).toLongLong(), 5001);
@@ -445,8 +439,6 @@ TEST_P(SalesImportTool, TheDocumentedNightlyJobRunTwiceGivesTheSameFigures) {
     EXPECT_EQ(figures, (QStringList{"1234 5678 0", "1234 5678 0"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, SalesImportTool,
-                         ::testing::Values(TestEngine::Sqlite, TestEngine::Postgres),
-                         engineParamName);
+INSTANTIATE_ON_BOTH_ENGINES(SalesImportTool);
 
 } // namespace
