@@ -112,13 +112,7 @@ public:
     report::PageInputs pageInputs() const {
         report::PageInputs in;
         in.SFirma = o_.firma;
-        in.SPG = lists.SPG.currentText();
-        in.SPCNR = lists.SPCNR.currentText();
-        in.SHABT = lists.SHABT.currentText();
-        in.SABTNR = lists.SABTNR.currentText();
-        in.SHGRP = lists.SHGRP.currentText();
-        in.SUGRP = lists.SUGRP.currentText();
-        in.SHVArt = lists.SHVArt.currentText();
+        mw::setListTexts(in, lists.controller.lists());
         if (o_.extended) {
             in.SSTyp = styp.currentText();
             in.SVART = vart.currentText();

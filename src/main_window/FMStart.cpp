@@ -2,6 +2,7 @@
 
 #include "ComboList.h"
 #include "ProportionalPanel.h"
+#include "ReportBook.h"
 #include "Rules.h"
 #include "Selection.h"
 #include "Splash.h"
@@ -990,13 +991,7 @@ void FMStart::Zeichnen() {
 report::PageInputs FMStart::pageInputs() const {
     report::PageInputs in;
     in.SFirma = SFirma->text();
-    in.SPG = SPG->currentText();
-    in.SPCNR = SPCNR->currentText();
-    in.SHABT = SHABT->currentText();
-    in.SABTNR = SABTNR->currentText();
-    in.SHGRP = SHGRP->currentText();
-    in.SUGRP = SUGRP->currentText();
-    in.SHVArt = SHVArt->currentText();
+    setListTexts(in, selection_->lists());
     if (auswahl_) {
         in.SVART = auswahl_->SVART->currentText();
         in.SSTyp = auswahl_->SSTyp->currentText();

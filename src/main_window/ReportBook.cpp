@@ -59,10 +59,7 @@ bool withoutFigures(const values::PeriodValueStore& store) {
     return true;
 }
 
-report::PageInputs bookPageInputs(const SelectionController& sel, const report::PageInputs& base) {
-    report::PageInputs in = base;
-    const SelectionLists& l = sel.lists();
-    in.SFirma = sel.company();
+void setListTexts(report::PageInputs& in, const SelectionLists& l) {
     in.SPCNR = l.SPCNR.currentText();
     in.SHABT = l.SHABT.currentText();
     in.SABTNR = l.SABTNR.currentText();
@@ -70,6 +67,12 @@ report::PageInputs bookPageInputs(const SelectionController& sel, const report::
     in.SUGRP = l.SUGRP.currentText();
     in.SPG = l.SPG.currentText();
     in.SHVArt = l.SHVArt.currentText();
+}
+
+report::PageInputs bookPageInputs(const SelectionController& sel, const report::PageInputs& base) {
+    report::PageInputs in = base;
+    in.SFirma = sel.company();
+    setListTexts(in, sel.lists());
     return in;
 }
 

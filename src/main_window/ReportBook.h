@@ -60,6 +60,9 @@ QString levelName(retrieval::GroupLevel level);
 // Every fetched month of the store is empty or 0.
 bool withoutFigures(const values::PeriodValueStore& store);
 
+// The seven lists' texts into the page inputs, as the lists hold them now.
+void setListTexts(report::PageInputs& in, const SelectionLists& lists);
+
 // The page inputs of the selection as the lists hold it now.
 report::PageInputs bookPageInputs(const SelectionController& selection,
                                   const report::PageInputs& base);
