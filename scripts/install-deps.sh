@@ -6,13 +6,5 @@ PKGS="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql
 libqt6sql6-psql qt6-svg-dev libgl1-mesa-dev libgtest-dev libgmock-dev libbenchmark-dev \
 libsqlite3-dev libpq-dev libsodium-dev openssl clang libclang-rt-14-dev postgresql-15 qt6-translations-l10n fonts-liberation xvfb xauth poppler-utils gcovr \
 cups cups-client printer-driver-cups-pdf libcups2-dev"
-missing=""
-for p in $PKGS; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
-[ -z "$missing" ] && exit 0
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO="sudo"
-echo "Installing:$missing"
-$SUDO env DEBIAN_FRONTEND=noninteractive apt-get update
-$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
+# shellcheck disable=SC2086 # one word a package
+exec "$(dirname "$0")/apt-ensure.sh" $PKGS

@@ -6,13 +6,5 @@
 # missing; uses sudo when not root.
 set -eu
 PKGS="dpkg-dev file lintian appstream desktop-file-utils man-db"
-missing=""
-for p in $PKGS; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
-[ -z "$missing" ] && exit 0
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO="sudo"
-echo "Installing:$missing" >&2
-$SUDO env DEBIAN_FRONTEND=noninteractive apt-get update >&2
-$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing >&2
+# shellcheck disable=SC2086 # one word a package
+exec "$(dirname "$0")/apt-ensure.sh" $PKGS
