@@ -44,7 +44,7 @@ public:
     // Starts the system information tool or tells the user it is not there.
     void StartSysInfo();
 
-    // major.minor.revision, each part as a plain integer, missing parts 0.
+    // major.minor.revision, each number as a plain integer, missing numbers 0.
     static QString versionText(const QString& applicationVersion);
 
     QLabel* picIcon() const { return icon_; }
