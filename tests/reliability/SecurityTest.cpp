@@ -17,7 +17,6 @@
 #include "windows/ProgramLog.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -26,12 +25,10 @@
 #include <QMutex>
 #include <QPrinter>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QSqlRecord>
 #include <QTest>
 #include <QThread>
 #include <QTreeView>
-#include <QTreeWidget>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -234,6 +231,7 @@ TEST_P(Site, ReportToolScopesRefusalsAndNoPassword) {
                             tool.path(u("seite.svg"))};
     const QStringList abt{"--user", "ABTLEITER", "--password", "abt"};
     const QStringList geheim{"--user", "GEHEIM"}, pw{"--password", kSecret};
+    const QString both = kSecret + u(" ") + kWrong;
     struct Case {
         QStringList args;
         int code;                        // 1: refused (or the message below), 2: usage
@@ -267,12 +265,7 @@ TEST_P(Site, ReportToolScopesRefusalsAndNoPassword) {
         {geheim, 1, {}, nullptr, kWrong, "Passwort Falsch"},
         {geheim + QStringList{"--password", kWrong}, 1, {}, nullptr, {}, "Passwort Falsch"},
         {geheim + QStringList{kSecret}, 2, {}, nullptr, kSecret, "--help"}, // a stray word
-        {geheim + QStringList{"--password", kSecret + u(" ") + kWrong},
-         2,
-         {},
-         nullptr,
-         {},
-         "--help"},
+        {geheim + QStringList{"--password", both}, 2, {}, nullptr, {}, "--help"},
         {geheim + QStringList{u("--passwort=") + kSecret}, 2, {}, nullptr, {}, "--help"},
         {{"--help"}, 0, {}, nullptr, kSecret},
     };
@@ -289,11 +282,7 @@ TEST_P(Site, ReportToolScopesRefusalsAndNoPassword) {
             if (!args.contains(u("--json")) && c.code != 2 && c.args != QStringList{"--help"})
                 args << "--json" << json;
             if (c.details)
-                args << "--split"
-                     << "none"
-                     << "--jahr"
-                     << "1"
-                     << "--details" << files[1];
+                args += QStringList{"--split", "none", "--jahr", "1", "--details", files[1]};
             const reliability::ToolRun r =
                 binary ? tool.binary(args, json, tool.environment(c.envPassword))
                        : tool.inProcess(args, json, c.envPassword);
