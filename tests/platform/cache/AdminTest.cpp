@@ -29,8 +29,8 @@ ImportResult importText(Store& store, ImportKind kind, const QString& text) {
     return importCsv(store, kind, buf);
 }
 
-const QString kHeader =
-    u"datum;firma;pcnr;habtnr;abtnr;hgrp;ugrp;hkgrp;vart;hvart;styp;umsatz;kosten;skonto;nachlass\n"_s;
+const QString kHeader = u"datum;firma;pcnr;habtnr;abtnr;hgrp;ugrp;hkgrp;vart;hvart;styp;umsatz;"
+                        "kosten;skonto;nachlass\n"_s;
 
 class Admin : public ::testing::TestWithParam<TestEngine> {
 protected:
@@ -56,9 +56,10 @@ protected:
 // The sales import through the generic import: what it reports of the file.
 TEST_P(Admin, SalesFileThroughTheGenericImport) {
     demoMasterData();
-    const ImportResult r = importText(*store, ImportKind::Sales,
-                                      kHeader + u"2024-01-05;1;1;10;M2;30;3001;P;01;L;L;10;5;0;0\n"
-                                                "01.02.2024;1;1;10;M2;30;3001;P;01;L;L;7;3;0;0\n"_s);
+    const ImportResult r =
+        importText(*store, ImportKind::Sales,
+                   kHeader + u"2024-01-05;1;1;10;M2;30;3001;P;01;L;L;10;5;0;0\n"
+                             "01.02.2024;1;1;10;M2;30;3001;P;01;L;L;7;3;0;0\n"_s);
     ASSERT_TRUE(r.ok()) << r.errors.join(u'\n').toStdString();
     EXPECT_EQ(r.rows, 2);
     EXPECT_EQ(QList<int>({r.firstPeriod, r.lastPeriod}), QList<int>({12401, 12402}));
@@ -68,7 +69,8 @@ TEST_P(Admin, SalesFileThroughTheGenericImport) {
 TEST_P(Admin, MasterDataQuotedFieldsAndUpsert) {
     const ImportResult a = importText(
         *store, ImportKind::Abteilung,
-        u"firma;abtnr;name;habtnr;pcnr\n1;M2;\"Heizung; Lüftung \"\"Nord\"\"\";10;1\n1;M3;Baustoffe;20;1\n"_s);
+        u"firma;abtnr;name;habtnr;pcnr\n1;M2;\"Heizung; Lüftung \"\"Nord\"\"\";10;1\n"
+        "1;M3;Baustoffe;20;1\n"_s);
     ASSERT_TRUE(a.ok()) << a.errors.join(u'\n').toStdString();
     EXPECT_EQ(store->departments(1).first().name, u"Heizung; Lüftung \"Nord\""_s);
     // Same key again: replaced, not doubled.
@@ -80,12 +82,14 @@ TEST_P(Admin, MasterDataQuotedFieldsAndUpsert) {
     EXPECT_EQ(d[0].name, u"Wärme"_s);
     EXPECT_EQ(store->departmentsOfProfitCentre(1, u"2"_s).size(), 1);
     // Control characters are refused.
-    EXPECT_FALSE(importText(*store, ImportKind::Hauptgruppe, u"firma;hgrp;name\n1;30;Hei\x01zung\n"_s).ok());
+    EXPECT_FALSE(
+        importText(*store, ImportKind::Hauptgruppe, u"firma;hgrp;name\n1;30;Hei\x01zung\n"_s).ok());
     // The same key twice in one file: refused as a whole, the old names
     // stay, and the database goes on working (found by fuzzing: SQLite's
     // constraint error used to count as a lost connection).
-    const ImportResult twice = importText(*store, ImportKind::Abteilung,
-                                          u"firma;abtnr;name;habtnr;pcnr\n1;M2;Eins;10;1\n1;M2;Zwei;10;1\n"_s);
+    const ImportResult twice =
+        importText(*store, ImportKind::Abteilung,
+                   u"firma;abtnr;name;habtnr;pcnr\n1;M2;Eins;10;1\n1;M2;Zwei;10;1\n"_s);
     EXPECT_FALSE(twice.ok());
     EXPECT_EQ(twice.rows, 0);
     EXPECT_EQ(store->departments(1).first().name, u"Wärme"_s);
@@ -99,10 +103,12 @@ TEST_P(Admin, MasterDataQuotedFieldsAndUpsert) {
 TEST_P(Admin, OptionalColumnsMayBeMissingAndFieldsEmpty) {
     // Found by fuzzing: a missing optional column or an empty field went to
     // the database as NULL, so the NOT NULL columns refused the whole file.
-    const ImportResult p = importText(*store, ImportKind::Personal,
-                                      u"firma;code;passwort;aktiv;pname;pnr;abtnr\n1;HUBER;;J;;2001;M2\n"_s);
+    const ImportResult p =
+        importText(*store, ImportKind::Personal,
+                   u"firma;code;passwort;aktiv;pname;pnr;abtnr\n1;HUBER;;J;;2001;M2\n"_s);
     ASSERT_TRUE(p.ok()) << p.errors.join(u'\n').toStdString();
-    const ImportResult b = importText(*store, ImportKind::Personalbasis, u"firma,pnr,fax\n1,2001,\n"_s);
+    const ImportResult b =
+        importText(*store, ImportKind::Personalbasis, u"firma,pnr,fax\n1,2001,\n"_s);
     ASSERT_TRUE(b.ok()) << b.errors.join(u'\n').toStdString();
     const auto rec = store->persEdv(1, u"HUBER"_s);
     ASSERT_TRUE(rec.has_value());

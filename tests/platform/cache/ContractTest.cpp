@@ -77,7 +77,8 @@ Shared& shared(TestEngine e) {
     return s;
 }
 
-Sums expected(const std::vector<Line>& lines, qint64 firma, int from, int to, const Selection& sel) {
+Sums expected(const std::vector<Line>& lines, qint64 firma, int from, int to,
+              const Selection& sel) {
     Sums s;
     for (const Line& l : lines) {
         bool ok = l.firma == firma && l.periode >= from && l.periode <= to;
@@ -185,9 +186,12 @@ TEST_P(Contract, XecuteSessionsRoutinesAndRejectedLines) {
         {"S P0=$P(^FA(0),\"`\",2) W P0", -1, "03"},
         {"d HGRP^ZKCLSU", 9, "10`Sanitärkeramikÿ"}, // names as they are
         {"d ABTNR^ZKCLSU", 20, "M2`Heizung"}, {"d ABTNR^ZKCLSU", 20, "M1`Sanitär"},
-        {"d HABT^ZKCLSU", -1, "10`Haustechnikÿ20`Bauen & Wohnenÿ30`Werkstatt & Gartenÿ40`Verwaltung"},
-        {"d UGRP^ZKCLSU(30)", -1, "3001`Kesselÿ3002`Wärmepumpenÿ3003`Heizkörperÿ3004`Fußbodenheizung"},
-        {"d UGRP^ZKCLSU(\"30\")", 4, "3001`Kesselÿ3002`Wärmepumpenÿ3003`Heizkörperÿ3004`Fußbodenheizung"},
+        {"d HABT^ZKCLSU", -1,
+         "10`Haustechnikÿ20`Bauen & Wohnenÿ30`Werkstatt & Gartenÿ40`Verwaltung"},
+        {"d UGRP^ZKCLSU(30)", -1,
+         "3001`Kesselÿ3002`Wärmepumpenÿ3003`Heizkörperÿ3004`Fußbodenheizung"},
+        {"d UGRP^ZKCLSU(\"30\")", -1,
+         "3001`Kesselÿ3002`Wärmepumpenÿ3003`Heizkörperÿ3004`Fußbodenheizung"},
         {"d UGRP^ZKCLSU(99)", -1, ""},
         // The second company has its own session; unknown companies have no groups.
         {"S FIRMA=2,FIL=0,PERSONAL=\"DEMO\"", -1, ""}, {"d HGRP^ZKCLSU", 9, ""},
@@ -251,8 +255,8 @@ TEST_P(Contract, LoginRecordsAndPermissionLevels) {
         for (const QString& pair : QString::fromUtf8(pairs).split(u"; "_s))
             EXPECT_EQ(ask(cls, id, pair.section(u'=', 0, 0)), pair.section(u'=', 1))
                 << cls << " " << (id ? id : "") << " " << pair.toStdString();
-    for (const char* id : {"1||NIEMAND", "2||NIEMAND", "9||DEMO", "DEMO", "||", "1||DEMO' OR '1'='1",
-                           "x||DEMO"})
+    for (const char* id :
+         {"1||NIEMAND", "2||NIEMAND", "9||DEMO", "DEMO", "||", "1||DEMO' OR '1'='1", "x||DEMO"})
         EXPECT_EQ(ask("ZK.ParPersEdv", id, u"PNR"_s), u"#5809"_s) << id;
 
     auto edv = factory.open(u"ZK.ParPersEdv"_s, u"1||DEMO"_s);
@@ -577,9 +581,9 @@ TEST_P(Rebuild, EveryLevelEqualsTheRawLines) {
                 rows(u"SELECT firma, periode, %1, umsatz, kosten, skonto, nachlass FROM %2"_s.arg(
                          cols, QLatin1String(l.table)) + where + order);
             EXPECT_FALSE(sums.isEmpty()) << l.table;
-            EXPECT_EQ(sums, rows(u"SELECT firma, periode, %1, SUM(umsatz), SUM(kosten), SUM(skonto), "
-                                 "SUM(nachlass) FROM sales_line"_s.arg(cols) + where +
-                                 u"GROUP BY firma, periode, "_s + cols + order))
+            EXPECT_EQ(sums, rows(u"SELECT firma, periode, %1, SUM(umsatz), SUM(kosten), "
+                                 "SUM(skonto), SUM(nachlass) FROM sales_line"_s.arg(cols) +
+                                 where + u"GROUP BY firma, periode, "_s + cols + order))
                 << l.table;
             checked += int(sums.size());
         }
@@ -593,8 +597,8 @@ TEST_P(Rebuild, EveryLevelEqualsTheRawLines) {
 }
 
 TEST_P(Rebuild, GenerateRejectsBadArguments) {
-    for (const auto& [from, to] : {std::pair{"abc", "12401"}, {"12401", "12313"}, {"12402", "12401"},
-                                   {"", ""}, {"012401", "12401"}}) {
+    for (const auto& [from, to] : {std::pair{"abc", "12401"}, {"12401", "12313"},
+                                   {"12402", "12401"}, {"", ""}, {"012401", "12401"}}) {
         const QStringList args{QLatin1String(from), QLatin1String(to)};
         EXPECT_EQ(errorNumber([&] { generate(args[0], args[1]); }), err::GenerateFailed)
             << from << " " << to;
@@ -615,15 +619,11 @@ TEST(Connect, RejectsBadTargets) {
     const QString empty = dir.filePath(u"leer.sqlite"_s);
     { Database d({Engine::Sqlite, empty, {}, 0, {}, false}); }
     const std::pair<QString, const char*> rows[] = {
-        {u""_s, ""},
-        {u"embedded"_s, ""},
-        {u"cn_iptcp:[1972]:ZORVEK"_s, ""},
-        {u"http://x[1]:ZORVEK"_s, ""},
-        {u"cn_iptcp:/nonexistent/dir/none.sqlite[1972]:ZORVEK"_s, ""},
+        {u""_s, ""}, {u"embedded"_s, ""}, {u"cn_iptcp:[1972]:ZORVEK"_s, ""},
+        {u"http://x[1]:ZORVEK"_s, ""}, {u"cn_iptcp:/nonexistent/dir/none.sqlite[1972]:ZORVEK"_s, ""},
         {u"cn_iptcp:/tmp/x.sqlite[1972]:ANDERER"_s, ""},
         {makeConnectString(u"127.0.0.1"_s, u"1"_s), "PostgreSQL"},
-        {makeConnectString(empty, u"1972"_s), "init"},
-    };
+        {makeConnectString(empty, u"1972"_s), "init"}};
     for (const auto& [target, why] : rows) {
         SCOPED_TRACE(target.toStdString());
         ServerFactory f;

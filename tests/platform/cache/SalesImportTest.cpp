@@ -78,7 +78,8 @@ protected:
         for (const char* t : {"psum_top", "psum_org", "psum_prod", "psum_full", "wsum_top",
                               "wsum_org", "wsum_prod", "wsum_full"})
             parts << db->scalar(u"SELECT COUNT(*) || '/' || COALESCE(SUM(umsatz), 0) || '/' || "
-                                "COALESCE(SUM(kosten * periode), 0) FROM %1"_s.arg(QLatin1String(t)))
+                                "COALESCE(SUM(kosten * periode), 0) FROM %1"_s.arg(
+                                    QLatin1String(t)))
                          .toString();
         return parts.join(u' ');
     }
@@ -249,8 +250,8 @@ TEST_P(SalesImport, FieldFormsEncodingsAndBadLines) {
         {"decimal comma, day first", E::Utf8, "M",
          {{"datum", "04.05.2024"}, {"umsatz", "1234,56"}, {"kosten", "1000,01"}}, "M", 123456,
          100001, nullptr},
-        {"negative, whole", E::Utf8, "M", {{"umsatz", "-20"}, {"kosten", "-12.5"}}, "M", -2000, -1250,
-         nullptr},
+        {"negative, whole", E::Utf8, "M", {{"umsatz", "-20"}, {"kosten", "-12.5"}}, "M", -2000,
+         -1250, nullptr},
         {"optional fields empty", E::Utf8, "M", {{"skonto", ""}, {"nachlass", ""}}, "M", 4200, 100,
          nullptr},
         {"Windows-1252 read as UTF-8", E::Utf8, "M\xC4", {}, nullptr, 0, 0,
@@ -279,7 +280,8 @@ TEST_P(SalesImport, FieldFormsEncodingsAndBadLines) {
         const bool raw = qstrcmp(c.change.value(0).first, "raw") == 0;
         const QByteArray file =
             kHeader + line("2024-05-03", 1, 100) +
-            (raw ? c.change[0].second : line("2024-05-04", 1, 4200, c.change + Fields{{"abtnr", abt}}));
+            (raw ? c.change[0].second
+                 : line("2024-05-04", 1, 4200, c.change + Fields{{"abtnr", abt}}));
         const QString before = snapshot();
         const SalesImportResult r = run(file, o);
         if (!c.stored) {
