@@ -12,9 +12,9 @@
 
 #include <QDate>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -23,53 +23,53 @@
 
 using namespace cache;
 using namespace cache::server;
+using namespace Qt::StringLiterals;
 using testsupport::TestEngine;
 
 namespace {
-
-constexpr int kUntil = 12403;  // demo sales end in March 2024
 
 struct Line {
     int periode;
     qint64 firma;
     std::array<QString, kDimCount> dim;
-    qint64 umsatz, kosten, skonto, nachlass;
+    std::array<qint64, 4> money; // umsatz, kosten, skonto, nachlass
 };
 
-// One demo database per engine, shared by the read-only tests.
+// One demo database per engine, shared by the read-only tests, with its raw
+// lines to check sums computed away from SQL.
 struct Shared {
     std::unique_ptr<testsupport::TestDatabase> db;
     std::vector<Line> lines;
 };
 
+void fillDemo(const testsupport::TestDatabase& db, quint64 seed, qint64 lines) {
+    auto d = db.open();
+    Store store(*d);
+    DemoOptions o;
+    o.seed = seed;
+    o.lines = lines;
+    o.untilYear = 2024;
+    o.untilMonth = 3;
+    generateDemo(store, o);
+}
+
 Shared& shared(TestEngine e) {
     static std::map<TestEngine, Shared> all;
     Shared& s = all[e];
     if (!s.db) {
-        s.db = testsupport::makeTestDatabase(e, QStringLiteral("contract"));
+        s.db = testsupport::makeTestDatabase(e, u"contract"_s);
+        fillDemo(*s.db, 7, 30000);
         auto d = s.db->open();
-        Store store(*d);
-        DemoOptions o;
-        o.seed = 7;
-        o.lines = 30000;
-        o.untilYear = 2024;
-        o.untilMonth = 3;
-        generateDemo(store, o);
-        // The raw lines, to check sums computed away from SQL.
         QSqlQuery q(d->handle());
         q.setForwardOnly(true);
-        q.exec(QStringLiteral("SELECT periode, firma, pcnr, habtnr, abtnr, hgrp, ugrp, hkgrp, "
-                              "hvart, vart, styp, umsatz, kosten, skonto, nachlass FROM sales_line"));
+        q.exec(u"SELECT periode, firma, pcnr, habtnr, abtnr, hgrp, ugrp, hkgrp, hvart, vart, styp, "
+               "umsatz, kosten, skonto, nachlass FROM sales_line"_s);
         while (q.next()) {
-            Line l;
-            l.periode = q.value(0).toInt();
-            l.firma = q.value(1).toLongLong();
+            Line l{q.value(0).toInt(), q.value(1).toLongLong(), {}, {}};
             for (int i = 0; i < kDimCount; ++i)
                 l.dim[size_t(i)] = q.value(2 + i).toString();
-            l.umsatz = q.value(11).toLongLong();
-            l.kosten = q.value(12).toLongLong();
-            l.skonto = q.value(13).toLongLong();
-            l.nachlass = q.value(14).toLongLong();
+            for (int i = 0; i < 4; ++i)
+                l.money[size_t(i)] = q.value(11 + i).toLongLong();
             s.lines.push_back(l);
         }
     }
@@ -77,20 +77,18 @@ Shared& shared(TestEngine e) {
     return s;
 }
 
-Sums expected(const std::vector<Line>& lines, qint64 firma, int from, int to, const Selection& sel) {
+Sums expected(const std::vector<Line>& lines, qint64 firma, int from, int to,
+              const Selection& sel) {
     Sums s;
     for (const Line& l : lines) {
-        if (l.firma != firma || l.periode < from || l.periode > to)
-            continue;
-        bool ok = true;
+        bool ok = l.firma == firma && l.periode >= from && l.periode <= to;
         for (int i = 0; i < kDimCount && ok; ++i)
             ok = sel[i].isEmpty() || sel[i] == l.dim[size_t(i)];
-        if (!ok)
-            continue;
-        s.umsatz += l.umsatz;
-        s.kosten += l.kosten;
-        s.skonto += l.skonto;
-        s.nachlass += l.nachlass;
+        if (!ok) continue;
+        s.umsatz += l.money[0];
+        s.kosten += l.money[1];
+        s.skonto += l.money[2];
+        s.nachlass += l.money[3];
     }
     return s;
 }
@@ -99,17 +97,6 @@ qint64 cents(const QString& text) {
     qint64 c = 0;
     EXPECT_TRUE(textToCents(text, &c)) << text.toStdString();
     return c;
-}
-
-QStringList rowsOf(CacheQuery& q, int columns = 2) {
-    QStringList out;
-    while (q.next()) {
-        QStringList r;
-        for (int i = 1; i <= columns; ++i)
-            r << q.column(i);
-        out << r.join(QLatin1Char('|'));
-    }
-    return out;
 }
 
 int errorNumber(const std::function<void()>& f) {
@@ -122,6 +109,17 @@ int errorNumber(const std::function<void()>& f) {
     return 0;
 }
 
+// An answer checked against a table row: with count < 0 it must equal want;
+// otherwise it has count rows and contains want.
+void expectAnswer(const QString& answer, QChar separator, int count, const char* want) {
+    if (count < 0) {
+        EXPECT_EQ(answer, QString::fromUtf8(want));
+        return;
+    }
+    EXPECT_EQ(answer.isEmpty() ? 0 : answer.count(separator) + 1, count) << answer.toStdString();
+    EXPECT_TRUE(answer.contains(QString::fromUtf8(want))) << answer.toStdString();
+}
+
 class Contract : public ::testing::TestWithParam<TestEngine> {
 protected:
     void SetUp() override {
@@ -132,444 +130,351 @@ protected:
     }
 
     QString xecute(const QString& line) {
-        auto h = factory.classHandle(QStringLiteral("ZK.Windows"));
-        const QString r = h->call(QStringLiteral("Xecute"), {line});
+        auto h = factory.classHandle(u"ZK.Windows"_s);
+        const QString r = h->call(u"Xecute"_s, {line});
         h->SYS_Close();
         return r;
     }
-    void login() { xecute(QStringLiteral("S FIRMA=1,FIL=0,PERSONAL=\"DEMO\"")); }
-
+    // A property ("PNR") or a method call ("Pruefen(a,b)") of a stored object
+    // (id) or class handle (no id); a failure as "#<error number>".
+    QString ask(const char* cls, const char* id, const QString& member) {
+        try {
+            auto o = id ? factory.open(QLatin1String(cls), QString::fromUtf8(id))
+                        : factory.classHandle(QLatin1String(cls));
+            const qsizetype paren = member.indexOf(u'(');
+            if (paren < 0) return o->property(member);
+            const QString inner = member.mid(paren + 1, member.size() - paren - 2);
+            return o->call(member.left(paren), inner.isEmpty() ? QStringList() : inner.split(u','));
+        } catch (const CacheError& e) {
+            return u'#' + QString::number(e.number());
+        }
+    }
     std::unique_ptr<CacheQuery> run(const char* cls, const char* name, const QStringList& args) {
         auto q = factory.query(QLatin1String(cls), QLatin1String(name));
         q->execute(args);
         return q;
+    }
+    // The rows of a class query of ZKUmsatz.Daten, columns joined by '|', rows by ';'.
+    QString rows(const char* name, const QStringList& args) {
+        auto q = run("ZKUmsatz.Daten", name, args);
+        QStringList out;
+        while (q->next())
+            out << q->column(1) + u'|' + q->column(2);
+        return out.join(u';');
+    }
+    // Column 1 and 2 of a period sum, as cents.
+    std::pair<qint64, qint64> sum(const char* name, const QStringList& args) {
+        auto q = run("ZKUmsatz.Daten", name, args);
+        EXPECT_TRUE(q->next());
+        const std::pair<qint64, qint64> r{cents(q->column(1)), cents(q->column(2))};
+        EXPECT_FALSE(q->next());
+        return r;
     }
 
     Shared* data = nullptr;
     ServerFactory factory;
 };
 
-TEST_P(Contract, XecuteSessionVariablesAndGlobals) {
+TEST_P(Contract, XecuteSessionsRoutinesAndRejectedLines) {
+    const QString login = u"S FIRMA=1,FIL=0,PERSONAL=\"DEMO\""_s;
     // Master data routines need the session's company.
-    EXPECT_EQ(errorNumber([&] { xecute(QStringLiteral("d HGRP^ZKCLSU")); }), err::Undefined);
-    EXPECT_EQ(xecute(QStringLiteral("S FIRMA=1,FIL=0,PERSONAL=\"DEMO\"")), QString());
-    EXPECT_EQ(xecute(QStringLiteral("D ^%XTT")), QString());
-    EXPECT_EQ(xecute(QStringLiteral("d ^%XTT")), QString());
-    EXPECT_EQ(xecute(QStringLiteral("S P0=$P(^FA(0),\"`\",2) W P0")), QStringLiteral("03"));
+    EXPECT_EQ(errorNumber([&] { xecute(u"d HGRP^ZKCLSU"_s); }), err::Undefined);
+    // Each line with its answer after the one before: -1 the whole answer,
+    // else the count of rows (separated by ÿ, 255) and a part of it.
+    const std::tuple<const char*, int, const char*> steps[] = {
+        {"S FIRMA=1,FIL=0,PERSONAL=\"DEMO\"", -1, ""}, {"D ^%XTT", -1, ""}, {"d ^%XTT", -1, ""},
+        {"S P0=$P(^FA(0),\"`\",2) W P0", -1, "03"},
+        {"d HGRP^ZKCLSU", 9, "10`Sanitärkeramikÿ"}, // names as they are
+        {"d ABTNR^ZKCLSU", 20, "M2`Heizung"}, {"d ABTNR^ZKCLSU", 20, "M1`Sanitär"},
+        {"d HABT^ZKCLSU", -1,
+         "10`Haustechnikÿ20`Bauen & Wohnenÿ30`Werkstatt & Gartenÿ40`Verwaltung"},
+        {"d UGRP^ZKCLSU(30)", -1,
+         "3001`Kesselÿ3002`Wärmepumpenÿ3003`Heizkörperÿ3004`Fußbodenheizung"},
+        {"d UGRP^ZKCLSU(\"30\")", -1,
+         "3001`Kesselÿ3002`Wärmepumpenÿ3003`Heizkörperÿ3004`Fußbodenheizung"},
+        {"d UGRP^ZKCLSU(99)", -1, ""},
+        // The second company has its own session; unknown companies have no groups.
+        {"S FIRMA=2,FIL=0,PERSONAL=\"DEMO\"", -1, ""}, {"d HGRP^ZKCLSU", 9, ""},
+        {"S FIRMA=77,FIL=0,PERSONAL=\"DEMO\"", -1, ""}, {"d HGRP^ZKCLSU", -1, ""},
+        // Numbers beyond any whole-number type stay as written: no company.
+        // (Under the sanitizer build this also catches the conversion.)
+        {"S FIRMA=99999999999999999999,FIL=0,PERSONAL=\"DEMO\"", -1, ""}, {"d HGRP^ZKCLSU", -1, ""},
+        {"S FIRMA=007,FIL=0,PERSONAL=\"DEMO\"", -1, ""}, {"d HGRP^ZKCLSU", -1, ""}, // company 7
+        {"S FIRMA=001,FIL=0,PERSONAL=\"DEMO\"", -1, ""}, {"d HGRP^ZKCLSU", 9, ""}, // company 1
+    };
+    for (const auto& [line, count, want] : steps)
+        expectAnswer(xecute(QString::fromUtf8(line)), QChar(0xFF), count, want);
+    for (const QString& bad :
+         {QString(), u"K ^FA"_s, u"S P0=$P(^FA(0),\"`\",3) W P0"_s, u"d HGRP^ZKCLSU(1)"_s,
+          u"d UGRP^ZKCLSU"_s, u"d UGRP^ZKCLSU(1' OR '1'='1)"_s, u"d UGRP^ZKCLSU(\"30\") W 1"_s,
+          u"d FOO^ZKCLSU"_s, u"S FIRMA=2,FIL="_s, u"S FIRMA=1'; DROP TABLE sales_line; --"_s,
+          u"S PERSONAL=\"unterminated"_s, u"W $ZV"_s, QString(5000, u'S'), u"S FIRMA=\x01"_s})
+        EXPECT_EQ(errorNumber([&] { xecute(bad); }), err::Syntax) << bad.left(60).toStdString();
+    // A rejected line changes nothing: the session still belongs to company 1.
+    expectAnswer(xecute(u"d HGRP^ZKCLSU"_s), QChar(0xFF), 9, "");
+    EXPECT_EQ(ask("ZK.Windows", nullptr, u"Xecute()"_s), u"#5006"_s); // WrongArguments
+    EXPECT_EQ(ask("ZK.Windows", nullptr, u"Run(x)"_s), u"#5003"_s);   // MethodDoesNotExist
 
-    const QString built = xecute(QStringLiteral("S P0=^XWGDAT W P0"));
-    const QStringList f = built.split(QLatin1Char('`'));
-    ASSERT_EQ(f.size(), 2) << built.toStdString();
-    EXPECT_EQ(f[0], QString::number(kUntil));
+    const QStringList built = xecute(u"S P0=^XWGDAT W P0"_s).split(u'`');
+    ASSERT_EQ(built.size(), 2);
+    EXPECT_EQ(built[0], u"12403"_s); // demo sales end in March 2024
     // The day number of the build: digits of year - 1900, month, day.
-    const int n = f[1].toInt();
+    const int n = built[1].toInt();
     const QDate d(n / 10000 + 1900, (n / 100) % 100, n % 100);
     EXPECT_TRUE(d.isValid());
     EXPECT_LE(qAbs(d.daysTo(QDate::currentDate())), 1);
 }
 
-TEST_P(Contract, XecuteRoutinesAnswerRowsSplitByCharacter255) {
-    login();
-    auto split = [](const QString& s) { return s.split(QChar(0xFF)); };
-    const QStringList hg = split(xecute(QStringLiteral("d HGRP^ZKCLSU")));
-    ASSERT_EQ(hg.size(), 9);
-    EXPECT_EQ(hg.first(), QStringLiteral("10`Sanitärkeramik"));  // names as they are
-    for (const QString& r : hg)
-        EXPECT_EQ(r.count(QLatin1Char('`')), 1) << r.toStdString();
-
-    const QStringList abt = split(xecute(QStringLiteral("d ABTNR^ZKCLSU")));
-    EXPECT_EQ(abt.size(), 20);
-    EXPECT_TRUE(abt.contains(QStringLiteral("M2`Heizung")));
-    EXPECT_TRUE(abt.contains(QStringLiteral("M1`Sanitär")));
-
-    const QStringList habt = split(xecute(QStringLiteral("d HABT^ZKCLSU")));
-    EXPECT_EQ(habt, (QStringList{QStringLiteral("10`Haustechnik"), QStringLiteral("20`Bauen & Wohnen"),
-                                 QStringLiteral("30`Werkstatt & Garten"), QStringLiteral("40`Verwaltung")}));
-
-    const QStringList ug = split(xecute(QStringLiteral("d UGRP^ZKCLSU(30)")));
-    EXPECT_EQ(ug, (QStringList{QStringLiteral("3001`Kessel"), QStringLiteral("3002`Wärmepumpen"),
-                               QStringLiteral("3003`Heizkörper"), QStringLiteral("3004`Fußbodenheizung")}));
-    EXPECT_EQ(xecute(QStringLiteral("d UGRP^ZKCLSU(\"30\")")), ug.join(QChar(0xFF)));
-    EXPECT_EQ(xecute(QStringLiteral("d UGRP^ZKCLSU(99)")), QString());
-
-    // The second company has its own session.
-    xecute(QStringLiteral("S FIRMA=2,FIL=0,PERSONAL=\"DEMO\""));
-    EXPECT_EQ(split(xecute(QStringLiteral("d HGRP^ZKCLSU"))).size(), 9);
-    xecute(QStringLiteral("S FIRMA=77,FIL=0,PERSONAL=\"DEMO\""));
-    EXPECT_EQ(xecute(QStringLiteral("d HGRP^ZKCLSU")), QString());
-    // Numbers beyond any whole-number type stay as written: no company.
-    // (Under the sanitizer build this also catches the conversion.)
-    EXPECT_EQ(xecute(QStringLiteral("S FIRMA=99999999999999999999,FIL=0,PERSONAL=\"DEMO\"")),
-              QString());
-    EXPECT_EQ(xecute(QStringLiteral("d HGRP^ZKCLSU")), QString());
-    xecute(QStringLiteral("S FIRMA=007,FIL=0,PERSONAL=\"DEMO\""));
-    EXPECT_EQ(xecute(QStringLiteral("d HGRP^ZKCLSU")), QString());  // company 7 has no groups
-    xecute(QStringLiteral("S FIRMA=001,FIL=0,PERSONAL=\"DEMO\""));
-    EXPECT_EQ(split(xecute(QStringLiteral("d HGRP^ZKCLSU"))).size(), 9);  // 001 is company 1
-}
-
-TEST_P(Contract, XecuteRejectsEveryOtherLine) {
-    login();
-    const QStringList bad = {
-        QString(),
-        QStringLiteral("K ^FA"),
-        QStringLiteral("S P0=$P(^FA(0),\"`\",3) W P0"),
-        QStringLiteral("d HGRP^ZKCLSU(1)"),
-        QStringLiteral("d UGRP^ZKCLSU"),
-        QStringLiteral("d UGRP^ZKCLSU(1' OR '1'='1)"),
-        QStringLiteral("d UGRP^ZKCLSU(\"30\") W 1"),
-        QStringLiteral("d FOO^ZKCLSU"),
-        QStringLiteral("S FIRMA=2,FIL="),
-        QStringLiteral("S FIRMA=1'; DROP TABLE sales_line; --"),
-        QStringLiteral("S PERSONAL=\"unterminated"),
-        QStringLiteral("W $ZV"),
-        QString(5000, QLatin1Char('S')),
-        QStringLiteral("S FIRMA=\x01"),
+// Login records, their master data and permission levels: each object's
+// members with their answers ("#n" is error n), in this order.
+TEST_P(Contract, LoginRecordsAndPermissionLevels) {
+    const std::tuple<const char*, const char*, const char*> table[] = {
+        // The server checks a password; it hands none out. PNAME is 7-bit.
+        {"ZK.ParPersEdv", "1||DEMO", "Passwort=#5004; PasswortPruefen(Demo)=0; AKTIV=J; PNR=1001; "
+                                     "PNAME=Demo M}ller; PNAMELogicalToODBC()=Demo Müller"},
+        {"ZK.ParPersEdv", "1||DEMO", "PNAMELogicalToODBC(K|hler ~)=Köhler ß; abtnr=B0; DW=0; "
+                                     "BERGRP=ALLE; Gehalt=#5004"},
+        {"ZK.ParPersEdv", "1||ABTLEITER", "ABTNR=M2"},
+        {"ZK.ParPersEdv", "1||INAKTIV", "AKTIV=N"},
+        {"ZK.ParPersAbt", "1||M2", "ABTNR=M2; HAbtNr=10"},
+        {"ZK.ParPersAbt", "1||M1", "abtbez=Sanit{r; ABTBEZlogicaltoodbc()=Sanitär"},
+        {"ZK.PersBasis", "1||1002", "EMAIL=abtleiter@demo-handel.example; fax=+43 1 234 56-1002; "
+                                    "EMailLogicalToODBC()=abtleiter@demo-handel.example"},
+        {"ZK.ParPersAbt", "1||XX", "ABTNR=#5809"},
+        {"ZK.PersBasis", "1||0", "EMAIL=#5809"},
+        {"ZK.Gibtsnicht", "1||1", "X=#5002"},
+        {"UserVerwaltung.Programm", nullptr,
+         "Berechtigung(DEMO,Tallvero,alles)=1; Berechtigung(ABTLEITER,Tallvero,alles)=5; "
+         "Berechtigung(GAST,Tallvero,alles)=-1; Berechtigung(NIEMAND,Tallvero,alles)=-1; "
+         "Berechtigung(demo,Tallvero,alles)=-1; Berechtigung(DEMO,Anderes,alles)=-1; "
+         "Berechtigung(DEMO)=#5006"}, // codes are exact
+        // A part without its own row falls back to "alles".
+        {"UserVerwaltung.Programm", nullptr, "Berechtigung(ABTLEITER,Tallvero,Details)=5"},
     };
-    for (const QString& line : bad)
-        EXPECT_EQ(errorNumber([&] { xecute(line); }), err::Syntax) << line.left(60).toStdString();
-    // A rejected line changes nothing: the session still belongs to company 1.
-    EXPECT_EQ(xecute(QStringLiteral("d HGRP^ZKCLSU")).split(QChar(0xFF)).size(), 9);
-    auto h = factory.classHandle(QStringLiteral("ZK.Windows"));
-    EXPECT_EQ(errorNumber([&] { h->call(QStringLiteral("Xecute"), {}); }), err::WrongArguments);
-    EXPECT_EQ(errorNumber([&] { h->call(QStringLiteral("Run"), {QStringLiteral("x")}); }),
-              err::MethodDoesNotExist);
-}
+    for (const auto& [cls, id, pairs] : table)
+        for (const QString& pair : QString::fromUtf8(pairs).split(u"; "_s))
+            EXPECT_EQ(ask(cls, id, pair.section(u'=', 0, 0)), pair.section(u'=', 1))
+                << cls << " " << (id ? id : "") << " " << pair.toStdString();
+    for (const char* id :
+         {"1||NIEMAND", "2||NIEMAND", "9||DEMO", "DEMO", "||", "1||DEMO' OR '1'='1", "x||DEMO"})
+        EXPECT_EQ(ask("ZK.ParPersEdv", id, u"PNR"_s), u"#5809"_s) << id;
 
-TEST_P(Contract, PermissionLevels) {
-    auto h = factory.classHandle(QStringLiteral("UserVerwaltung.Programm"));
-    auto level = [&](const char* user, const char* part) {
-        return h->call(QStringLiteral("Berechtigung"),
-                       {QLatin1String(user), QStringLiteral("Tallvero"), QLatin1String(part)});
-    };
-    EXPECT_EQ(level("DEMO", "alles"), QStringLiteral("1"));
-    EXPECT_EQ(level("ABTLEITER", "alles"), QStringLiteral("5"));
-    EXPECT_EQ(level("GAST", "alles"), QStringLiteral("-1"));
-    EXPECT_EQ(level("NIEMAND", "alles"), QStringLiteral("-1"));
-    EXPECT_EQ(level("demo", "alles"), QStringLiteral("-1"));  // codes are exact
-    // A part without its own row falls back to "alles".
-    EXPECT_EQ(level("ABTLEITER", "Details"), QStringLiteral("5"));
-    {
-        auto d = data->db->open();
-        d->exec(QStringLiteral("INSERT INTO berechtigung (benutzer, programm, teil, stufe) VALUES "
-                               "('DEMO', 'Tallvero', 'Details', 3)"));
-    }
-    EXPECT_EQ(level("DEMO", "Details"), QStringLiteral("3"));
-    EXPECT_EQ(level("DEMO", "alles"), QStringLiteral("1"));
-    {
-        auto d = data->db->open();
-        d->exec(QStringLiteral("DELETE FROM berechtigung WHERE teil = 'Details'"));
-    }
-    EXPECT_EQ(h->call(QStringLiteral("Berechtigung"),
-                      {QStringLiteral("DEMO"), QStringLiteral("Anderes"), QStringLiteral("alles")}),
-              QStringLiteral("-1"));
-    EXPECT_EQ(errorNumber([&] { h->call(QStringLiteral("Berechtigung"), {QStringLiteral("DEMO")}); }),
-              err::WrongArguments);
-}
-
-TEST_P(Contract, LoginRecords) {
-    auto edv = factory.open(QStringLiteral("ZK.ParPersEdv"), QStringLiteral("1||DEMO"));
-    // The server checks a password; it hands none out.
-    EXPECT_EQ(errorNumber([&] { edv->property(QStringLiteral("Passwort")); }),
-              err::PropertyDoesNotExist);
-    EXPECT_EQ(edv->call(QStringLiteral("PasswortPruefen"), {QStringLiteral("Demo")}),
-              QStringLiteral("0"));
-    EXPECT_EQ(edv->property(QStringLiteral("AKTIV")), QStringLiteral("J"));
-    EXPECT_EQ(edv->property(QStringLiteral("PNAME")), QStringLiteral("Demo M}ller"));  // 7-bit
-    EXPECT_EQ(edv->call(QStringLiteral("PNAMELogicalToODBC")), QStringLiteral("Demo Müller"));
-    EXPECT_EQ(edv->call(QStringLiteral("PNAMELogicalToODBC"), {QStringLiteral("K|hler ~")}),
-              QStringLiteral("Köhler ß"));
-    EXPECT_EQ(edv->property(QStringLiteral("PNR")), QStringLiteral("1001"));
-    EXPECT_EQ(edv->property(QStringLiteral("abtnr")), QStringLiteral("B0"));  // any case
-    EXPECT_FALSE(edv->property(QStringLiteral("DW")).isNull());
-    EXPECT_FALSE(edv->property(QStringLiteral("BERGRP")).isEmpty());
-    EXPECT_EQ(errorNumber([&] { edv->property(QStringLiteral("Gehalt")); }), err::PropertyDoesNotExist);
+    auto edv = factory.open(u"ZK.ParPersEdv"_s, u"1||DEMO"_s);
     edv->SYS_Close();
-    EXPECT_EQ(errorNumber([&] { edv->property(QStringLiteral("PNR")); }), err::ObjectClosed);
-
-    auto boss = factory.open(QStringLiteral("ZK.ParPersEdv"), QStringLiteral("1||ABTLEITER"));
-    EXPECT_EQ(boss->property(QStringLiteral("ABTNR")), QStringLiteral("M2"));
-    auto abt = factory.open(QStringLiteral("ZK.ParPersAbt"), QStringLiteral("1||M2"));
-    EXPECT_EQ(abt->property(QStringLiteral("ABTNR")), QStringLiteral("M2"));
-    EXPECT_EQ(abt->property(QStringLiteral("HAbtNr")), QStringLiteral("10"));
-    auto abt1 = factory.open(QStringLiteral("ZK.ParPersAbt"), QStringLiteral("1||M1"));
-    EXPECT_EQ(abt1->property(QStringLiteral("abtbez")), QStringLiteral("Sanit{r"));
-    EXPECT_EQ(abt1->call(QStringLiteral("ABTBEZlogicaltoodbc")), QStringLiteral("Sanitär"));
-    auto basis = factory.open(QStringLiteral("ZK.PersBasis"), QStringLiteral("1||1002"));
-    EXPECT_EQ(basis->property(QStringLiteral("EMAIL")), QStringLiteral("abtleiter@demo-handel.example"));
-    EXPECT_EQ(basis->call(QStringLiteral("EMailLogicalToODBC")),
-              QStringLiteral("abtleiter@demo-handel.example"));
-    EXPECT_FALSE(basis->property(QStringLiteral("fax")).isEmpty());
-
-    auto inactive = factory.open(QStringLiteral("ZK.ParPersEdv"), QStringLiteral("1||INAKTIV"));
-    EXPECT_EQ(inactive->property(QStringLiteral("AKTIV")), QStringLiteral("N"));
-
-    for (const char* id : {"1||NIEMAND", "2||NIEMAND", "9||DEMO", "DEMO", "||", "1||DEMO' OR '1'='1",
-                           "x||DEMO"})
-        EXPECT_EQ(errorNumber([&] { factory.open(QStringLiteral("ZK.ParPersEdv"), QLatin1String(id)); }),
-                  err::ObjectNotFound)
-            << id;
-    EXPECT_EQ(errorNumber([&] { factory.open(QStringLiteral("ZK.ParPersAbt"), QStringLiteral("1||XX")); }),
-              err::ObjectNotFound);
-    EXPECT_EQ(errorNumber([&] { factory.open(QStringLiteral("ZK.PersBasis"), QStringLiteral("1||0")); }),
-              err::ObjectNotFound);
-    EXPECT_EQ(
-        errorNumber([&] { factory.open(QStringLiteral("ZK.PersBasis"), QStringLiteral("1||0")); }),
-        err::ObjectNotFound);
-    EXPECT_EQ(
-        errorNumber([&] { factory.open(QStringLiteral("ZK.Gibtsnicht"), QStringLiteral("1||1")); }),
-        err::ClassDoesNotExist);
-
+    EXPECT_EQ(errorNumber([&] { edv->property(u"PNR"_s); }), err::ObjectClosed);
+    // A part's own row wins over "alles".
+    data->db->open()->exec(u"INSERT INTO berechtigung (benutzer, programm, teil, stufe) VALUES "
+                           "('DEMO', 'Tallvero', 'Details', 3)"_s);
+    const char* prog = "UserVerwaltung.Programm";
+    EXPECT_EQ(ask(prog, nullptr, u"Berechtigung(DEMO,Tallvero,Details)"_s), u"3"_s);
+    EXPECT_EQ(ask(prog, nullptr, u"Berechtigung(DEMO,Tallvero,alles)"_s), u"1"_s);
+    data->db->open()->exec(u"DELETE FROM berechtigung WHERE teil = 'Details'"_s);
     // Last, as on PostgreSQL the connection goes on as DEMO after it.
-    auto demo = factory.open(QStringLiteral("ZK.ParPersEdv"), QStringLiteral("1||DEMO"));
-    EXPECT_EQ(demo->call(QStringLiteral("PasswortPruefen"), {QStringLiteral("demo")}),
-              QStringLiteral("1"));
-    EXPECT_EQ(demo->property(QStringLiteral("PNR")), QStringLiteral("1001"));
+    EXPECT_EQ(ask("ZK.ParPersEdv", "1||DEMO", u"PasswortPruefen(demo)"_s), u"1"_s);
+    EXPECT_EQ(ask("ZK.ParPersEdv", "1||DEMO", u"PNR"_s), u"1001"_s);
 }
 
 TEST_P(Contract, MasterDataQueries) {
-    login();
+    xecute(u"S FIRMA=1,FIL=0,PERSONAL=\"DEMO\""_s);
+    struct Row {
+        const char *query, *args;
+        int count; // -1: want is the whole answer
+        const char* want;
+    };
+    const Row table[] = {
+        {"Profitcenter", nullptr, -1, "1|Stammhaus;2|Filiale S}d;3|Gro~kunden & Objekte"},
+        {"AbtInHAbt", "1,10", -1,
+         "M1|Sanit{r;M2|Heizung;MA|Heizung Kundendienst;MD|Sanit{r Objektgesch{ft;"
+         "MF|Heizung Filiale S}d;MG|Badausstellung;MH|Sanit{r Filiale S}d"},
+        {"HAbtInPC", "1,3", -1, "10|Haustechnik;20|Bauen & Wohnen;30|Werkstatt & Garten"},
+        {"AbtInPC", "1,2", 6, "B2|Einkauf & Werksverkauf"},
+        {"Versandarten", "1,S", -1, "11|Strecke direkt ab Werk;12|Strecke }ber Spedition"},
+        {"Versandarten", "1,", 5, ""},
+        {"Versandarten", "1,L", 3, ""},
+    };
+    for (const Row& r : table) {
+        SCOPED_TRACE(std::string(r.query) + " " + (r.args ? r.args : ""));
+        const QStringList args = r.args ? QString::fromUtf8(r.args).split(u',') : QStringList();
+        expectAnswer(rows(r.query, args), u';', r.count, r.want);
+    }
     auto pc = run("ZKUmsatz.Daten", "Profitcenter", {});
-    EXPECT_EQ(rowsOf(*pc), (QStringList{QStringLiteral("1|Stammhaus"), QStringLiteral("2|Filiale S}d"),
-                                        QStringLiteral("3|Gro~kunden & Objekte")}));
-    EXPECT_FALSE(pc->next());  // stays at the end
+    while (pc->next()) {
+    }
+    EXPECT_FALSE(pc->next()); // stays at the end
     EXPECT_EQ(pc->column(1), QString());
     pc->SYS_Close();
 
-    EXPECT_EQ(rowsOf(*run("ZKUmsatz.Daten", "AbtInHAbt", {QStringLiteral("1"), QStringLiteral("10")})),
-              (QStringList{QStringLiteral("M1|Sanit{r"), QStringLiteral("M2|Heizung"),
-                           QStringLiteral("MA|Heizung Kundendienst"), QStringLiteral("MD|Sanit{r Objektgesch{ft"),
-                           QStringLiteral("MF|Heizung Filiale S}d"), QStringLiteral("MG|Badausstellung"),
-                           QStringLiteral("MH|Sanit{r Filiale S}d")}));
-    EXPECT_EQ(rowsOf(*run("ZKUmsatz.Daten", "HAbtInPC", {QStringLiteral("1"), QStringLiteral("3")})),
-              (QStringList{QStringLiteral("10|Haustechnik"), QStringLiteral("20|Bauen & Wohnen"),
-                           QStringLiteral("30|Werkstatt & Garten")}));
-    const QStringList inPc2 =
-        rowsOf(*run("ZKUmsatz.Daten", "AbtInPC", {QStringLiteral("1"), QStringLiteral("2")}));
-    EXPECT_EQ(inPc2.size(), 6);
-    EXPECT_TRUE(inPc2.contains(QStringLiteral("B2|Einkauf & Werksverkauf")));
-    EXPECT_EQ(rowsOf(*run("ZKUmsatz.Daten", "Versandarten", {QStringLiteral("1"), QStringLiteral("S")})),
-              (QStringList{QStringLiteral("11|Strecke direkt ab Werk"),
-                           QStringLiteral("12|Strecke }ber Spedition")}));
-    EXPECT_EQ(rowsOf(*run("ZKUmsatz.Daten", "Versandarten", {QStringLiteral("1"), QString()})).size(), 5);
-    EXPECT_EQ(rowsOf(*run("ZKUmsatz.Daten", "Versandarten", {QStringLiteral("1"), QStringLiteral("L")})).size(), 3);
-
     // Hostile codes match nothing and break nothing.
-    for (const QString& code : {QStringLiteral("10' OR '1'='1"), QStringLiteral("'; DROP TABLE abteilung; --"),
-                                QStringLiteral("\"10\""), QString(10000, QLatin1Char('x')),
-                                QString(QChar(0)) + QStringLiteral("10"), QString(QChar(0xD800))}) {
-        EXPECT_TRUE(rowsOf(*run("ZKUmsatz.Daten", "AbtInHAbt", {QStringLiteral("1"), code})).isEmpty());
-        EXPECT_TRUE(rowsOf(*run("ZKUmsatz.Daten", "HAbtInPC", {code, QStringLiteral("1")})).isEmpty());
+    for (const QString& code : {u"10' OR '1'='1"_s, u"'; DROP TABLE abteilung; --"_s, u"\"10\""_s,
+                                QString(10000, u'x'), QString(QChar(0)) + u"10"_s,
+                                QString(QChar(0xD800))}) {
+        EXPECT_EQ(rows("AbtInHAbt", {u"1"_s, code}), QString());
+        EXPECT_EQ(rows("HAbtInPC", {code, u"1"_s}), QString());
     }
-    EXPECT_EQ(xecute(QStringLiteral("d ABTNR^ZKCLSU")).split(QChar(0xFF)).size(), 20);
+    EXPECT_EQ(xecute(u"d ABTNR^ZKCLSU"_s).split(QChar(0xFF)).size(), 20);
 
-    EXPECT_EQ(errorNumber([&] { run("ZKUmsatz.Daten", "AbtInHAbt", {QStringLiteral("1")}); }),
+    EXPECT_EQ(errorNumber([&] { run("ZKUmsatz.Daten", "AbtInHAbt", {u"1"_s}); }),
               err::WrongArguments);
-    EXPECT_EQ(errorNumber([&] { factory.query(QStringLiteral("ZKUmsatz.Daten"), QStringLiteral("Alles")); }),
+    EXPECT_EQ(errorNumber([&] { factory.query(u"ZKUmsatz.Daten"_s, u"Alles"_s); }),
               err::QueryDoesNotExist);
-    EXPECT_EQ(errorNumber([&] { factory.query(QStringLiteral("ZKUmsatz.Nix"), QStringLiteral("Profitcenter")); }),
+    EXPECT_EQ(errorNumber([&] { factory.query(u"ZKUmsatz.Nix"_s, u"Profitcenter"_s); }),
               err::ClassDoesNotExist);
-    auto unexecuted = factory.query(QStringLiteral("ZKUmsatz.Daten"), QStringLiteral("Profitcenter"));
+    auto unexecuted = factory.query(u"ZKUmsatz.Daten"_s, u"Profitcenter"_s);
     EXPECT_EQ(errorNumber([&] { unexecuted->next(); }), err::NotExecuted);
+}
+
+// The arguments of PeriodenSumme and PeriodenSkonto for a selection.
+QStringList periodArgs(qint64 firma, const QString& period, const Selection& s) {
+    // hgrp ugrp pc habt abt hkgrp hvart
+    return {QString::number(firma), period, s[3], s[4], s[0], s[1], s[2], s[5], s[6]};
 }
 
 // Random selections of real codes: the pre-aggregated answer equals the sum
 // of the raw lines.
 TEST_P(Contract, PeriodSumsEqualRawLines) {
     std::mt19937 rng(4711);
-    // Real codes per dimension, from the lines themselves.
-    std::array<QStringList, kDimCount> codes;
+    std::array<QStringList, kDimCount> codes; // real codes per dimension
     for (const Line& l : data->lines)
         for (int i = 0; i < kDimCount; ++i)
-            if (!codes[size_t(i)].contains(l.dim[size_t(i)]))
-                codes[size_t(i)] << l.dim[size_t(i)];
-    const int plainDims[] = {0, 1, 2, 3, 4, 5, 6};
+            if (!codes[size_t(i)].contains(l.dim[size_t(i)])) codes[size_t(i)] << l.dim[size_t(i)];
     int nonZero = 0;
     for (int round = 0; round < 60; ++round) {
+        SCOPED_TRACE(round);
         Selection sel;
-        const int restrictions = round % 5;  // 0..4
-        for (int k = 0; k < restrictions; ++k) {
-            const int d = plainDims[rng() % 7];
+        for (int k = 0; k < round % 5; ++k) {
+            const int d = int(rng() % 7); // the dimensions of the plain query
             sel[d] = codes[size_t(d)][int(rng() % codes[size_t(d)].size())];
         }
-        const int year = 118 + int(rng() % 7);
-        const int period = year * 100 + 1 + int(rng() % 12);
+        const int period = (118 + int(rng() % 7)) * 100 + 1 + int(rng() % 12);
         const qint64 firma = round % 7 == 0 ? 2 : 1;
-        auto q = run("ZKUmsatz.Daten", "PeriodenSumme",
-                     {QString::number(firma), QString::number(period), sel[3], sel[4], sel[0], sel[1],
-                      sel[2], sel[5], sel[6]});
-        ASSERT_TRUE(q->next());
+        const QStringList args = periodArgs(firma, QString::number(period), sel);
         const Sums e = expected(data->lines, firma, period, period, sel);
-        EXPECT_EQ(cents(q->column(1)), e.umsatz) << "round " << round;
-        EXPECT_EQ(cents(q->column(2)), e.umsatz - e.kosten) << "round " << round;
-        EXPECT_FALSE(q->next());
+        EXPECT_EQ(sum("PeriodenSumme", args), std::pair(e.umsatz, e.umsatz - e.kosten));
+        EXPECT_EQ(sum("PeriodenSkonto", args), std::pair(e.skonto, e.nachlass));
         nonZero += e.umsatz != 0;
-        // The same request for cash discount and rebate.
-        auto k = run("ZKUmsatz.Daten", "PeriodenSkonto",
-                     {QString::number(firma), QString::number(period), sel[3], sel[4], sel[0], sel[1],
-                      sel[2], sel[5], sel[6]});
-        ASSERT_TRUE(k->next());
-        EXPECT_EQ(cents(k->column(1)), e.skonto) << "round " << round;
-        EXPECT_EQ(cents(k->column(2)), e.nachlass) << "round " << round;
-        EXPECT_FALSE(k->next());
     }
-    EXPECT_GT(nonZero, 20);  // the selections really hit data
+    EXPECT_GT(nonZero, 20); // the selections really hit data
 }
 
 TEST_P(Contract, PeriodSumEdgeCases) {
-    auto sum = [&](const QStringList& args) {
-        auto q = run("ZKUmsatz.Daten", "PeriodenSumme", args);
+    const std::pair<const char*, const char*> noData[] = {
+        {"1", "12412"}, {"1", "11001"}, {"3", "12401"}, {"abc", "12401"}, {"1", "2024-01"}};
+    for (const auto& [firma, period] : noData) {
+        auto q = run("ZKUmsatz.Daten", "PeriodenSumme",
+                     {QLatin1String(firma), QLatin1String(period), {}, {}, {}, {}, {}, {}, {}});
         q->next();
-        return q->column(1) + QLatin1Char('|') + q->column(2);
-    };
-    const QString empty7[] = {QString(), QString(), QString(), QString(), QString(), QString(), QString()};
-    auto args = [&](const QString& firma, const QString& period, int dim = -1, const QString& code = {}) {
-        QStringList a{firma, period};
-        for (const QString& e : empty7)
-            a << e;
-        // positions in the argument list: hgrp ugrp pc habt abt hkgrp hvart
-        static const int pos[kDimCount] = {4, 5, 6, 2, 3, 7, 8, -1, -1};
-        if (dim >= 0)
-            a[pos[dim]] = code;
-        return a;
-    };
-    // Months without data answer zeros.
-    EXPECT_EQ(sum(args(QStringLiteral("1"), QStringLiteral("12412"))), QStringLiteral("0|0"));
-    EXPECT_EQ(sum(args(QStringLiteral("1"), QStringLiteral("11001"))), QStringLiteral("0|0"));
-    EXPECT_EQ(sum(args(QStringLiteral("3"), QStringLiteral("12401"))), QStringLiteral("0|0"));
-    EXPECT_EQ(sum(args(QStringLiteral("abc"), QStringLiteral("12401"))), QStringLiteral("0|0"));
-    EXPECT_EQ(sum(args(QStringLiteral("1"), QStringLiteral("2024-01"))), QStringLiteral("0|0"));
-    EXPECT_NE(sum(args(QStringLiteral("1"), QStringLiteral("12401"))), QStringLiteral("0|0"));
-    for (const QString& code : {QStringLiteral("M2' OR '1'='1"), QStringLiteral("'); DELETE FROM psum_top; --"),
-                                QString(100000, QLatin1Char('M')), QStringLiteral("M\t2\n")}) {
-        for (int dim = 0; dim < 7; ++dim)
-            EXPECT_EQ(sum(args(QStringLiteral("1"), QStringLiteral("12401"), dim, code)),
-                      QStringLiteral("0|0"));
+        EXPECT_EQ(q->column(1) + u'|' + q->column(2), u"0|0"_s) << firma << " " << period;
     }
-    // Nothing was broken on the way.
+    for (const QString& code : {u"M2' OR '1'='1"_s, u"'); DELETE FROM psum_top; --"_s,
+                                QString(100000, u'M'), u"M\t2\n"_s})
+        for (int dim = 0; dim < 7; ++dim) {
+            Selection s;
+            s[dim] = code;
+            EXPECT_EQ(sum("PeriodenSumme", periodArgs(1, u"12401"_s, s)), std::pair(0LL, 0LL))
+                << dim;
+        }
+    // Nothing was broken on the way; the figures come in the money text form.
     const Sums all = expected(data->lines, 1, 12401, 12401, Selection{});
-    EXPECT_EQ(sum(args(QStringLiteral("1"), QStringLiteral("12401"))),
-              centsToText(all.umsatz) + QLatin1Char('|') + centsToText(all.umsatz - all.kosten));
-    EXPECT_EQ(errorNumber([&] { run("ZKUmsatz.Daten", "PeriodenSumme", {QStringLiteral("1")}); }),
+    auto q = run("ZKUmsatz.Daten", "PeriodenSumme", periodArgs(1, u"12401"_s, {}));
+    ASSERT_TRUE(q->next());
+    EXPECT_NE(all.umsatz, 0);
+    EXPECT_EQ(q->column(1) + u'|' + q->column(2),
+              centsToText(all.umsatz) + u'|' + centsToText(all.umsatz - all.kosten));
+    EXPECT_EQ(errorNumber([&] { run("ZKUmsatz.Daten", "PeriodenSumme", {u"1"_s}); }),
               err::WrongArguments);
 }
 
 TEST_P(Contract, WarehouseKeyColumnsAndTrailingFields) {
     auto cols = [&](const char* query, const QString& key, int period = 12311) {
-        auto q = run("ZKUmsatz.DatWH", query, {QStringLiteral("1"), QString::number(period), key});
+        auto q = run("ZKUmsatz.DatWH", query, {u"1"_s, QString::number(period), key});
         EXPECT_TRUE(q->next());
         std::array<qint64, 4> c{};
         for (int i = 0; i < 4; ++i)
             c[size_t(i)] = cents(q->column(i + 1));
         return c;
     };
-    auto sel = [](std::initializer_list<std::pair<int, const char*>> v) {
-        Selection s;
-        for (auto& [d, c] : v)
-            s[d] = QLatin1String(c);
-        return s;
+    // Key fields: pc habt abt hgrp ugrp styp hvart vart hkgrp; the selection
+    // as dimension:code pairs.
+    const std::pair<const char*, std::vector<std::pair<int, const char*>>> cases[] = {
+        {"", {}},
+        {"`````L", {{8, "L"}}},
+        {"``M2```B", {{2, "M2"}, {8, "B"}}},
+        {"1`````W``01", {{0, "1"}, {8, "W"}, {7, "01"}}},
+        {"``````S``G", {{6, "S"}, {5, "G"}}},
+        {"`10``30`3002`L", {{1, "10"}, {3, "30"}, {4, "3002"}, {8, "L"}}},
+        {"``M2```B```", {{2, "M2"}, {8, "B"}}}, // trailing separators: the same as dropped
     };
-    // Key fields: pc habt abt hgrp ugrp styp hvart vart hkgrp.
-    struct Case {
-        QString key;
-        Selection s;
-    };
-    const Case cases[] = {
-        {QString(), Selection{}},
-        {QStringLiteral("`````L"), sel({{8, "L"}})},
-        {QStringLiteral("``M2```B"), sel({{2, "M2"}, {8, "B"}})},
-        {QStringLiteral("1`````W``01"), sel({{0, "1"}, {8, "W"}, {7, "01"}})},
-        {QStringLiteral("``````S``G"), sel({{6, "S"}, {5, "G"}})},
-        {QStringLiteral("`10``30`3002`L"), sel({{1, "10"}, {3, "30"}, {4, "3002"}, {8, "L"}})},
-        // Trailing separators are allowed as well: the same as dropped.
-        {QStringLiteral("``M2```B```"), sel({{2, "M2"}, {8, "B"}})},
-    };
-    for (const Case& c : cases) {
-        const auto sum = cols("PeriodenSumme", c.key);
-        Selection l = c.s, s = c.s;
-        if (l[6].isEmpty() || l[6] == QLatin1String("L"))
-            l[6] = QStringLiteral("L");
-        if (s[6].isEmpty() || s[6] == QLatin1String("S"))
-            s[6] = QStringLiteral("S");
-        const bool wantL = c.s[6].isEmpty() || c.s[6] == QLatin1String("L");
-        const bool wantS = c.s[6].isEmpty() || c.s[6] == QLatin1String("S");
-        const Sums el = wantL ? expected(data->lines, 1, 12311, 12311, l) : Sums{};
-        const Sums es = wantS ? expected(data->lines, 1, 12311, 12311, s) : Sums{};
-        EXPECT_EQ(sum[0], el.umsatz) << c.key.toStdString();
-        EXPECT_EQ(sum[1], es.umsatz) << c.key.toStdString();
-        EXPECT_EQ(sum[2], el.kosten) << c.key.toStdString();
-        EXPECT_EQ(sum[3], es.kosten) << c.key.toStdString();
-        // With the client's arithmetic: revenue and margin.
-        const Sums e = expected(data->lines, 1, 12311, 12311, c.s);
-        EXPECT_EQ(sum[0] + sum[1], e.umsatz);
-        EXPECT_EQ(sum[0] + sum[1] - (sum[2] + sum[3]), e.umsatz - e.kosten);
-
-        const auto sk = cols("PeriodenSkonto", c.key);
-        EXPECT_EQ(sk[0] + sk[1], e.skonto) << c.key.toStdString();
-        EXPECT_EQ(sk[0] + sk[1] - (sk[2] + sk[3]), e.nachlass) << c.key.toStdString();
+    for (const auto& [keyText, pairs] : cases) {
+        SCOPED_TRACE(keyText);
+        const QString key = QLatin1String(keyText);
+        Selection sel;
+        for (const auto& [d, c] : pairs)
+            sel[d] = QLatin1String(c);
+        // Columns: revenue L and S, costs L and S (shipping kind styp).
+        const auto sum = cols("PeriodenSumme", key);
+        for (const char* styp : {"L", "S"}) {
+            Selection s = sel;
+            const bool wanted = s[6].isEmpty() || s[6] == QLatin1String(styp);
+            s[6] = QLatin1String(styp);
+            const Sums e = wanted ? expected(data->lines, 1, 12311, 12311, s) : Sums{};
+            const size_t col = *styp == 'L' ? 0 : 1;
+            EXPECT_EQ(sum[col], e.umsatz) << styp;
+            EXPECT_EQ(sum[col + 2], e.kosten) << styp;
+        }
+        const Sums e = expected(data->lines, 1, 12311, 12311, sel);
+        const auto sk = cols("PeriodenSkonto", key);
+        EXPECT_EQ(sk[0] + sk[1], e.skonto);
+        EXPECT_EQ(sk[0] + sk[1] - (sk[2] + sk[3]), e.nachlass);
     }
-    // Article types L, B and W together make up the whole.
+    // Article types L, B and W together make up the whole, which the plain
+    // query gives as well.
     const auto all = cols("PeriodenSumme", QString());
     qint64 parts = 0;
     for (const char* t : {"`````L", "`````B", "`````W"}) {
         const auto c = cols("PeriodenSumme", QLatin1String(t));
         parts += c[0] + c[1];
     }
-    EXPECT_EQ(parts, all[0] + all[1]);
     EXPECT_NE(parts, 0);
-    // And the plain query agrees with the warehouse one.
-    auto plain = run("ZKUmsatz.Daten", "PeriodenSumme",
-                     {QStringLiteral("1"), QStringLiteral("12311"), QString(), QString(), QString(),
-                      QString(), QString(), QString(), QString()});
-    plain->next();
-    EXPECT_EQ(cents(plain->column(1)), all[0] + all[1]);
+    EXPECT_EQ(parts, all[0] + all[1]);
+    EXPECT_EQ(sum("PeriodenSumme", periodArgs(1, u"12311"_s, {})).first, parts);
 
-    EXPECT_EQ(cols("PeriodenSumme", QStringLiteral("``'; DROP TABLE wsum_full; --")),
+    EXPECT_EQ(cols("PeriodenSumme", u"``'; DROP TABLE wsum_full; --"_s),
               (std::array<qint64, 4>{0, 0, 0, 0}));
-    EXPECT_EQ(errorNumber([&] { cols("PeriodenSumme", QStringLiteral("`````````")); }),
-              err::WrongArguments);
+    EXPECT_EQ(errorNumber([&] { cols("PeriodenSumme", u"`````````"_s); }), err::WrongArguments);
     EXPECT_EQ(cols("PeriodenSumme", QString(), 12412), (std::array<qint64, 4>{0, 0, 0, 0}));
 }
 
 TEST_P(Contract, SplitQuerySumsOverPeriodRange) {
-    const QStringList codes[] = {{QString(), QStringLiteral("M2"), QString()},
-                                 {QStringLiteral("30"), QString(), QStringLiteral("G")}};
-    for (const QStringList& c : codes) {
-        // hgrp ugrp pc habt abt hkgrp hvart
+    // hgrp, abt, hkgrp
+    for (const auto& [hgrp, abt, hkgrp] : {std::tuple{"", "M2", ""}, {"30", "", "G"}}) {
         Selection s;
-        s[3] = c[0];
-        s[2] = c[1];
-        s[5] = c[2];
-        auto q = run("ZKUmsatz.Daten", "PeriodenSummeAufteilung",
-                     {QStringLiteral("1"), QStringLiteral("12201"), QStringLiteral("12312"), s[3], s[4],
-                      s[0], s[1], s[2], s[5], s[6]});
-        ASSERT_TRUE(q->next());
+        s[3] = QLatin1String(hgrp);
+        s[2] = QLatin1String(abt);
+        s[5] = QLatin1String(hkgrp);
         const Sums e = expected(data->lines, 1, 12201, 12312, s);
         EXPECT_GT(e.umsatz, 0);
-        EXPECT_EQ(cents(q->column(1)), e.umsatz);
-        EXPECT_EQ(cents(q->column(2)), e.umsatz - e.kosten);
+        EXPECT_EQ(sum("PeriodenSummeAufteilung",
+                      {u"1"_s, u"12201"_s, u"12312"_s, s[3], s[4], s[0], s[1], s[2], s[5], s[6]}),
+                  std::pair(e.umsatz, e.umsatz - e.kosten));
     }
     auto bad = run("ZKUmsatz.Daten", "PeriodenSummeAufteilung",
-                   {QStringLiteral("1"), QStringLiteral("x"), QStringLiteral("12312"), QString(), QString(),
-                    QString(), QString(), QString(), QString(), QString()});
+                   {u"1"_s, u"x"_s, u"12312"_s, {}, {}, {}, {}, {}, {}, {}});
     bad->next();
-    EXPECT_EQ(bad->column(1), QStringLiteral("0"));
+    EXPECT_EQ(bad->column(1), u"0"_s);
 }
 
 TEST_P(Contract, ClosedAndDisconnected) {
-    auto h = factory.classHandle(QStringLiteral("ZK.Windows"));
-    auto q = factory.query(QStringLiteral("ZKUmsatz.Daten"), QStringLiteral("Versandarten"));
+    auto h = factory.classHandle(u"ZK.Windows"_s);
+    auto q = factory.query(u"ZKUmsatz.Daten"_s, u"Versandarten"_s);
     factory.disconnect();
     EXPECT_FALSE(factory.isConnected());
-    EXPECT_EQ(errorNumber([&] { h->call(QStringLiteral("Xecute"), {QStringLiteral("D ^%XTT")}); }),
-              err::NotConnected);
-    EXPECT_EQ(errorNumber([&] { q->execute({QStringLiteral("1"), QString()}); }), err::NotConnected);
-    EXPECT_EQ(errorNumber([&] { factory.classHandle(QStringLiteral("ZK.Windows")); }), err::NotConnected);
-    // SYS_Close on a dead handle is harmless.
-    h->SYS_Close();
+    EXPECT_EQ(errorNumber([&] { h->call(u"Xecute"_s, {u"D ^%XTT"_s}); }), err::NotConnected);
+    EXPECT_EQ(errorNumber([&] { q->execute({u"1"_s, QString()}); }), err::NotConnected);
+    EXPECT_EQ(errorNumber([&] { factory.classHandle(u"ZK.Windows"_s); }), err::NotConnected);
+    h->SYS_Close(); // harmless on a dead handle
     ASSERT_TRUE(data->db->connect(factory));
     // A new connection is a new session: the company must be set again.
-    EXPECT_EQ(errorNumber([&] { xecute(QStringLiteral("d HABT^ZKCLSU")); }), err::Undefined);
+    EXPECT_EQ(errorNumber([&] { xecute(u"d HABT^ZKCLSU"_s); }), err::Undefined);
 }
 
 // Rebuilds get their own database: they change it.
@@ -577,39 +482,34 @@ class Rebuild : public ::testing::TestWithParam<TestEngine> {
 protected:
     void SetUp() override {
         REQUIRE_ENGINE(GetParam());
-        db = testsupport::makeTestDatabase(GetParam(), QStringLiteral("rebuild"));
-        auto d = db->open();
-        Store store(*d);
-        DemoOptions o;
-        o.seed = 3;
-        o.lines = 4000;
-        o.untilYear = 2024;
-        o.untilMonth = 3;
-        generateDemo(store, o);
+        db = testsupport::makeTestDatabase(GetParam(), u"rebuild"_s);
+        fillDemo(*db, 3, 4000);
         ASSERT_TRUE(db->connect(factory));
     }
     qint64 revenue(int period) {
-        auto q = factory.query(QStringLiteral("ZKUmsatz.Daten"), QStringLiteral("PeriodenSumme"));
-        q->execute({QStringLiteral("1"), QString::number(period), QString(), QString(), QString(),
-                    QString(), QString(), QString(), QString()});
+        auto q = factory.query(u"ZKUmsatz.Daten"_s, u"PeriodenSumme"_s);
+        q->execute(periodArgs(1, QString::number(period), {}));
         q->next();
         return cents(q->column(1));
     }
-    void addLine(int period, qint64 umsatz) {
+    void addLines(int period, qint64 umsatz, const char* abt = "M2", int copies = 1) {
         auto d = db->open();
         Store store(*d);
         SalesLine l;
         l.datum = (period / 100 + 1900) * 10000 + (period % 100) * 100 + 15;
         l.firma = 1;
-        const char* codes[kDimCount] = {"1", "10", "M2", "30", "3001", "P", "L", "01", "L"};
+        const char* codes[kDimCount] = {"1", "10", abt, "30", "3001", "P", "L", "01", "L"};
         for (int i = 0; i < kDimCount; ++i)
-            l.codes[i] = QLatin1String(codes[i]);
+            l.codes[i] = QString::fromUtf8(codes[i]);
         l.umsatz = umsatz;
-        store.appendSales({l});
+        l.kosten = umsatz / 2;
+        store.appendSales(QList<SalesLine>(copies, l));
     }
     QString generate(const QString& from, const QString& to) {
-        auto h = factory.classHandle(QStringLiteral("ZKUmsatz.Daten"));
-        return h->call(QStringLiteral("Generieren"), {QStringLiteral("1"), from, to});
+        return factory.classHandle(u"ZKUmsatz.Daten"_s)->call(u"Generieren"_s, {u"1"_s, from, to});
+    }
+    QString built() {
+        return factory.classHandle(u"ZK.Windows"_s)->call(u"Xecute"_s, {u"S P0=^XWGDAT W P0"_s});
     }
     std::unique_ptr<testsupport::TestDatabase> db;
     ServerFactory factory;
@@ -617,79 +517,57 @@ protected:
 
 TEST_P(Rebuild, GenerateRebuildsAndIsAtomic) {
     const qint64 before = revenue(12312);
-    addLine(12312, 123456);
-    EXPECT_EQ(revenue(12312), before);  // the sums are what the last rebuild made
-    EXPECT_EQ(generate(QStringLiteral("12312"), QStringLiteral("12312")), QStringLiteral("1"));
+    addLines(12312, 123456);
+    EXPECT_EQ(revenue(12312), before); // the sums are what the last rebuild made
+    EXPECT_EQ(generate(u"12312"_s, u"12312"_s), u"1"_s);
     EXPECT_EQ(revenue(12312), before + 123456);
+    const QString info = built();
+    EXPECT_TRUE(info.startsWith(u"12312`"_s));
 
-    auto handle = factory.classHandle(QStringLiteral("ZK.Windows"));
-    const QString built = handle->call(QStringLiteral("Xecute"), {QStringLiteral("S P0=^XWGDAT W P0")});
-    EXPECT_TRUE(built.startsWith(QStringLiteral("12312`")));
-
-    // A failure in the middle leaves every previous sum and the build info.
+    // A failure in the middle, or a cancel from the progress callback,
+    // leaves every previous sum and the build info.
     const qint64 nov = revenue(12311), jan = revenue(12401);
-    addLine(12311, 1000);
-    addLine(12312, 2000);
-    addLine(12401, 4000);
-    factory.options().generateFaultAfter = 2;
-    EXPECT_EQ(errorNumber([&] { generate(QStringLiteral("12311"), QStringLiteral("12401")); }),
-              err::GenerateFailed);
-    EXPECT_EQ(revenue(12311), nov);
-    EXPECT_EQ(revenue(12312), before + 123456);
-    EXPECT_EQ(revenue(12401), jan);
-    EXPECT_EQ(handle->call(QStringLiteral("Xecute"), {QStringLiteral("S P0=^XWGDAT W P0")}), built);
-
-    factory.options().generateFaultAfter = -1;
+    addLines(12311, 1000);
+    addLines(12312, 2000);
+    addLines(12401, 4000);
+    for (int cancel : {0, 1}) {
+        factory.options().generateFaultAfter = cancel ? -1 : 2;
+        factory.options().generateProgress = [&](const GenerateProgress&) { return !cancel; };
+        EXPECT_EQ(errorNumber([&] { generate(u"12311"_s, u"12401"_s); }), err::GenerateFailed);
+        EXPECT_EQ(revenue(12311), nov) << cancel;
+        EXPECT_EQ(revenue(12312), before + 123456);
+        EXPECT_EQ(revenue(12401), jan);
+        EXPECT_EQ(built(), info);
+    }
     int calls = 0;
     factory.options().generateProgress = [&](const GenerateProgress& p) {
         EXPECT_EQ(p.total, 3);
         EXPECT_EQ(p.done, ++calls);
         return true;
     };
-    generate(QStringLiteral("12311"), QStringLiteral("12401"));
+    generate(u"12311"_s, u"12401"_s);
     EXPECT_EQ(calls, 3);
     EXPECT_EQ(revenue(12311), nov + 1000);
     EXPECT_EQ(revenue(12312), before + 123456 + 2000);
     EXPECT_EQ(revenue(12401), jan + 4000);
-    EXPECT_TRUE(handle->call(QStringLiteral("Xecute"), {QStringLiteral("S P0=^XWGDAT W P0")})
-                    .startsWith(QStringLiteral("12401`")));
-    // Cancelling from the progress callback rolls back, too.
-    addLine(12401, 8000);
-    factory.options().generateProgress = [](const GenerateProgress&) { return false; };
-    EXPECT_EQ(errorNumber([&] { generate(QStringLiteral("12401"), QStringLiteral("12401")); }),
-              err::GenerateFailed);
-    EXPECT_EQ(revenue(12401), jan + 4000);
+    EXPECT_TRUE(built().startsWith(u"12401`"_s));
 }
 
 // Every row of every sum table, against a grouping of the raw lines. Codes
 // outside ASCII and a code that exists only in one period catch a rebuild
 // that maps dimension codes wrongly.
 TEST_P(Rebuild, EveryLevelEqualsTheRawLines) {
-    {
-        auto d = db->open();
-        Store store(*d);
-        SalesLine l;
-        l.datum = 20240210;
-        l.firma = 1;
-        const char* codes[kDimCount] = {"1", "10", "MÄ2", "30", "3001", "G", "S", "09", "W"};
-        for (int i = 0; i < kDimCount; ++i)
-            l.codes[i] = QString::fromUtf8(codes[i]);
-        l.umsatz = 777;
-        l.kosten = 500;
-        l.skonto = 3;
-        l.nachlass = 4;
-        store.appendSales({l, l});
-    }
-    generate(QStringLiteral("12311"), QStringLiteral("12403"));
+    addLines(12402, 777, "MÄ2", 2);
+    generate(u"12311"_s, u"12403"_s);
     auto d = db->open();
     auto rows = [&](const QString& sql) {
-        std::vector<std::string> out;
+        QStringList out;
         QSqlQuery& q = d->exec(sql);
         while (q.next()) {
             QStringList r;
             for (int i = 0; i < q.record().count(); ++i)
                 r << q.value(i).toString();
-            out.push_back(r.join(QLatin1Char('|')).toStdString());
+            out << r.join(u'|');
         }
         q.finish();
         return out;
@@ -697,87 +575,68 @@ TEST_P(Rebuild, EveryLevelEqualsTheRawLines) {
     int checked = 0;
     for (const QList<SumLevel>* fam : {&plainLevels(), &warehouseLevels()})
         for (const SumLevel& l : *fam) {
-            const QString cols = dimColumns(l.dims).join(QStringLiteral(", "));
-            const QString order = QStringLiteral(" ORDER BY firma, periode, ") + cols;
-            const auto sums =
-                rows(QStringLiteral("SELECT firma, periode, %1, umsatz, kosten, skonto, nachlass "
-                                    "FROM %2 WHERE firma = 1 AND periode BETWEEN 12311 AND 12403")
-                         .arg(cols, QLatin1String(l.table)) + order);
-            const auto raw = rows(
-                QStringLiteral("SELECT firma, periode, %1, SUM(umsatz), SUM(kosten), SUM(skonto), "
-                               "SUM(nachlass) FROM sales_line WHERE firma = 1 AND periode BETWEEN "
-                               "12311 AND 12403 GROUP BY firma, periode, %1")
-                    .arg(cols) + order);
-            EXPECT_FALSE(sums.empty()) << l.table;
-            EXPECT_EQ(sums.size(), raw.size()) << l.table;
-            const auto diff = std::mismatch(sums.begin(), sums.end(), raw.begin(), raw.end());
-            if (diff.first != sums.end() || diff.second != raw.end())
-                ADD_FAILURE() << l.table << ": "
-                              << (diff.first != sums.end() ? *diff.first : "(end)") << " vs "
-                              << (diff.second != raw.end() ? *diff.second : "(end)");
+            const QString cols = dimColumns(l.dims).join(u", "_s);
+            const QString where = u" WHERE firma = 1 AND periode BETWEEN 12311 AND 12403 "_s;
+            const QString order = u" ORDER BY firma, periode, "_s + cols;
+            const QStringList sums =
+                rows(u"SELECT firma, periode, %1, umsatz, kosten, skonto, nachlass FROM %2"_s.arg(
+                         cols, QLatin1String(l.table)) + where + order);
+            EXPECT_FALSE(sums.isEmpty()) << l.table;
+            EXPECT_EQ(sums, rows(u"SELECT firma, periode, %1, SUM(umsatz), SUM(kosten), "
+                                 "SUM(skonto), SUM(nachlass) FROM sales_line"_s.arg(cols) +
+                                 where + u"GROUP BY firma, periode, "_s + cols + order))
+                << l.table;
             checked += int(sums.size());
         }
     EXPECT_GT(checked, 100);
     // The new code reached the department levels as it was written.
-    EXPECT_EQ(d->scalar(QStringLiteral("SELECT umsatz FROM psum_org WHERE periode = 12402 AND "
-                                       "abtnr = ? AND hkgrp = 'G'"),
-                        {QString::fromUtf8("MÄ2")})
+    EXPECT_EQ(d->scalar(u"SELECT umsatz FROM psum_org WHERE periode = 12402 AND abtnr = ? AND "
+                        "hkgrp = 'P'"_s,
+                        {u"MÄ2"_s})
                   .toLongLong(),
               1554);
 }
 
 TEST_P(Rebuild, GenerateRejectsBadArguments) {
-    for (const auto& range : {std::pair{"abc", "12401"}, std::pair{"12401", "12313"},
-                              std::pair{"12402", "12401"}, std::pair{"", ""},
-                              std::pair{"012401", "12401"}}) {
-        // Named copies: lambdas cannot capture structured bindings in clang 14.
-        const char* from = range.first;
-        const char* to = range.second;
-        EXPECT_EQ(errorNumber([&] { generate(QLatin1String(from), QLatin1String(to)); }), err::GenerateFailed)
+    for (const auto& [from, to] : {std::pair{"abc", "12401"}, {"12401", "12313"},
+                                   {"12402", "12401"}, {"", ""}, {"012401", "12401"}}) {
+        const QStringList args{QLatin1String(from), QLatin1String(to)};
+        EXPECT_EQ(errorNumber([&] { generate(args[0], args[1]); }), err::GenerateFailed)
             << from << " " << to;
     }
-    auto h = factory.classHandle(QStringLiteral("ZKUmsatz.Daten"));
-    EXPECT_EQ(errorNumber([&] {
-                  h->call(QStringLiteral("Generieren"), {QStringLiteral("x"), QStringLiteral("12401"),
-                                                         QStringLiteral("12401")});
-              }),
+    auto h = factory.classHandle(u"ZKUmsatz.Daten"_s);
+    EXPECT_EQ(errorNumber([&] { h->call(u"Generieren"_s, {u"x"_s, u"12401"_s, u"12401"_s}); }),
               err::GenerateFailed);
-    EXPECT_EQ(errorNumber([&] { h->call(QStringLiteral("Generieren"), {QStringLiteral("1")}); }),
-              err::WrongArguments);
+    EXPECT_EQ(errorNumber([&] { h->call(u"Generieren"_s, {u"1"_s}); }), err::WrongArguments);
 }
 
 INSTANTIATE_ON_BOTH_ENGINES(Contract);
 INSTANTIATE_ON_BOTH_ENGINES(Rebuild);
 
+// Bad targets, an unreachable PostgreSQL (a loopback port where nothing
+// listens: refused at once) and a SQLite file without the schema.
 TEST(Connect, RejectsBadTargets) {
-    ServerFactory f;
-    for (const char* s : {"", "embedded", "cn_iptcp:[1972]:ZORVEK", "http://x[1]:ZORVEK",
-                          "cn_iptcp:/nonexistent/dir/none.sqlite[1972]:ZORVEK",
-                          "cn_iptcp:/tmp/x.sqlite[1972]:ANDERER"}) {
-        EXPECT_FALSE(f.connect(QLatin1String(s))) << s;
-        EXPECT_FALSE(f.isConnected());
-        EXPECT_FALSE(f.lastConnectError().isEmpty()) << s;
-    }
-}
-
-TEST(Connect, UnreachablePostgresFailsQuickly) {
-    // A loopback port where nothing listens: refused at once.
-    ServerFactory f;
-    QElapsedTimer t;
-    t.start();
-    EXPECT_FALSE(f.connect(makeConnectString(QStringLiteral("127.0.0.1"), QStringLiteral("1"))));
-    EXPECT_LT(t.elapsed(), 10000);
-    EXPECT_TRUE(f.lastConnectError().contains(QStringLiteral("PostgreSQL")))
-        << f.lastConnectError().toStdString();
-}
-
-TEST(Connect, SqliteFileWithoutSchemaIsRefused) {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("leer.sqlite"));
-    { Database d({Engine::Sqlite, path, {}, 0, {}, false}); }
-    ServerFactory f;
-    EXPECT_FALSE(f.connect(makeConnectString(path, QStringLiteral("1972"))));
-    EXPECT_TRUE(f.lastConnectError().contains(QStringLiteral("init")));
+    const QString empty = dir.filePath(u"leer.sqlite"_s);
+    { Database d({Engine::Sqlite, empty, {}, 0, {}, false}); }
+    const std::pair<QString, const char*> rows[] = {
+        {u""_s, ""}, {u"embedded"_s, ""}, {u"cn_iptcp:[1972]:ZORVEK"_s, ""},
+        {u"http://x[1]:ZORVEK"_s, ""}, {u"cn_iptcp:/nonexistent/dir/none.sqlite[1972]:ZORVEK"_s, ""},
+        {u"cn_iptcp:/tmp/x.sqlite[1972]:ANDERER"_s, ""},
+        {makeConnectString(u"127.0.0.1"_s, u"1"_s), "PostgreSQL"},
+        {makeConnectString(empty, u"1972"_s), "init"}};
+    for (const auto& [target, why] : rows) {
+        SCOPED_TRACE(target.toStdString());
+        ServerFactory f;
+        QElapsedTimer t;
+        t.start();
+        EXPECT_FALSE(f.connect(target));
+        EXPECT_LT(t.elapsed(), 10000);
+        EXPECT_FALSE(f.isConnected());
+        EXPECT_FALSE(f.lastConnectError().isEmpty());
+        EXPECT_TRUE(f.lastConnectError().contains(QLatin1String(why)))
+            << f.lastConnectError().toStdString();
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include "platform/cache/server/Batches.h"
 #include "platform/cache/server/DemoData.h"
+#include "platform/cache/server/Import.h"
 #include "platform/cache/server/Schema.h"
 #include "support/Process.h"
 #include "support/TestDatabase.h"
@@ -22,6 +23,7 @@
 
 using namespace cache;
 using namespace cache::server;
+using namespace Qt::StringLiterals;
 using testsupport::TestEngine;
 
 namespace {
@@ -29,40 +31,24 @@ namespace {
 const QByteArray kHeader =
     "datum;firma;pcnr;habtnr;abtnr;hgrp;ugrp;hkgrp;vart;hvart;styp;umsatz;kosten;skonto;nachlass\n";
 
+using Fields = QList<QPair<const char*, QByteArray>>;
+
 // One line with the demo's master data; fields by name may be replaced.
 QByteArray line(const char* datum, qint64 firma, qint64 cents,
-                const QList<QPair<const char*, QByteArray>>& change = {}) {
-    QList<QPair<const char*, QByteArray>> f = {
-        {"datum", datum},
-        {"firma", QByteArray::number(firma)},
-        {"pcnr", "1"},
-        {"habtnr", "10"},
-        {"abtnr", "M2"},
-        {"hgrp", "30"},
-        {"ugrp", "3001"},
-        {"hkgrp", "P"},
-        {"vart", "01"},
-        {"hvart", "L"},
-        {"styp", "L"},
-        {"umsatz", QByteArray::number(cents / 100) + "." +
-                       QByteArray::number(cents % 100).rightJustified(2, '0')},
-        {"kosten", "1"},
-        {"skonto", "0"},
-        {"nachlass", "0"}};
+                const Fields& change = {}) {
+    static const QByteArrayList names = kHeader.trimmed().split(';');
+    QByteArrayList v = {datum, QByteArray::number(firma), "1", "10", "M2", "30", "3001", "P", "01",
+                        "L", "L", QByteArray::number(double(cents) / 100, 'f', 2), "1", "0", "0"};
     for (const auto& [name, value] : change)
-        for (auto& field : f)
-            if (qstrcmp(field.first, name) == 0) field.second = value;
-    QByteArrayList values;
-    for (const auto& field : f)
-        values << field.second;
-    return values.join(';') + '\n';
+        v[names.indexOf(name)] = value;
+    return v.join(';') + '\n';
 }
 
 class SalesImport : public ::testing::TestWithParam<TestEngine> {
 protected:
     void SetUp() override {
         REQUIRE_ENGINE(GetParam());
-        tdb = testsupport::makeTestDatabase(GetParam(), QStringLiteral("sales"));
+        tdb = testsupport::makeTestDatabase(GetParam(), u"sales"_s);
         db = tdb->open();
         store = std::make_unique<Store>(*db);
         db->begin();
@@ -72,7 +58,7 @@ protected:
     SalesImportResult run(QByteArray bytes, SalesImportOptions o = {}) {
         QBuffer buf(&bytes);
         buf.open(QIODevice::ReadOnly);
-        o.fileName = QStringLiteral("verkauf.csv");
+        o.fileName = u"verkauf.csv"_s;
         return importSales(*store, buf, o);
     }
     qint64 revenue(qint64 firma, int period, const QString& abt = {}) {
@@ -91,12 +77,11 @@ protected:
             parts << db->scalar(QString::fromLatin1(sql)).toString();
         for (const char* t : {"psum_top", "psum_org", "psum_prod", "psum_full", "wsum_top",
                               "wsum_org", "wsum_prod", "wsum_full"})
-            parts << db->scalar(
-                           QStringLiteral("SELECT COUNT(*) || '/' || COALESCE(SUM(umsatz), 0) || "
-                                          "'/' || COALESCE(SUM(kosten * periode), 0) FROM %1")
-                               .arg(QLatin1String(t)))
+            parts << db->scalar(u"SELECT COUNT(*) || '/' || COALESCE(SUM(umsatz), 0) || '/' || "
+                                "COALESCE(SUM(kosten * periode), 0) FROM %1"_s.arg(
+                                    QLatin1String(t)))
                          .toString();
-        return parts.join(QLatin1Char(' '));
+        return parts.join(u' ');
     }
     std::unique_ptr<testsupport::TestDatabase> tdb;
     std::unique_ptr<Database> db;
@@ -137,13 +122,13 @@ TEST_P(SalesImport, BatchesReplacedPeriodsAndSumsFollowTheLines) {
             o.force = s.force;
             o.replacePeriods = s.replace;
             const SalesImportResult r = run(*s.file, o);
-            ASSERT_TRUE(r.errors.isEmpty()) << r.errors.join(QLatin1Char('\n')).toStdString();
+            ASSERT_TRUE(r.errors.isEmpty()) << r.errors.join(u'\n').toStdString();
             if (s.duplicateOf) {
                 ASSERT_TRUE(r.duplicate.has_value());
                 EXPECT_EQ(r.duplicate->batch, s.duplicateOf);
-                const QString m = duplicateMessage(QStringLiteral("neu.csv"), *r.duplicate);
-                EXPECT_TRUE(m.contains(QStringLiteral("wurde bereits am")) &&
-                            m.contains(QStringLiteral("als Stapel %1").arg(s.duplicateOf)))
+                const QString m = duplicateMessage(u"neu.csv"_s, *r.duplicate);
+                EXPECT_TRUE(m.contains(u"wurde bereits am"_s) &&
+                            m.contains(u"als Stapel %1"_s.arg(s.duplicateOf)))
                     << m.toStdString();
                 EXPECT_EQ(snapshot(), before);
             } else {
@@ -169,19 +154,15 @@ TEST_P(SalesImport, BatchesReplacedPeriodsAndSumsFollowTheLines) {
 
     // verify finds what the sums no longer share with the lines: a changed
     // sum, a missing row and a row without lines, each in its table.
-    db->exec(QStringLiteral("UPDATE psum_full SET umsatz = umsatz + 1 WHERE firma = 2")).finish();
-    db->exec(QStringLiteral("DELETE FROM wsum_top WHERE firma = 1 AND periode = 12402")).finish();
-    db->exec(QStringLiteral("INSERT INTO psum_top (firma, periode, hkgrp, hvart, umsatz, kosten, "
-                            "skonto, nachlass) VALUES (1, 12312, 'P', 'L', 1, 0, 0, 0)"))
+    db->exec(u"UPDATE psum_full SET umsatz = umsatz + 1 WHERE firma = 2"_s).finish();
+    db->exec(u"DELETE FROM wsum_top WHERE firma = 1 AND periode = 12402"_s).finish();
+    db->exec(u"INSERT INTO psum_top (firma, periode, hkgrp, hvart, umsatz, kosten, skonto, "
+             "nachlass) VALUES (1, 12312, 'P', 'L', 1, 0, 0, 0)"_s)
         .finish();
     const VerifyResult v = verifySums(*db, 0, 0, std::nullopt);
     QStringList found;
     for (const SumDifference& d : v.listed)
-        found << QStringLiteral("%1 %2 %3 %4")
-                     .arg(d.table)
-                     .arg(d.firma)
-                     .arg(d.periode)
-                     .arg(d.stored.left(5));
+        found << u"%1 %2 %3 %4"_s.arg(d.table).arg(d.firma).arg(d.periode).arg(d.stored.left(5));
     EXPECT_EQ(found, (QStringList{"psum_top 1 12312 umsat", "wsum_top 1 12402 fehlt",
                                   "psum_full 2 12401 umsat"}));
     EXPECT_EQ(verifySums(*db, 12401, 12401, 1).differences, 0);
@@ -189,7 +170,7 @@ TEST_P(SalesImport, BatchesReplacedPeriodsAndSumsFollowTheLines) {
 
 TEST_P(SalesImport, MasterDataMismatchesAndABadLastLineChangeNothing) {
     struct Bad {
-        QList<QPair<const char*, QByteArray>> change;
+        Fields change;
         const char* reason;
     };
     const Bad bad[] = {
@@ -215,11 +196,8 @@ TEST_P(SalesImport, MasterDataMismatchesAndABadLastLineChangeNothing) {
     const SalesImportResult refused = run(file);
     QStringList expected;
     for (int i = 0; i < int(std::size(bad)); ++i)
-        expected << QStringLiteral("Zeile %1: %2")
-                        .arg(kGood + 2 + i)
-                        .arg(QString::fromUtf8(bad[i].reason));
-    ASSERT_EQ(refused.errors.size(), expected.size())
-        << refused.errors.join(QLatin1Char('\n')).toStdString();
+        expected << u"Zeile %1: %2"_s.arg(kGood + 2 + i).arg(QString::fromUtf8(bad[i].reason));
+    ASSERT_EQ(refused.errors.size(), expected.size()) << refused.errors.join(u'\n').toStdString();
     for (int i = 0; i < expected.size(); ++i)
         EXPECT_TRUE(refused.errors[i].startsWith(expected[i])) << refused.errors[i].toStdString();
     EXPECT_EQ(refused.lines, 0);
@@ -230,31 +208,67 @@ TEST_P(SalesImport, MasterDataMismatchesAndABadLastLineChangeNothing) {
     o.allowUnknown = true;
     const SalesImportResult taken = run(file, o);
     qunsetenv("TALLVERO_IMPORT_CACHE_KB");
-    ASSERT_TRUE(taken.ok()) << taken.errors.join(QLatin1Char('\n')).toStdString();
+    ASSERT_TRUE(taken.ok()) << taken.errors.join(u'\n').toStdString();
     EXPECT_EQ(taken.lines, kGood + qint64(std::size(bad)));
     EXPECT_EQ(taken.warnings, refused.errors);
     EXPECT_EQ(revenue(7, 12403), 100);
-    EXPECT_EQ(revenue(1, 12403, QStringLiteral("ZZ")), 100);
+    EXPECT_EQ(revenue(1, 12403, u"ZZ"_s), 100);
     EXPECT_EQ(verifySums(*db, 0, 0, std::nullopt).differences, 0);
+
+    // Header problems are line 1; of many bad lines the report lists the first.
+    const SalesImportResult h = run("datum;firma;umsatz;farbe\n2024-01-01;1;5;rot\n");
+    ASSERT_FALSE(h.ok());
+    EXPECT_TRUE(h.errors.first().startsWith(u"Zeile 1:"_s));
+    EXPECT_TRUE(h.errors.join(u' ').contains(u"farbe"_s));
+    QByteArray many = kHeader;
+    for (int i = 0; i < 150; ++i)
+        many += line("x", 1, 1);
+    const SalesImportResult m = run(many);
+    EXPECT_EQ(m.errors.size(), kMaxImportErrors);
+    EXPECT_TRUE(m.moreErrors);
 }
 
-TEST_P(SalesImport, EncodingsAreReadOrRefusedWithTheLine) {
+// One file per row: a good line, then line 3 with the row's fields (or raw
+// bytes). Read: its revenue and costs in a department of its own (a digit,
+// then the bytes); refused: the error of line 3, and nothing written.
+TEST_P(SalesImport, FieldFormsEncodingsAndBadLines) {
+    using E = SourceEncoding;
     struct Case {
         const char* what;
-        SourceEncoding encoding;
-        QByteArray department; // the bytes of the file
-        const char* stored;    // nullptr: refused
-        const char* error;
+        E encoding;
+        QByteArray abt;
+        Fields change; // "raw": the whole third line
+        const char* stored;                           // nullptr: refused
+        qint64 umsatz, kosten;
+        const char* error; // the start of the error | a word it contains
     };
     const Case cases[] = {
-        {"UTF-8", SourceEncoding::Utf8, "M\xC3\x84", "MÄ", nullptr},
-        {"Windows-1252 umlaut", SourceEncoding::Windows1252, "M\xC4", "MÄ", nullptr},
-        {"Windows-1252 euro", SourceEncoding::Windows1252, "M\x80", "M€", nullptr},
-        {"ISO-8859-15 euro and oe", SourceEncoding::Iso885915, "M\xA4\xBD", "M€œ", nullptr},
-        {"Windows-1252 read as UTF-8", SourceEncoding::Utf8, "M\xC4", nullptr,
-         "Zeile 3: Ungültiges UTF-8 an Stelle 21"},
-        {"byte not defined in Windows-1252", SourceEncoding::Windows1252, "M\x81", nullptr,
-         "Zeile 3: Byte 0x81 an Stelle 21"},
+        {"UTF-8", E::Utf8, "M\xC3\x84", {}, "MÄ", 4200, 100, nullptr},
+        {"Windows-1252 umlaut", E::Windows1252, "M\xC4", {}, "MÄ", 4200, 100, nullptr},
+        {"Windows-1252 euro", E::Windows1252, "M\x80", {}, "M€", 4200, 100, nullptr},
+        {"ISO-8859-15 euro and oe", E::Iso885915, "M\xA4\xBD", {}, "M€œ", 4200, 100, nullptr},
+        {"decimal comma, day first", E::Utf8, "M",
+         {{"datum", "04.05.2024"}, {"umsatz", "1234,56"}, {"kosten", "1000,01"}}, "M", 123456,
+         100001, nullptr},
+        {"negative, whole", E::Utf8, "M", {{"umsatz", "-20"}, {"kosten", "-12.5"}}, "M", -2000,
+         -1250, nullptr},
+        {"optional fields empty", E::Utf8, "M", {{"skonto", ""}, {"nachlass", ""}}, "M", 4200, 100,
+         nullptr},
+        {"Windows-1252 read as UTF-8", E::Utf8, "M\xC4", {}, nullptr, 0, 0,
+         "Zeile 3: Ungültiges UTF-8 an Stelle 20"},
+        {"byte not in Windows-1252", E::Windows1252, "M\x81", {}, nullptr, 0, 0,
+         "Zeile 3: Byte 0x81 an Stelle 20"},
+        {"no such day", E::Utf8, "M", {{"datum", "2024-02-30"}}, nullptr, 0, 0, "Zeile 3: |Datum"},
+        {"article kind", E::Utf8, "M", {{"hkgrp", "X"}}, nullptr, 0, 0, "Zeile 3: |hkgrp"},
+        {"money", E::Utf8, "M", {{"umsatz", "zehn"}}, nullptr, 0, 0, "Zeile 3: |Betrag"},
+        {"empty code", E::Utf8, "", {}, nullptr, 0, 0, "Zeile 3: "},
+        {"company", E::Utf8, "M", {{"firma", "eins"}}, nullptr, 0, 0, "Zeile 3: "},
+        {"shipping kind", E::Utf8, "M", {{"styp", "Q"}}, nullptr, 0, 0, "Zeile 3: "},
+        {"unclosed quote", E::Utf8, "\"M2", {}, nullptr, 0, 0, "Zeile 3: "},
+        {"fields missing", E::Utf8, "", {{"raw", "2024-01-05;1;1;10;M2;30;3001;P;01;L\n"}}, nullptr,
+         0, 0, "Zeile 3: "},
+        {"blank line skipped", E::Utf8, "", {{"raw", "\n" + line("x", 1, 1)}}, nullptr, 0, 0,
+         "Zeile 4: |Datum"},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -262,23 +276,30 @@ TEST_P(SalesImport, EncodingsAreReadOrRefusedWithTheLine) {
         SalesImportOptions o;
         o.encoding = c.encoding;
         o.allowUnknown = true;
-        // Each case its own department: a digit, then the bytes.
-        const QByteArray digit = QByteArray::number(++n);
-        const QByteArray file = kHeader + line("2024-05-03", 1, 100) +
-                                line("2024-05-04", 1, 4200, {{"abtnr", digit + c.department}});
+        const QByteArray abt = c.stored ? QByteArray::number(++n) + c.abt : c.abt;
+        const bool raw = qstrcmp(c.change.value(0).first, "raw") == 0;
+        const QByteArray file =
+            kHeader + line("2024-05-03", 1, 100) +
+            (raw ? c.change[0].second
+                 : line("2024-05-04", 1, 4200, c.change + Fields{{"abtnr", abt}}));
+        const QString before = snapshot();
         const SalesImportResult r = run(file, o);
         if (!c.stored) {
-            ASSERT_EQ(r.errors.size(), 1);
-            EXPECT_TRUE(r.errors[0].startsWith(QString::fromUtf8(c.error)))
-                << r.errors[0].toStdString();
+            ASSERT_EQ(r.errors.size(), 1) << r.errors.join(u'\n').toStdString();
+            const QStringList want = QString::fromUtf8(c.error).split(u'|');
+            EXPECT_TRUE(r.errors[0].startsWith(want[0])) << r.errors[0].toStdString();
+            EXPECT_TRUE(r.errors[0].contains(want.value(1))) << r.errors[0].toStdString();
+            EXPECT_EQ(r.lines, 0);
+            EXPECT_EQ(snapshot(), before);
             continue;
         }
-        ASSERT_TRUE(r.ok()) << r.errors.join(QLatin1Char('\n')).toStdString();
-        const QString stored = QString::fromLatin1(digit) + QString::fromUtf8(c.stored);
+        ASSERT_TRUE(r.ok()) << r.errors.join(u'\n').toStdString();
         Selection s;
-        s[2] = stored;
-        EXPECT_EQ(store->rawSum(1, 12405, 12405, s).umsatz, 4200);
-        EXPECT_EQ(revenue(1, 12405, stored), 4200);
+        s[2] = QString::number(n) + QString::fromUtf8(c.stored);
+        EXPECT_EQ(store->rawSum(1, 12405, 12405, s).umsatz, c.umsatz);
+        const Sums sums = store->periodSum(1, 12405, 12405, s);
+        EXPECT_EQ(sums.umsatz, c.umsatz);
+        EXPECT_EQ(sums.kosten, c.kosten);
     }
 }
 
@@ -289,14 +310,12 @@ INSTANTIATE_ON_BOTH_ENGINES(SalesImport);
 class SalesImportTool : public SalesImport {
 protected:
     QStringList server() const {
-        if (GetParam() == TestEngine::Sqlite)
-            return {QStringLiteral("--server"), tdb->target.sqlitePath};
-        return {QStringLiteral("--server"), tdb->target.host, QStringLiteral("--port"),
-                QString::number(tdb->target.port)};
+        if (GetParam() == TestEngine::Sqlite) return {u"--server"_s, tdb->target.sqlitePath};
+        return {u"--server"_s, tdb->target.host, u"--port"_s, QString::number(tdb->target.port)};
     }
     QProcessEnvironment env() const {
         QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert(QStringLiteral("TALLVERO_PG_DATABASE"), tdb->target.database);
+        e.insert(u"TALLVERO_PG_DATABASE"_s, tdb->target.database);
         return e;
     }
     // Waits until no other session works on the test database, so that
@@ -306,23 +325,26 @@ protected:
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < 20000 &&
-               db->scalar(QStringLiteral("SELECT COUNT(*) FROM pg_stat_activity WHERE datname = "
-                                         "current_database() AND pid <> pg_backend_pid()"))
+               db->scalar(u"SELECT COUNT(*) FROM pg_stat_activity WHERE datname = "
+                          "current_database() AND pid <> pg_backend_pid()"_s)
                        .toLongLong() > 0)
             QThread::msleep(50);
     }
 };
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(content);
+}
 
 TEST_P(SalesImportTool, AKilledImportLeavesTheDatabaseAsBefore) {
     QTemporaryDir dir;
     QByteArray file = kHeader;
     for (int i = 0; i < 5000; ++i)
         file += line(i % 3 ? "2024-04-11" : "2024-03-30", 1 + i % 2, 1000 + i);
-    const QString csv = dir.filePath(QStringLiteral("verkauf.csv"));
-    QFile f(csv);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(file);
-    f.close();
+    const QString csv = dir.filePath(u"verkauf.csv"_s);
+    writeFile(csv, file);
     ASSERT_TRUE(run(kHeader + line("2024-03-01", 1, 99)).ok());
     const QString before = snapshot();
     db.reset(); // the tool has the database to itself
@@ -331,12 +353,12 @@ TEST_P(SalesImportTool, AKilledImportLeavesTheDatabaseAsBefore) {
         SCOPED_TRACE(stage);
         QProcess p;
         QProcessEnvironment e = env();
-        e.insert(QStringLiteral("TALLVERO_FAULT_IMPORT_HOLD"), QLatin1String(stage));
+        e.insert(u"TALLVERO_FAULT_IMPORT_HOLD"_s, QLatin1String(stage));
         // A small cache, so that written pages reach the WAL before the kill.
-        e.insert(QStringLiteral("TALLVERO_IMPORT_CACHE_KB"), QStringLiteral("64"));
+        e.insert(u"TALLVERO_IMPORT_CACHE_KB"_s, u"64"_s);
         p.setProcessEnvironment(e);
         p.setReadChannel(QProcess::StandardError);
-        p.start(QStringLiteral(TALLVERO_DB_BIN), server() << QStringLiteral("import-sales") << csv);
+        p.start(QStringLiteral(TALLVERO_DB_BIN), server() << u"import-sales"_s << csv);
         ASSERT_TRUE(p.waitForStarted());
         QByteArray err;
         QElapsedTimer t;
@@ -352,17 +374,16 @@ TEST_P(SalesImportTool, AKilledImportLeavesTheDatabaseAsBefore) {
         waitForOtherSessions();
         EXPECT_EQ(snapshot(), before);
         if (GetParam() == TestEngine::Sqlite) {
-            EXPECT_EQ(db->scalar(QStringLiteral("PRAGMA integrity_check")).toString(),
-                      QStringLiteral("ok"));
+            EXPECT_EQ(db->scalar(u"PRAGMA integrity_check"_s).toString(), u"ok"_s);
         }
         db.reset();
     }
     const testsupport::ProcessRun r = testsupport::runProcess(
-        QStringLiteral(TALLVERO_DB_BIN), server() << QStringLiteral("import-sales") << csv, env());
+        QStringLiteral(TALLVERO_DB_BIN), server() << u"import-sales"_s << csv, env());
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     db = tdb->open();
     store = std::make_unique<Store>(*db);
-    EXPECT_EQ(db->scalar(QStringLiteral("SELECT COUNT(*) FROM sales_line")).toLongLong(), 5001);
+    EXPECT_EQ(db->scalar(u"SELECT COUNT(*) FROM sales_line"_s).toLongLong(), 5001);
     EXPECT_EQ(verifySums(*db, 0, 0, std::nullopt).differences, 0);
 }
 
@@ -373,28 +394,25 @@ TEST_P(SalesImportTool, TheDocumentedNightlyJobRunTwiceGivesTheSameFigures) {
     QFile doc(QStringLiteral(TALLVERO_SOURCE_DIR "/docs/operations.md"));
     ASSERT_TRUE(doc.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(doc.readAll());
-    const auto m = QRegularExpression(QStringLiteral("<!-- nightly job -->\\s*```sh\\n(.*?)```"),
+    const auto m = QRegularExpression(u"<!-- nightly job -->\\s*```sh\\n(.*?)```"_s,
                                       QRegularExpression::DotMatchesEverythingOption)
                        .match(text);
     ASSERT_TRUE(m.hasMatch()) << "no nightly job block in docs/operations.md";
 
     QTemporaryDir dir;
-    const QString exportDir = dir.filePath(QStringLiteral("export"));
+    const QString exportDir = dir.filePath(u"export"_s);
     QDir().mkpath(exportDir);
-    auto write = [&](const char* name, const QByteArray& content) {
-        QFile f(exportDir + QLatin1Char('/') + QLatin1String(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(content);
-    };
     // The ERP's master data and the sales lines of the last months.
-    write("firma.csv", "firma;name\n1;Handel GmbH\n");
-    write("profitcenter.csv", "firma;pcnr;name\n1;1;Stammhaus\n");
-    write("hauptabteilung.csv", "firma;habtnr;name\n1;10;Haustechnik\n");
-    write("abteilung.csv", "firma;abtnr;name;habtnr;pcnr\n1;M2;Heizung;10;1\n");
-    write("hauptgruppe.csv", "firma;hgrp;name\n1;30;Heizung\n");
-    write("untergruppe.csv", "firma;hgrp;ugrp;name\n1;30;3001;Kessel\n");
-    write("versandart.csv", "firma;vart;name;hvart\n1;01;Abholung;L\n");
-    write("verkauf.csv", kHeader + line("2024-02-03", 1, 1234) + line("2024-03-04", 1, 5678));
+    for (const auto& [name, content] :
+         {std::pair<const char*, QByteArray>{"firma", "firma;name\n1;Handel GmbH\n"},
+          {"profitcenter", "firma;pcnr;name\n1;1;Stammhaus\n"},
+          {"hauptabteilung", "firma;habtnr;name\n1;10;Haustechnik\n"},
+          {"abteilung", "firma;abtnr;name;habtnr;pcnr\n1;M2;Heizung;10;1\n"},
+          {"hauptgruppe", "firma;hgrp;name\n1;30;Heizung\n"},
+          {"untergruppe", "firma;hgrp;ugrp;name\n1;30;3001;Kessel\n"},
+          {"versandart", "firma;vart;name;hvart\n1;01;Abholung;L\n"},
+          {"verkauf", kHeader + line("2024-02-03", 1, 1234) + line("2024-03-04", 1, 5678)}})
+        writeFile(exportDir + u'/' + QLatin1String(name) + u".csv"_s, content);
 
     // A fresh database: the tool creates the schema as the docs say.
     if (GetParam() == TestEngine::Postgres) dropSchema(*db);
@@ -402,37 +420,26 @@ TEST_P(SalesImportTool, TheDocumentedNightlyJobRunTwiceGivesTheSameFigures) {
     if (GetParam() == TestEngine::Sqlite)
         for (const char* suffix : {"", "-wal", "-shm"})
             QFile::remove(tdb->target.sqlitePath + QLatin1String(suffix));
-    const QString script = dir.filePath(QStringLiteral("nightly.sh"));
-    QFile s(script);
-    ASSERT_TRUE(s.open(QIODevice::WriteOnly));
-    s.write(m.captured(1).toUtf8());
-    s.close();
+    const QString script = dir.filePath(u"nightly.sh"_s);
+    writeFile(script, m.captured(1).toUtf8());
     QProcessEnvironment e = env();
-    e.insert(QStringLiteral("PATH"), QFileInfo(QStringLiteral(TALLVERO_DB_BIN)).absolutePath() +
-                                         QLatin1Char(':') + e.value(QStringLiteral("PATH")));
-    e.insert(QStringLiteral("TALLVERO_EXPORT"), exportDir);
-    e.insert(QStringLiteral("TALLVERO_SERVER"), server()[1]);
-    e.insert(QStringLiteral("TALLVERO_PORT"),
-             GetParam() == TestEngine::Sqlite ? QStringLiteral("5432") : server()[3]);
+    e.insert(u"PATH"_s,
+             QFileInfo(QStringLiteral(TALLVERO_DB_BIN)).absolutePath() + u':' + e.value(u"PATH"_s));
+    e.insert(u"TALLVERO_EXPORT"_s, exportDir);
+    e.insert(u"TALLVERO_SERVER"_s, server()[1]);
+    e.insert(u"TALLVERO_PORT"_s, GetParam() == TestEngine::Sqlite ? u"5432"_s : server()[3]);
     QStringList figures;
     QList<int> codes;
     for (int round = 0; round < 2; ++round) {
-        QProcess p;
-        p.setProcessEnvironment(e);
-        p.start(QStringLiteral("sh"), {script});
-        ASSERT_TRUE(p.waitForFinished(120000));
-        codes << p.exitCode();
-        const QString err = QString::fromUtf8(p.readAllStandardError());
-        if (round == 1) {
-            EXPECT_TRUE(err.contains(QStringLiteral("als Stapel 1 importiert")))
-                << err.toStdString();
-        }
+        const testsupport::ProcessRun r = testsupport::runProcess(u"sh"_s, {script}, e, {}, 120000);
+        codes << r.code;
+        // The second run refuses the same export.
+        EXPECT_EQ(r.errText().contains(u"als Stapel 1 importiert"_s), round == 1)
+            << r.err.toStdString();
         db = tdb->open();
         store = std::make_unique<Store>(*db);
-        figures << QStringLiteral("%1 %2 %3")
-                       .arg(revenue(1, 12402))
-                       .arg(revenue(1, 12403))
-                       .arg(verifySums(*db, 0, 0, std::nullopt).differences);
+        figures << u"%1 %2 %3"_s.arg(revenue(1, 12402)).arg(revenue(1, 12403)).arg(
+                       verifySums(*db, 0, 0, std::nullopt).differences);
         db.reset();
     }
     EXPECT_EQ(codes, (QList<int>{0, 1}));

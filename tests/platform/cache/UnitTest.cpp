@@ -7,29 +7,28 @@
 #include "platform/cache/server/Text.h"
 
 #include <QDate>
-#include <QStandardPaths>
 #include <QFile>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
 using namespace cache;
 using namespace cache::server;
+using namespace Qt::StringLiterals;
 
 TEST(ConnectString, RoundTripAndMalformed) {
-    const QString s = makeConnectString(QStringLiteral("db.example"), QStringLiteral("1972"));
-    EXPECT_EQ(s, QStringLiteral("cn_iptcp:db.example[1972]:ZORVEK"));
+    const QString s = makeConnectString(u"db.example"_s, u"1972"_s);
+    EXPECT_EQ(s, u"cn_iptcp:db.example[1972]:ZORVEK"_s);
     const auto t = parseConnectString(s);
     ASSERT_TRUE(t);
-    EXPECT_EQ(t->server, QStringLiteral("db.example"));
-    EXPECT_EQ(t->port, QStringLiteral("1972"));
-    EXPECT_EQ(t->nameSpace, QStringLiteral("ZORVEK"));
+    EXPECT_EQ(QStringList({t->server, t->port, t->nameSpace}),
+              QStringList({u"db.example"_s, u"1972"_s, u"ZORVEK"_s}));
     // A path with brackets: the port is the last bracket pair.
-    const auto p = parseConnectString(QStringLiteral("cn_iptcp:/data/a[1]/b.sqlite[1973]:ZORVEK"));
+    const auto p = parseConnectString(u"cn_iptcp:/data/a[1]/b.sqlite[1973]:ZORVEK"_s);
     ASSERT_TRUE(p);
-    EXPECT_EQ(p->server, QStringLiteral("/data/a[1]/b.sqlite"));
-    EXPECT_EQ(p->port, QStringLiteral("1973"));
+    EXPECT_EQ(p->server + u'|' + p->port, u"/data/a[1]/b.sqlite|1973"_s);
     // An empty port is kept empty (the server part decides).
-    EXPECT_EQ(parseConnectString(QStringLiteral("cn_iptcp:h[]:ZORVEK"))->port, QString());
+    EXPECT_EQ(parseConnectString(u"cn_iptcp:h[]:ZORVEK"_s)->port, QString());
     for (const char* bad : {"", "cn_iptcp:", "cn_iptcp:h:ZORVEK", "cn_iptcp:[1]:ZORVEK",
                             "cn_iptcp:h[1]:", "tcp:h[1]:ZORVEK", "cn_iptcp:h]1[:ZORVEK"})
         EXPECT_FALSE(parseConnectString(QLatin1String(bad))) << bad;
@@ -37,7 +36,7 @@ TEST(ConnectString, RoundTripAndMalformed) {
 
 TEST(ConnectString, SelectsEngine) {
     auto target = [](const char* server, const char* port) {
-        return targetFor({QLatin1String(server), QLatin1String(port), QStringLiteral("ZORVEK")});
+        return targetFor({QLatin1String(server), QLatin1String(port), u"ZORVEK"_s});
     };
     EXPECT_TRUE(target("embedded", "1973").embedded);
     EXPECT_TRUE(target("EMBEDDED", "").embedded);
@@ -45,55 +44,49 @@ TEST(ConnectString, SelectsEngine) {
     const DatabaseTarget f = target("/tmp/firma.SQLITE", "1");
     EXPECT_EQ(f.engine, Engine::Sqlite);
     EXPECT_FALSE(f.embedded);
-    EXPECT_EQ(f.sqlitePath, QStringLiteral("/tmp/firma.SQLITE"));
+    EXPECT_EQ(f.sqlitePath, u"/tmp/firma.SQLITE"_s);
     const DatabaseTarget pg = target("10.0.0.5", "5433");
     EXPECT_EQ(pg.engine, Engine::Postgres);
-    EXPECT_EQ(pg.host, QStringLiteral("10.0.0.5"));
-    EXPECT_EQ(pg.port, 5433);
+    EXPECT_EQ(pg.host + u':' + QString::number(pg.port), u"10.0.0.5:5433"_s);
     EXPECT_EQ(target("db", "x").port, -1);
     EXPECT_EQ(target("db", "70000").port, -1);
 }
 
 TEST(Text, SevenBitBothWays) {
-    EXPECT_EQ(fromSevenBit(QStringLiteral("M}ller [rger Stra~e \\l |l {rger ]bel õ5")),
-              QStringLiteral("Müller Ärger Straße Öl öl ärger Übel §5"));
-    EXPECT_EQ(toSevenBit(QStringLiteral("Müller Ärger Straße Öl öl ärger Übel §5")),
-              QStringLiteral("M}ller [rger Stra~e \\l |l {rger ]bel õ5"));
-    EXPECT_EQ(fromSevenBit(QStringLiteral("plain 123")), QStringLiteral("plain 123"));
+    const QString seven = u"M}ller [rger Stra~e \\l |l {rger ]bel õ5"_s;
+    const QString full = u"Müller Ärger Straße Öl öl ärger Übel §5"_s;
+    EXPECT_EQ(fromSevenBit(seven), full);
+    EXPECT_EQ(toSevenBit(full), seven);
+    EXPECT_EQ(fromSevenBit(u"plain 123"_s), u"plain 123"_s);
 }
 
 TEST(Text, MoneyText) {
-    EXPECT_EQ(centsToText(0), QStringLiteral("0"));
-    EXPECT_EQ(centsToText(123456), QStringLiteral("1234.56"));
-    EXPECT_EQ(centsToText(100), QStringLiteral("1"));
-    EXPECT_EQ(centsToText(5), QStringLiteral("0.05"));
-    EXPECT_EQ(centsToText(-250), QStringLiteral("-2.50"));
-    EXPECT_EQ(centsToText(std::numeric_limits<qint64>::min()), QStringLiteral("-92233720368547758.08"));
+    const std::pair<qint64, const char*> texts[] = {
+        {0, "0"}, {123456, "1234.56"}, {100, "1"}, {5, "0.05"}, {-250, "-2.50"},
+        {std::numeric_limits<qint64>::min(), "-92233720368547758.08"}};
+    for (const auto& [cents, text] : texts)
+        EXPECT_EQ(centsToText(cents), QLatin1String(text)) << text;
+    const std::pair<const char*, qint64> parsed[] = {
+        {"1234.56", 123456}, {"-2.5", -250}, {"7", 700}, {" 0.05 ", 5}, {".5", 50}};
     qint64 c = 0;
-    for (auto [text, value] : {std::pair{"1234.56", 123456LL}, std::pair{"-2.5", -250LL},
-                               std::pair{"7", 700LL}, std::pair{" 0.05 ", 5LL}, std::pair{".5", 50LL}}) {
-        ASSERT_TRUE(textToCents(QLatin1String(text), &c)) << text;
-        EXPECT_EQ(c, value) << text;
-    }
+    for (const auto& [text, value] : parsed)
+        EXPECT_TRUE(textToCents(QLatin1String(text), &c) && c == value) << text;
     for (const char* bad : {"", "-", "1,5", "1.234", "1e3", "abc", "1.2.3", "99999999999999999999"})
         EXPECT_FALSE(textToCents(QLatin1String(bad), &c)) << bad;
     // Every value survives the trip through the text form.
     for (qint64 v : {1LL, -1LL, 99LL, -101LL, 1234567890123LL})
-        ASSERT_TRUE(textToCents(centsToText(v), &c) && c == v) << v;
+        EXPECT_TRUE(textToCents(centsToText(v), &c) && c == v) << v;
 }
 
 TEST(Text, PeriodsAndDayNumbers) {
-    EXPECT_EQ(parsePeriod(QStringLiteral("12403")), 12403);
-    EXPECT_EQ(parsePeriod(QStringLiteral("9912")), 9912);
-    EXPECT_EQ(parsePeriod(QStringLiteral("10001")), 10001);
+    for (int p : {12403, 9912, 10001})
+        EXPECT_EQ(parsePeriod(QString::number(p)), p);
     for (const char* bad : {"", "12400", "12413", "012403", "12a03", "-12403", "1240301", "1 403"})
         EXPECT_EQ(parsePeriod(QLatin1String(bad)), -1) << bad;
-    EXPECT_EQ(periodText(2024, 3), QStringLiteral("12403"));
-    EXPECT_EQ(periodText(1999, 12), QStringLiteral("9912"));
-    EXPECT_EQ(serverDayNumber(2024, 3, 1), QStringLiteral("1240301"));
-    EXPECT_EQ(serverDayNumber(2000, 1, 1), QStringLiteral("1000101"));
-    EXPECT_EQ(parseCompany(QStringLiteral("007")), 7);
-    EXPECT_EQ(parseCompany(QStringLiteral("1.0")), -1);
+    EXPECT_EQ(periodText(2024, 3) + periodText(1999, 12), u"124039912"_s);
+    EXPECT_EQ(serverDayNumber(2024, 3, 1) + serverDayNumber(2000, 1, 1), u"12403011000101"_s);
+    EXPECT_EQ(parseCompany(u"007"_s), 7);
+    EXPECT_EQ(parseCompany(u"1.0"_s), -1);
     EXPECT_EQ(parseCompany(QString()), -1);
 }
 
@@ -115,10 +108,10 @@ TEST(DemoRandom, Reproducible) {
         EXPECT_EQ(x, b.next());
         differs |= x != c.next();
         const double u = a.uniform();
-        b.uniform();
-        c.uniform();
+        EXPECT_EQ(u, b.uniform());
         EXPECT_GE(u, 0.0);
         EXPECT_LT(u, 1.0);
+        c.uniform();
     }
     EXPECT_TRUE(differs);
 }
@@ -127,38 +120,37 @@ TEST(DemoRandom, Reproducible) {
 // first connect, and reports progress while doing so.
 TEST(Embedded, FirstConnectCreatesDemoDatabase) {
     QStandardPaths::setTestModeEnabled(true);
-    QFile::remove(embeddedDatabasePath());
-    QFile::remove(embeddedDatabasePath() + QStringLiteral("-wal"));
-    QFile::remove(embeddedDatabasePath() + QStringLiteral("-shm"));
+    for (const char* suffix : {"", "-wal", "-shm"})
+        QFile::remove(embeddedDatabasePath() + QLatin1String(suffix));
     qint64 last = -1;
     int reports = 0;
     bool sawFinish = false;
     ServerOptions o;
     o.demoProgress = [&](const DemoProgress& p) {
         ++reports;
-        if (p.stage == QStringLiteral("Verkaufszeilen erzeugen")) {
+        if (p.stage == u"Verkaufszeilen erzeugen"_s) {
             EXPECT_GT(p.done, last);
             last = p.done;
             EXPECT_EQ(p.total, 200000);
         }
-        sawFinish |= p.stage == QStringLiteral("Fertig");
+        sawFinish |= p.stage == u"Fertig"_s;
     };
     {
         ServerFactory f(o);
-        ASSERT_TRUE(f.connect(QStringLiteral("cn_iptcp:embedded[1973]:ZORVEK")))
+        ASSERT_TRUE(f.connect(u"cn_iptcp:embedded[1973]:ZORVEK"_s))
             << f.lastConnectError().toStdString();
         EXPECT_GT(reports, 50);
         EXPECT_TRUE(sawFinish);
         EXPECT_EQ(last, 200000);
-        auto h = f.classHandle(QStringLiteral("ZK.Windows"));
+        auto h = f.classHandle(u"ZK.Windows"_s);
         const QDate prev = QDate::currentDate().addMonths(-1);
-        EXPECT_TRUE(h->call(QStringLiteral("Xecute"), {QStringLiteral("S P0=^XWGDAT W P0")})
+        EXPECT_TRUE(h->call(u"Xecute"_s, {u"S P0=^XWGDAT W P0"_s})
                         .startsWith(periodText(prev.year(), prev.month()) + QLatin1Char('`')));
     }
     // The second start finds the file and does not fill it again.
     reports = 0;
     ServerFactory again(o);
-    ASSERT_TRUE(again.connect(QStringLiteral("cn_iptcp:embedded[1973]:ZORVEK")));
+    ASSERT_TRUE(again.connect(u"cn_iptcp:embedded[1973]:ZORVEK"_s));
     EXPECT_EQ(reports, 0);
     again.disconnect();
     QFile::remove(embeddedDatabasePath());
