@@ -168,22 +168,19 @@ void expectSalesLines(TestEngine e, const QJsonObject& j, const cache::server::S
     EXPECT_TRUE(someFigure) << "the selection matches no sales line at all";
 }
 
-QList<QJsonObject> textOps(const QJsonObject& j) {
-    QList<QJsonObject> out;
+// The texts on the page, in drawing order.
+QStringList pageTexts(const QJsonObject& j) {
+    QStringList out;
     for (const QJsonValue& v : j["page"].toArray())
-        if (v["kind"].toString() == QLatin1String("text"))
-            out << v.toObject();
+        if (v["kind"].toString() == QLatin1String("text")) out << v["text"].toString();
     return out;
 }
 
 // The header's selection line: the text box drawn right after the title.
 QString selectionLineOf(const QJsonObject& j) {
-    const QList<QJsonObject> texts = textOps(j);
-    for (qsizetype i = 0; i + 1 < texts.size(); ++i)
-        if (texts[i]["text"].toString() == QLatin1String("Tallvero"))
-            return texts[i + 1]["text"].toString();
-    ADD_FAILURE() << "no title on the page";
-    return {};
+    const QStringList t = pageTexts(j);
+    EXPECT_TRUE(t.contains(QStringLiteral("Tallvero")));
+    return t.value(t.indexOf(QStringLiteral("Tallvero")) + 1);
 }
 
 QString nameIn(const QList<cache::server::CodeName>& list, const QString& code) {
@@ -193,39 +190,25 @@ QString nameIn(const QList<cache::server::CodeName>& list, const QString& code) 
     return {};
 }
 
-// Pixels of a PNG: how many are not white, and how many red ones lie in the
-// graph panels (the report area above the value table).
-struct PngLook {
-    QSize size;
-    int inked = 0, redInGraph = 0;
-};
-
-PngLook lookAt(const QString& file, int dpi) {
-    PngLook l;
-    const QImage image(file);
-    l.size = image.size();
+// The red pixels of a PNG in the graph panels (the report area above the
+// value table): the current-year curve.
+int redInGraph(const QImage& image, int dpi) {
     const double px = dpi / 25.4;
     const QRect graph(int(report::kLeft * px), int(report::kTop * px), int(report::kWidth * px),
                       int(report::kHeight * px));
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb p = image.pixel(x, y);
-            l.inked += qRed(p) < 250 || qGreen(p) < 250 || qBlue(p) < 250;
-            l.redInGraph += graph.contains(x, y) && qRed(p) >= 180 && qGreen(p) <= 90 &&
-                            qBlue(p) <= 90;
-        }
-    return l;
-}
-
-QByteArray fileBytes(const QString& file) {
-    QFile f(file);
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << file.toStdString();
-    return f.readAll();
+    int n = 0;
+    for (int y = graph.top(); y <= graph.bottom(); ++y)
+        for (int x = graph.left(); x <= graph.right(); ++x)
+            n += qRed(image.pixel(x, y)) >= 180 && qGreen(image.pixel(x, y)) <= 90 &&
+                 qBlue(image.pixel(x, y)) <= 90;
+    return n;
 }
 
 // The lines of a CSV the tool wrote: byte order mark, CRLF after each line.
 QStringList csvLines(const QString& file) {
-    const QByteArray bytes = fileBytes(file);
+    QFile f(file);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << file.toStdString();
+    const QByteArray bytes = f.readAll();
     EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
     QStringList lines = QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"));
     EXPECT_TRUE(lines.last().isEmpty());
@@ -294,7 +277,6 @@ TEST(ReportOptions, GoodOptionsAsTheJsonRecordsThem) {
         for (auto it = want.begin(); it != want.end(); ++it)
             EXPECT_EQ(j.value(it.key()), it.value()) << it.key().toStdString();
     }
-    EXPECT_EQ(st.values.size(), 5); // read, never written
 }
 
 TEST(ReportOptions, BadOptionsNameTheOptionButNeverTheSecret) {
@@ -325,7 +307,6 @@ TEST(ReportOptions, BadOptionsNameTheOptionButNeverTheSecret) {
         {"--json x.json --extended=ja", "--extended erwartet keinen Wert"},
         {"--json x.json --today 2024-02-30", "Ungültiges Datum „2024-02-30“"},
         {"--json x.json --today 15.01.2024", "--today"},
-        {"--json x.json --today gestern", "--today"},
         {"--json x.json --today 1905-12-31", "liegt vor 1906"},
         {"--json x.json --port abc", "--port: eine ganze Zahl erwartet"},
         {"--json x.json --port 70000", "Ungültiger Port „70000“"},
@@ -340,7 +321,6 @@ TEST(ReportOptions, BadOptionsNameTheOptionButNeverTheSecret) {
         {"--json x.json --png a.png --dpi 29", "Ungültige Auflösung „29“"},
         {"--json x.json --png a.png --dpi 1201", "--dpi (30 bis 1200)"},
         {"--json x.json --png a.png --dpi hoch", "--dpi"},
-        {"--json x.json --png a.png --dpi -150", "--dpi"},
         {"--json x.json --dpi 100", "--dpi gilt nur zusammen mit --png"},
         {"--json x.json --each abt", "--each gilt nur zusammen mit --book"},
         {"--book m.pdf", "--book braucht --each pc|habt|abt|hg|ug"},
@@ -385,8 +365,6 @@ TEST(ReportBinary, HelpAndAUsageError) {
     const Outcome help = env.binary({QStringLiteral("--help")});
     EXPECT_EQ(help.code, 0);
     EXPECT_EQ(help.out, reporttool::usageText());
-    for (const char* option : {"--json", "--png", "--dpi", "--each", "TALLVERO_PASSWORD"})
-        EXPECT_TRUE(help.out.contains(QLatin1String(option))) << option;
 
     const Outcome u = env.binary(words("--user DEMO --password Geh31m-xq --graph kreis"));
     EXPECT_EQ(u.code, reporttool::kExitUsage);
@@ -429,16 +407,9 @@ TEST(ReportRun, TheTablesPageAndAxesOfOneRun) {
     EXPECT_EQ(r.json["GraphValues"].toArray(), asJson(s.GraphValues, 1, 12, 6));
     EXPECT_NE(asJson(s.GraphValues, 1, 12, 6), asJson(amounts.GraphValues, 1, 12, 6));
 
-    // The margin axis is labelled in percent; the footer has the given day.
-    bool percentLabel = false, footer = false;
-    for (const QJsonObject& t : textOps(r.json)) {
-        const QString text = t["text"].toString();
-        percentLabel = percentLabel || (t["align"].toInt() == 8 && text.endsWith('%'));
-        footer = footer || (text.startsWith("Gedruckt durch: " + r.json["user"]["name"].toString()) &&
-                            text.contains(QStringLiteral(" am 20.03.2024 um ")));
-    }
-    EXPECT_TRUE(percentLabel);
-    EXPECT_TRUE(footer);
+    // The footer has the user and the given day.
+    const QString footer = "Gedruckt durch: " + r.json["user"]["name"].toString() + " am 20.03.2024";
+    EXPECT_FALSE(pageTexts(r.json).filter(footer).isEmpty()) << footer.toStdString();
 
     // The axes are those of the GraphValues, two months completed.
     const QJsonArray axes = r.json["axes"].toArray();
@@ -474,36 +445,20 @@ TEST(ReportRun, AFailedFetchWritesTheMonthsFetchedSoFar) {
     expectSalesLines(TestEngine::Sqlite, r.json, {}, 10);
 }
 
-// The lists' texts with the names from the server, and Skonto/Nachlass of
-// the extended selection.
-TEST(ReportRun, TheSelectionLineNamesTheListsLikeTheClient) {
+// The extended selection's texts on the page and its Skonto/Nachlass
+// figures; a code the list lacks stays bare, and without a main group there
+// is no sub group list either.
+TEST(ReportRun, TheSelectionLineAndTheExtendedSelection) {
     ReportEnv env;
     auto db = site(TestEngine::Sqlite).db->open();
     cache::server::Store store(*db);
-    // A name with an umlaut travels in the server's 7-bit form.
-    const QString pc = nameIn(store.profitCentres(1), QStringLiteral("2"));
-    ASSERT_TRUE(pc.contains(QChar(0xFC))) << pc.toStdString();
-    const struct {
-        const char* args;
-        QString line;
-    } cases[] = {
-        {"--pc 2 --hvart S", "PC:2 " + pc + " HVArt:S Strecke "},
-        {"--habt 10 --abt M2 --hg 30 --ug 3002",
-         "ABT:M2 " + nameIn(store.departments(1), "M2") + " HG:30 " +
-             nameIn(store.mainGroups(1), "30") + " UG:3002 " +
-             nameIn(store.subGroups(1, "30"), "3002") + ' '},
-        // A code the list lacks stays bare; without a main group there is
-        // no sub group list either.
-        {"--hg 99 --ug 3002", "HG:99 UG:3002 "},
-        {"--hvart L --extended --vart 01 --styp L --skonto",
-         "SVArt:01 " + nameIn(store.shippingTypes(1, "L"), "01") + " STyp:L Lager Artikel "},
-    };
-    Outcome r;
-    for (const auto& c : cases) {
-        r = env.inProcess(demoArgs() + words(c.args));
-        ASSERT_EQ(r.code, 0) << r.err.toStdString();
-        EXPECT_EQ(selectionLineOf(r.json), c.line) << c.args;
-    }
+    Outcome r = env.inProcess(demoArgs() + words("--hg 99 --ug 3002"));
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(selectionLineOf(r.json), QStringLiteral("HG:99 UG:3002 "));
+    r = env.inProcess(demoArgs() + words("--hvart L --extended --vart 01 --styp L --skonto"));
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(selectionLineOf(r.json), "SVArt:01 " + nameIn(store.shippingTypes(1, "L"), "01") +
+                                           " STyp:L Lager Artikel ");
     const auto sums = store.rawSum(1, 12403, 12403, selection({{6, "L"}, {7, "01"}, {8, "L"}}));
     ASSERT_NE(sums.skonto, sums.umsatz);
     EXPECT_NEAR(r.json["PeriodValues"][62][0].toDouble(), double(sums.skonto) / 100, 1e-6);
@@ -531,39 +486,33 @@ TEST(ReportFiles, TheBinaryWritesTheTablesThePageAndTheCsv) {
     const QJsonObject j = readJson(r.out.toUtf8());
     EXPECT_EQ(j["options"]["json"].toString(), QStringLiteral("-"));
     expectSalesLines(TestEngine::Sqlite, j, selection({{3, "20"}}), 63);
-    const PngLook look = lookAt(png, 50);
-    EXPECT_NEAR(look.size.width(), 585, 1);
-    EXPECT_NEAR(look.size.height(), 413, 1);
-    EXPECT_GT(look.inked, 5000) << "the page is (nearly) white";
-    EXPECT_GT(look.redInGraph, 10) << "no current-year curve in the graph panels";
+    const QImage image(png);
+    EXPECT_NEAR(image.width(), 585, 1);
+    EXPECT_NEAR(image.height(), 413, 1);
+    EXPECT_GT(redInGraph(image, 50), 10) << "no current-year curve in the graph panels";
     auto db = site(TestEngine::Sqlite).db->open();
     cache::server::Store store(*db);
     EXPECT_EQ(testsupport::pdfSelectionLines(pdf),
               QStringList{"HG:20 " + nameIn(store.mainGroups(1), "20")});
-    const QString svgText = QString::fromUtf8(fileBytes(svg));
+    QFile svgFile(svg);
+    ASSERT_TRUE(svgFile.open(QIODevice::ReadOnly));
+    const QString svgText = QString::fromUtf8(svgFile.readAll());
     EXPECT_TRUE(svgText.contains(QStringLiteral("<svg")) && svgText.contains("Jänner"));
 
     // The CSV: the title of the default table mode and the month names, then
     // each series' label and its cells as the page shows them.
     const QStringList lines = csvLines(csv);
     ASSERT_EQ(lines.size(), 7);
-    const QStringList head = lines[0].split(QLatin1Char(';'));
-    ASSERT_EQ(head.size(), 13);
-    EXPECT_EQ(head[0], QStringLiteral("in % v. ") + report::YearWord(2, 0, 2024));
-    EXPECT_EQ(head[3], QStringLiteral("März"));
+    EXPECT_TRUE(lines[0].startsWith("in % v. " + report::YearWord(2, 0, 2024) + ";Jänner;Februar;"));
     values::PeriodValueStore g = storeOf(j);
     g.TableMode = 2;
-    bool somePercent = false;
     for (int s = 1; s <= 6; ++s) {
-        const QStringList row = lines[s].split(QLatin1Char(';'));
-        ASSERT_EQ(row.size(), 13) << s;
-        EXPECT_EQ(row[0], report::SeriesLabel(s - 1, 0, 2024));
-        for (int m = 1; m <= 12; ++m) {
-            EXPECT_EQ(row[m], report::ValueCellText(g, {}, m, s)) << s << "," << m;
-            somePercent = somePercent || (row[m].endsWith('%') && row[m] != QLatin1String("100%"));
-        }
+        QStringList want{report::SeriesLabel(s - 1, 0, 2024)};
+        for (int m = 1; m <= 12; ++m)
+            want << report::ValueCellText(g, {}, m, s);
+        EXPECT_EQ(lines[s], want.join(';'));
     }
-    EXPECT_TRUE(somePercent);
+    EXPECT_TRUE(lines[1].contains('%')) << "no percentage of the mean";
 }
 
 TEST(ReportFiles, AFileThatCannotBeWrittenFailsAndTheOthersAreWritten) {
@@ -659,8 +608,7 @@ TEST(ReportLogin, RefusalsBeforeTheQuery) {
     EXPECT_FALSE(bin.err.contains(QStringLiteral("falsch-7Qz")) || bin.wroteJson);
 }
 
-// A restricted user: without a department the query refuses and no page is
-// drawn; a department that shares the manager is fetched.
+// A restricted user without a department: the query refuses, no page.
 TEST(ReportLogin, ARestrictedUserKeepsToTheOwnDepartment) {
     ReportEnv env;
     const QStringList abt =
@@ -675,11 +623,7 @@ TEST(ReportLogin, ARestrictedUserKeepsToTheOwnDepartment) {
     EXPECT_EQ(none.json["fetch"]["result"].toString(), QStringLiteral("refused"));
     EXPECT_EQ(none.json["fetch"]["months"].toInt(), 0);
     EXPECT_EQ(none.json["PeriodValues"].toArray(), asJson({}, 1, 72, 2));
-
-    const Outcome ma = env.inProcess(abt + words("--abt MA"));
-    ASSERT_EQ(ma.code, 0) << ma.err.toStdString();
-    EXPECT_EQ(ma.json["user"]["permission"].toInt(), 5);
-    expectSalesLines(TestEngine::Sqlite, ma.json, selection({{2, "MA"}}), 61);
+    EXPECT_EQ(none.json["user"]["permission"].toInt(), 5);
 }
 
 // --- the report book -------------------------------------------------------------
@@ -706,17 +650,18 @@ TEST(ReportBook, APagePerEntryWithFiguresInTheListsOrder) {
     testsupport::DemoSite& s = bookSite();
     auto db = s.db->open();
     cache::server::Store store(*db);
-    const auto line = [](const char* label, const QList<cache::server::CodeName>& list,
-                         const char* code) { return label + (code + (' ' + nameIn(list, code))); };
-    const QString M2 = line("ABT:", store.departments(1), "M2"),
-                  HG20 = line("HG:", store.mainGroups(1), "20"),
-                  HABT10 = line("HABT:", store.mainDepartments(1), "10");
-    const auto abt10 = store.departmentsOfMainDepartment(1, QStringLiteral("10"));
-    const auto ug20 = store.subGroups(1, QStringLiteral("20"));
+    const QStringList labels{"PC:", "HABT:", "ABT:", "HG:", "UG:"};
+    const auto line = [&](int dim, const QList<cache::server::CodeName>& list, const char* code) {
+        return labels[dim] + code + ' ' + nameIn(list, code);
+    };
+    const QString M2 = line(2, store.departments(1), "M2"), HG20 = line(3, store.mainGroups(1), "20"),
+                  HABT10 = line(1, store.mainDepartments(1), "10");
+    const auto abt10 = store.departmentsOfMainDepartment(1, "10");
+    const auto ug20 = store.subGroups(1, "20");
     const struct {
         const char* user; // and the password
         const char* args; // the selection and --each
-        int dim;          // the entry's dimension in the raw sums
+        int dim;          // the entry's dimension
         QList<cache::server::CodeName> list;
         QString first, prefix; // page 1's line, what the entry pages show before the entry
         QStringList only;      // a restricted user's choosable codes
@@ -725,12 +670,11 @@ TEST(ReportBook, APagePerEntryWithFiguresInTheListsOrder) {
         {"DEMO demo", "--each habt", 1, store.mainDepartments(1), {}, {}, {}},
         {"DEMO demo", "--habt 10 --each abt", 2, abt10, HABT10, {}, {}},
         {"DEMO demo", "--abt M2 --each hg", 3, store.mainGroups(1), M2, M2 + ' ', {}},
-        {"DEMO demo", "--hg 20 --ug 2002 --each ug", 4, ug20, HG20 + ' ' + line("UG:", ug20, "2002"), HG20 + ' ', {}},
+        {"DEMO demo", "--hg 20 --ug 2002 --each ug", 4, ug20, HG20 + ' ' + line(4, ug20, "2002"), HG20 + ' ', {}},
         // Only the departments the own one may see, only the own main department.
         {"ABTLEITER abt", "--habt 10 --each abt", 2, abt10, HABT10, {}, {"M2", "MA", "MF"}},
         {"ABTLEITER abt", "--abt M2 --each habt", 1, store.mainDepartments(1), M2, {}, {"10"}},
     };
-    const QStringList labels{"PC:", "HABT:", "ABT:", "HG:", "UG:"};
     ReportEnv env;
     for (const auto& c : cases) {
         const QStringList args = words(c.args), login = words(c.user);
@@ -739,10 +683,8 @@ TEST(ReportBook, APagePerEntryWithFiguresInTheListsOrder) {
         for (qsizetype i = 0; i + 3 < args.size(); i += 2)
             base[int(labels.indexOf(args[i].mid(2).toUpper() + ':'))] = args[i + 1];
         QStringList want{c.first}, withoutFigures;
-        int choosable = 0;
         for (const cache::server::CodeName& e : c.list) {
             if (!c.only.isEmpty() && !c.only.contains(e.code)) continue;
-            ++choosable;
             cache::server::Selection sel = base;
             sel[c.dim] = e.code;
             if (c.dim <= 1) sel[2].clear(); // a new main department refills the departments
@@ -758,14 +700,14 @@ TEST(ReportBook, APagePerEntryWithFiguresInTheListsOrder) {
                                                     "--book", pdf} +
                                         args);
         ASSERT_EQ(r.code, 0) << r.err.toStdString();
-        EXPECT_FALSE(r.wroteJson);
         EXPECT_EQ(testsupport::pdfSelectionLines(pdf), want);
         EXPECT_FALSE(withoutFigures.isEmpty() && c.only.isEmpty()) << "nothing left out";
         for (const QString& entry : withoutFigures)
             EXPECT_TRUE(r.err.contains(' ' + entry + ": keine Werte")) << entry.toStdString();
         // Progress names the page and the most pages still possible; the
         // lists never refuse an entry they offered.
-        EXPECT_TRUE(r.err.contains(QStringLiteral("Seite 1 von %1: die Auswahl").arg(1 + choosable)))
+        const qsizetype offered = want.size() + withoutFigures.size();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("Seite 1 von %1: die Auswahl").arg(offered)))
             << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(QStringLiteral("Berichtsmappe mit %1 Seiten").arg(want.size())));
         EXPECT_FALSE(r.err.contains(QStringLiteral("Sie dürfen nur")));
