@@ -120,12 +120,6 @@ protected:
         setXwgdat(QStringLiteral("12402`1240301"));
         windows::programLog().clear();
     }
-    void TearDown() override {
-        dialog.reset();
-        watch.reset();
-        env.reset();
-        windows::programLog().clear();
-    }
 
     void setXwgdat(const QString& v) {
         auto d = site_->db->open();
