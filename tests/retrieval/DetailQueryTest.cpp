@@ -46,35 +46,26 @@ protected:
         hook.watches = [](const QString& q) {
             return q == QLatin1String("PeriodenSummeAufteilung");
         };
-        env = login("DEMO", "demo");
+        env = testsupport::loggedIn(
+            *site_, QStringLiteral("DEMO"), QStringLiteral("demo"), QDate(2024, 4, 15),
+            [this] { return std::make_unique<testsupport::HookedFactory>(hook); });
         host.in.sel.firma = QStringLiteral("1");
         host.in.clockYear = 2024;
         host.in.splitMask = 1;
-        auto codes = [&](const QString& sql) {
-            QStringList out{QString()};
-            auto d = site_->db->open();
-            QSqlQuery& q = d->exec(sql);
+        // The main window's lists, by level: main department 10, main group 20.
+        const char* lists[] = {"pcnr FROM profitcenter WHERE", "habtnr FROM hauptabteilung WHERE",
+                               "abtnr FROM abteilung WHERE habtnr = '10' AND",
+                               "hgrp FROM hauptgruppe WHERE",
+                               "ugrp FROM untergruppe WHERE hgrp = '20' AND"};
+        auto d = site_->db->open();
+        for (int l = 0; l < 5; ++l) {
+            QSqlQuery& q = d->exec(
+                QStringLiteral("SELECT %1 firma = 1 ORDER BY 1").arg(QLatin1String(lists[l])));
+            host.lists[l] << QString();
             while (q.next())
-                out << q.value(0).toString();
+                host.lists[l] << q.value(0).toString();
             q.finish();
-            return out;
-        };
-        host.lists[int(GroupLevel::Pc)] =
-            codes(QStringLiteral("SELECT pcnr FROM profitcenter WHERE firma = 1 ORDER BY pcnr"));
-        host.lists[int(GroupLevel::Habt)] = codes(
-            QStringLiteral("SELECT habtnr FROM hauptabteilung WHERE firma = 1 ORDER BY habtnr"));
-        host.lists[int(GroupLevel::Abt)] = codes(QStringLiteral(
-            "SELECT abtnr FROM abteilung WHERE firma = 1 AND habtnr = '10' ORDER BY abtnr"));
-        host.lists[int(GroupLevel::Hgrp)] =
-            codes(QStringLiteral("SELECT hgrp FROM hauptgruppe WHERE firma = 1 ORDER BY hgrp"));
-        host.lists[int(GroupLevel::Ugrp)] = codes(QStringLiteral(
-            "SELECT ugrp FROM untergruppe WHERE firma = 1 AND hgrp = '20' ORDER BY ugrp"));
-    }
-    std::unique_ptr<testenv::Env> login(const char* user, const char* pw) {
-        env.reset(); // its end clears the session records
-        return testsupport::loggedIn(
-            *site_, QLatin1String(user), QLatin1String(pw), QDate(2024, 4, 15),
-            [this] { return std::make_unique<testsupport::HookedFactory>(hook); });
+        }
     }
     retrieval::DetailOutcome run() { return retrieval::runDetailQuery(env->s(), env->ui, host); }
     // Revenue and margin in euros over a range, from the raw sales lines.
