@@ -211,6 +211,20 @@ TEST_P(DetailQuery, ThreeYearMeanAndMonthValues) {
     EXPECT_EQ(number(host.rows.first()[1]), raw(o.range, s, 1).first);
 }
 
+TEST_P(DetailQuery, RestrictedUserNeedsADepartment) {
+    env.reset(); // its end clears the session records
+    env = testsupport::loggedIn(
+        *site_, QStringLiteral("ABTLEITER"), QStringLiteral("abt"), QDate(2024, 4, 15),
+        [this] { return std::make_unique<testsupport::HookedFactory>(hook); });
+    host.chosen = false;
+    EXPECT_EQ(run().result, retrieval::DetailOutcome::Result::Refused);
+    ASSERT_EQ(env->messages().size(), 1);
+    EXPECT_EQ(env->messages().first().title, QStringLiteral("Abteilungsauswahl!"));
+    EXPECT_EQ(env->messages().first().text, QStringLiteral("Sie Müssen eine Abteilung auswählen!"));
+    EXPECT_EQ(host.prepared, 0);
+    EXPECT_FALSE(env->ui.busyCursor());
+}
+
 // A request that fails after three: the rows so far stay, the report
 // names the error, the pointer is back.
 TEST_P(DetailQuery, FailureKeepsTheRowsSoFar) {
