@@ -198,18 +198,15 @@ TEST(Formats, AmountsGroupPercentagesDoNot) {
     QLocale::setDefault(QLocale::c());
     EXPECT_EQ(formatAmount(1234567.8).toStdString(), "1234568");
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    EXPECT_EQ(SeriesPenWidth(0), 57);
-    EXPECT_EQ(SeriesPenWidth(1), 43);
-    EXPECT_EQ(SeriesPenWidth(3), 28); // 28.5 to even
-    EXPECT_EQ(SeriesPenWidth(5), 0);
+    for (const auto& [series, width] : {std::pair{0, 57}, {1, 43}, {3, 28}, {5, 0}}) // 28.5 to even
+        EXPECT_EQ(SeriesPenWidth(series), width) << series;
     EXPECT_EQ(SeriesColour(0), 255u);
     EXPECT_EQ(SeriesColour(4), 0xFF0000u);
-    EXPECT_EQ(CompletedMonths(0, 1), 0);
-    EXPECT_EQ(CompletedMonths(0, 7), 6);
-    EXPECT_EQ(CompletedMonths(1, 1), 10);
-    EXPECT_EQ(CompletedMonths(1, 2), 11);
-    EXPECT_EQ(CompletedMonths(1, 3), 0);
-    EXPECT_EQ(CompletedMonths(1, 12), 9);
+    // Completed months by year mode and clock month; fiscal January is month 10.
+    const int completed[][3] = {{0, 1, 0},  {0, 7, 6}, {1, 1, 10},
+                                {1, 2, 11}, {1, 3, 0}, {1, 12, 9}};
+    for (const auto& [mode, month, want] : completed)
+        EXPECT_EQ(CompletedMonths(mode, month), want) << mode << " " << month;
 }
 
 TEST(SelectionLine, Rules) {

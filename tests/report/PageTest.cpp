@@ -117,70 +117,57 @@ TEST_F(Page, TableGeometry) {
     EXPECT_EQ(first.state.penWidth, 28.5);
 }
 
+// The cell texts of every table mode: amounts grouped, percentages not;
+// against the three-year mean (2) or the previous year (3) a zero or empty
+// divisor shows 0; DB percent shows series 4..6 with two decimals.
 TEST_F(Page, CellTextsOfEveryMode) {
     values::PeriodValueStore st = tables();
     for (int sr = 1; sr <= 6; ++sr) {
         st.CumulativeValues.at(3, sr) = 1234567.8 * sr;
         st.MonthYearValues.at(3, sr) = 1000.4 * sr;
     }
-    st.GraphValues.at(3, 1) = 120;
-    st.GraphValues.at(3, 2) = 110;
-    st.GraphValues.at(3, 3) = 100;
-    st.GraphValues.at(3, 4) = 30;
-    st.GraphValues.at(3, 5) = 20;
-    st.GraphValues.at(3, 6) = 0;     // a three-year mean of 0
+    const double march[] = {120, 110, 100, 30, 20, 0}; // series 6: a three-year mean of 0
+    for (int sr = 1; sr <= 6; ++sr)
+        st.GraphValues.at(3, sr) = march[sr - 1];
     st.GraphValues.at(4, 2) = 50;    // series 1 empty in April
     st.GraphValues.at(5, 1) = 94544; // a department that grew from almost nothing
     st.GraphValues.at(5, 3) = 100;
-
-    st.TableMode = 0;
-    table(st);
-    EXPECT_EQ(cell(surface, 3, 1), QStringLiteral("1.234.568"));
-    EXPECT_EQ(cell(surface, 3, 6), QStringLiteral("7.407.407"));
-    EXPECT_EQ(cell(surface, 5, 1), QStringLiteral("0")); // empty shows 0
-    st.TableMode = 1;
-    table(st);
-    EXPECT_EQ(cell(surface, 3, 2), QStringLiteral("2.001"));
-    st.TableMode = 4;
-    table(st);
-    EXPECT_EQ(cell(surface, 3, 1), QStringLiteral("120"));
-
-    st.TableMode = 2; // against the three-year mean
-    table(st);
-    EXPECT_EQ(cell(surface, 3, 1), QStringLiteral("120%"));
-    EXPECT_EQ(cell(surface, 3, 2), QStringLiteral("110%"));
-    EXPECT_EQ(cell(surface, 3, 3), QStringLiteral("100%"));
-    EXPECT_EQ(cell(surface, 3, 4), QStringLiteral("0")); // divisor 0
-    EXPECT_EQ(cell(surface, 3, 5), QStringLiteral("0"));
-    EXPECT_EQ(cell(surface, 3, 6), QStringLiteral("100%"));
-    EXPECT_EQ(cell(surface, 5, 1), QStringLiteral("94544%")); // no thousands separator
-    EXPECT_EQ(cell(surface, 4, 1), QStringLiteral("0"));      // empty dividend of series 1
-    EXPECT_EQ(cell(surface, 4, 2), QStringLiteral("0"));      // empty divisor
-    st.TableMode = 3;                                         // against the previous year
-    table(st);
-    EXPECT_EQ(cell(surface, 3, 1), QStringLiteral("109%"));
-    EXPECT_EQ(cell(surface, 3, 2), QStringLiteral("100%"));
-    EXPECT_EQ(cell(surface, 3, 3), QStringLiteral("91%"));
-    EXPECT_EQ(cell(surface, 3, 4), QStringLiteral("150%"));
-    EXPECT_EQ(cell(surface, 4, 1), QStringLiteral("0"));
-
-    // DB percent: series 4..6 as percentages with two decimals, 1..3 as they were.
-    PageInputs in = inputs();
-    in.dbPercent = true;
-    st.TableMode = 0;
-    st.GraphValues.at(3, 4) = 23.456;
-    st.GraphValues.at(3, 5) = 1234.56;
-    table(st, in);
-    EXPECT_EQ(cell(surface, 3, 1), QStringLiteral("1.234.568"));
-    EXPECT_EQ(cell(surface, 3, 4), QStringLiteral("23,46%"));
-    EXPECT_EQ(cell(surface, 3, 5), QStringLiteral("1234,56%"));
-    EXPECT_EQ(cell(surface, 3, 6), QStringLiteral("0,00%"));
-
-    // All empty: 0 everywhere, the reference rows 100%.
-    values::PeriodValueStore none;
+    const struct {
+        int mode;
+        bool db;
+        int month, series;
+        const char* want;
+    } rows[] = {
+        {0, false, 3, 1, "1.234.568"}, {0, false, 3, 6, "7.407.407"},
+        {0, false, 5, 1, "0"}, // empty shows 0
+        {1, false, 3, 2, "2.001"},     {4, false, 3, 1, "120"},
+        {2, false, 3, 1, "120%"},      {2, false, 3, 2, "110%"},
+        {2, false, 3, 3, "100%"},      {2, false, 3, 4, "0"}, // divisor 0
+        {2, false, 3, 5, "0"},         {2, false, 3, 6, "100%"},
+        {2, false, 5, 1, "94544%"},                           // no thousands separator
+        {2, false, 4, 1, "0"},         {2, false, 4, 2, "0"}, // empty divisor
+        {3, false, 3, 1, "109%"},      {3, false, 3, 2, "100%"},
+        {3, false, 3, 3, "91%"},       {3, false, 3, 4, "150%"},
+        {3, false, 4, 1, "0"},         {0, true, 3, 1, "1.234.568"},
+        {0, true, 3, 4, "23,46%"},     {0, true, 3, 5, "1234,56%"},
+        {0, true, 3, 6, "0,00%"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << "mode " << r.mode << (r.db ? " db%" : "") << " month "
+                                        << r.month << " series " << r.series);
+        st.TableMode = r.mode;
+        st.GraphValues.at(3, 4) = r.db ? 23.456 : 30;
+        st.GraphValues.at(3, 5) = r.db ? 1234.56 : 20;
+        PageInputs in = inputs();
+        in.dbPercent = r.db;
+        table(st, in);
+        EXPECT_EQ(cell(surface, r.month, r.series), QLatin1String(r.want));
+    }
+    // Nothing fetched: 0 everywhere, the reference rows 100%.
     for (int mode : {0, 1, 4, 2}) {
-        none.TableMode = mode;
-        table(none);
+        values::PeriodValueStore empty;
+        empty.TableMode = mode;
+        table(empty);
         EXPECT_EQ(cell(surface, 7, 1), QStringLiteral("0")) << mode;
         EXPECT_EQ(cell(surface, 7, 5), QStringLiteral("0")) << mode;
         EXPECT_EQ(cell(surface, 7, 3), mode == 2 ? QStringLiteral("100%") : QStringLiteral("0"));

@@ -1,7 +1,8 @@
 // The data rebuild dialog against the server component on SQLite and
 // PostgreSQL: the build information and the proposed periods, what OK sends
-// and logs, the period sums a rebuild really changes, the checks of the
-// period fields, a failing and a cancelled rebuild, and the progress reports.
+// and logs, the checks of the period fields, a failing and a cancelled
+// rebuild, and the progress reports. That a rebuild changes the sums, and
+// atomically, is the server's rule and tested there.
 
 #include "platform/cache/server/ServerFactory.h"
 #include "platform/cache/server/Store.h"
@@ -17,9 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
-#include <cmath>
 #include <gtest/gtest.h>
-#include <stdexcept>
 
 using platform::MsgAnswer;
 using platform::MsgButtons;
@@ -113,22 +112,12 @@ private:
     platform::Ui& inner_;
 };
 
-qint64 cents(const QString& text) {
-    return std::llround(text.toDouble() * 100);
-}
-
 class RebuildDialog : public ::testing::TestWithParam<TestEngine> {
 protected:
     void SetUp() override {
         REQUIRE_ENGINE(GetParam());
         site_ = &testsupport::demoSite(GetParam(), QStringLiteral("rebuilddialog"), 3000);
         setXwgdat(QStringLiteral("12402`1240301"));
-        windows::programLog().clear();
-    }
-    void TearDown() override {
-        dialog.reset();
-        watch.reset();
-        env.reset();
         windows::programLog().clear();
     }
 
@@ -159,42 +148,23 @@ protected:
         windows::programLog().clear();
     }
     void setRange(const char* von, const char* bis) {
-        dialog->edtVon->setText(QLatin1String(von));
-        dialog->edtBis->setText(QLatin1String(bis));
-    }
-
-    // Revenue of one month of company 1 in cents, as the period query reads it.
-    qint64 revenue(int period) {
-        std::unique_ptr<cache::CacheQuery> q = env->s().factory()->query(
-            QStringLiteral("ZKUmsatz.Daten"), QStringLiteral("PeriodenSumme"));
-        q->execute({QStringLiteral("1"), QString::number(period), QString(), QString(), QString(),
-                    QString(), QString(), QString(), QString()});
-        EXPECT_TRUE(q->next());
-        const qint64 c = cents(q->column(1));
-        q->SYS_Close();
-        return c;
-    }
-    // Adds one sales line of company 1 in that month; the sums follow only
-    // with the next rebuild.
-    void addSale(int period, qint64 umsatzCents) {
-        auto d = site_->db->open();
-        cache::server::Store store(*d);
-        cache::server::SalesLine l;
-        l.datum = (period / 100 + 1900) * 10000 + (period % 100) * 100 + 14;
-        l.firma = 1;
-        const char* codes[cache::server::kDimCount] = {"1", "10", "M2", "30", "3001",
-                                                       "P", "L",  "01", "L"};
-        for (int i = 0; i < cache::server::kDimCount; ++i)
-            l.codes[i] = QLatin1String(codes[i]);
-        l.umsatz = umsatzCents;
-        l.kosten = umsatzCents / 2;
-        store.appendSales({l});
+        dialog->edtVon->setText(QString::fromUtf8(von));
+        dialog->edtBis->setText(QString::fromUtf8(bis));
     }
     QStringList logTexts() const {
         QStringList out;
         for (const windows::LogEntry& e : windows::programLog().entries())
             out << e.text;
         return out;
+    }
+    // Nothing reached the server, the log or the build information.
+    void expectNothingSent() {
+        EXPECT_TRUE(probe.calls.isEmpty());
+        EXPECT_TRUE(windows::programLog().entries().isEmpty());
+        EXPECT_EQ(xwgdat(), QStringLiteral("12402`1240301"));
+    }
+    static QString generieren(const char* range) {
+        return QStringLiteral("ZKUmsatz.Daten.Generieren(1|%1)").arg(QLatin1String(range));
     }
 
     testsupport::DemoSite* site_ = nullptr;
@@ -204,75 +174,55 @@ protected:
     std::unique_ptr<FrmNeueDaten> dialog;
 };
 
-TEST_P(RebuildDialog, ControlsAndCaptions) {
-    open();
-    EXPECT_EQ(dialog->objectName(), QStringLiteral("frmNeueDaten"));
+// The proposal is the two months before the clock's; the label shows the
+// server's last build, or only what of it can be read.
+TEST_P(RebuildDialog, OpensWithProposalAndBuildInformation) {
+    ASSERT_EQ(QLocale().name(), QStringLiteral("de_DE"));
+    const QString built = QStringLiteral("Letzte Periode 12402 erstellt am ");
+    const struct {
+        QDate today;
+        const char *xwgdat, *von, *bis;
+        QString label;
+    } rows[] = {
+        {QDate(2024, 3, 15), "", "12401", "12402", "Daten"}, // the record exists, no fields
+        {QDate(2024, 3, 15), "12402", "12401", "12402", built},
+        {QDate(2024, 3, 15), "12402`1241301`x", "12401", "12402", built}, // month 13: no date
+        {QDate(2024, 1, 20), "12402`1240301", "12311", "12312", built + "01.03.24"},
+        {QDate(2024, 3, 1), "12402`1240301", "12401", "12402", built + "01.03.24"},
+        {QDate(2024, 2, 29), "12402`1240301", "12312", "12401", built + "01.03.24"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.today.toString(Qt::ISODate).toStdString() + " " + r.xwgdat);
+        setXwgdat(QString::fromUtf8(r.xwgdat));
+        open(r.today);
+        EXPECT_EQ(dialog->edtVon->text(), QLatin1String(r.von));
+        EXPECT_EQ(dialog->edtBis->text(), QLatin1String(r.bis));
+        EXPECT_EQ(dialog->lblDatenAnzeige->text(), r.label);
+        EXPECT_TRUE(env->messages().isEmpty());
+        EXPECT_TRUE(probe.calls.isEmpty()); // opening sends no rebuild
+    }
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Neu aufzubauende Daten"));
     EXPECT_TRUE(dialog->isModal());
-    EXPECT_EQ(dialog->lblVon->text(), QStringLiteral("von Periode"));
     EXPECT_EQ(dialog->lblVon->buddy(), dialog->edtVon);
-    EXPECT_EQ(dialog->lblBis->text(), QStringLiteral("bis Periode"));
     EXPECT_EQ(dialog->lblBis->buddy(), dialog->edtBis);
-    EXPECT_EQ(dialog->OKButton->text(), QStringLiteral("OK"));
-    EXPECT_EQ(dialog->CancelButton->text(), QStringLiteral("Abbrechen"));
     EXPECT_FALSE(dialog->prgFortschritt->isVisible());
-    EXPECT_TRUE(probe.calls.isEmpty()); // opening sends no rebuild
-}
 
-TEST_P(RebuildDialog, ProposesTheLastTwoCompleteMonths) {
-    open(QDate(2024, 1, 20));
-    EXPECT_EQ(dialog->edtVon->text(), QStringLiteral("12311"));
-    EXPECT_EQ(dialog->edtBis->text(), QStringLiteral("12312"));
-    open(QDate(2024, 3, 1));
-    EXPECT_EQ(dialog->edtVon->text(), QStringLiteral("12401"));
-    EXPECT_EQ(dialog->edtBis->text(), QStringLiteral("12402"));
-    open(QDate(2024, 2, 29));
-    EXPECT_EQ(dialog->edtVon->text(), QStringLiteral("12312"));
-    EXPECT_EQ(dialog->edtBis->text(), QStringLiteral("12401"));
-}
-
-TEST_P(RebuildDialog, LabelShowsTheServersBuildInformation) {
-    ASSERT_EQ(QLocale().name(), QStringLiteral("de_DE"));
-    open();
-    const QString march1 = QLocale().toString(QDate(2024, 3, 1), QLocale::ShortFormat);
-    EXPECT_EQ(march1, QStringLiteral("01.03.24"));
-    EXPECT_EQ(dialog->lblDatenAnzeige->text(),
-              QStringLiteral("Letzte Periode 12402 erstellt am ") + march1);
-
-    setXwgdat(QStringLiteral("")); // empty, not NULL: the record exists with no fields
-    open();
-    EXPECT_EQ(dialog->lblDatenAnzeige->text(), QStringLiteral("Daten"));
-    EXPECT_EQ(dialog->edtVon->text(), QStringLiteral("12401")); // filled all the same
-    EXPECT_EQ(dialog->edtBis->text(), QStringLiteral("12402"));
-
-    setXwgdat(QStringLiteral("12402"));
-    open();
-    EXPECT_EQ(dialog->lblDatenAnzeige->text(), QStringLiteral("Letzte Periode 12402 erstellt am "));
-
-    // Month 13 is no date: only the date part stays empty.
-    setXwgdat(QStringLiteral("12402`1241301`x"));
-    open();
-    EXPECT_EQ(dialog->lblDatenAnzeige->text(), QStringLiteral("Letzte Periode 12402 erstellt am "));
-    EXPECT_TRUE(env->messages().isEmpty());
-}
-
-TEST_P(RebuildDialog, CancelAfterEditingSendsNothing) {
-    open();
     setRange("12310", "12311");
     dialog->CancelButton->click();
-    EXPECT_TRUE(probe.calls.isEmpty());
-    EXPECT_TRUE(windows::programLog().entries().isEmpty());
+    expectNothingSent();
     EXPECT_TRUE(env->messages().isEmpty());
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
-    EXPECT_EQ(xwgdat(), QStringLiteral("12402`1240301"));
 }
 
+// Without progress reports from the server (the bar stays hidden).
 TEST_P(RebuildDialog, OkRebuildsTheRangeLogsAndReports) {
+    probe.progressHook = false;
     open();
     const qsizetype cursorBefore = env->ui.cursorChanges().size();
-    bool busyDuringCall = false, idleTimerDuringCall = true;
+    bool busyDuringCall = false, idleTimerDuringCall = true, barSeen = true;
     probe.onCall = [&] {
+        barSeen = dialog->prgFortschritt->isVisible();
         busyDuringCall = env->ui.busyCursor();
         idleTimerDuringCall = env->server.Lock().isActive();
         env->clock.advance(75'000); // the server works for 75 seconds
@@ -285,7 +235,9 @@ TEST_P(RebuildDialog, OkRebuildsTheRangeLogsAndReports) {
 
     dialog->OKButton->click();
 
-    EXPECT_EQ(probe.calls, QStringList{QStringLiteral("ZKUmsatz.Daten.Generieren(1|12401|12402)")});
+    EXPECT_EQ(probe.calls, QStringList{generieren("12401|12402")});
+    EXPECT_TRUE(probe.reports.isEmpty());
+    EXPECT_FALSE(barSeen);
     EXPECT_TRUE(busyDuringCall);
     EXPECT_FALSE(idleTimerDuringCall); // inside the bracket
     EXPECT_TRUE(env->server.Lock().isActive());
@@ -312,102 +264,60 @@ TEST_P(RebuildDialog, OkRebuildsTheRangeLogsAndReports) {
     EXPECT_EQ(dialog->lastOutcome(), FrmNeueDaten::Outcome::Done);
 }
 
-TEST_P(RebuildDialog, RebuildBringsNewSalesIntoThePeriodSums) {
-    open();
-    const qint64 before = revenue(12402);
-    const qint64 neighbour = revenue(12401);
-    addSale(12402, 123'456);
-    EXPECT_EQ(revenue(12402), before); // not yet rebuilt
-
-    setRange("12402", "12402");
-    dialog->OKButton->click();
-    ASSERT_EQ(dialog->lastOutcome(), FrmNeueDaten::Outcome::Done);
-    EXPECT_EQ(revenue(12402), before + 123'456);
-    EXPECT_EQ(revenue(12401), neighbour);
-    EXPECT_EQ(probe.calls, QStringList{QStringLiteral("ZKUmsatz.Daten.Generieren(1|12402|12402)")});
-}
-
-TEST_P(RebuildDialog, MalformedPeriodsAreRejectedBeforeSending) {
+// Malformed fields and a start after the end are refused before anything
+// is sent; the focus goes to the field to correct.
+TEST_P(RebuildDialog, BadPeriodsAreRejectedBeforeSending) {
     open();
     const qsizetype cursorBefore = env->ui.cursorChanges().size();
-    dialog->edtVon->setText(QStringLiteral("abc"));
-    dialog->OKButton->click();
-    ASSERT_EQ(env->messages().size(), 1);
-    EXPECT_EQ(env->messages()[0].title, QStringLiteral("Neu aufzubauende Daten"));
-    EXPECT_EQ(env->messages()[0].text,
-              QStringLiteral("Das Feld „von Periode“ enthält keine gültige Periode: „abc“.\n"
-                             "Bitte geben Sie die Periode als Jahr minus 1900 und zweistelligen "
-                             "Monat ein, z. B. 12401 für Januar 2024."));
-    EXPECT_EQ(env->messages()[0].icon, MsgIcon::Exclamation);
-
+    const QString hint = QStringLiteral("\nBitte geben Sie die Periode als Jahr minus 1900 und "
+                                        "zweistelligen Monat ein, z. B. 12401 für Januar 2024.");
+    const QString invalid = QStringLiteral("Das Feld „%1“ enthält keine gültige Periode: „%2“.");
     const struct {
-        QLineEdit* field;
-        const char* name;
-        const char* text;
-    } bad[] = {
-        {dialog->edtVon, "von Periode", "12413"},  {dialog->edtVon, "von Periode", ""},
-        {dialog->edtVon, "von Periode", " 12401"}, {dialog->edtVon, "von Periode", "12400"},
-        {dialog->edtVon, "von Periode", "123401"}, {dialog->edtVon, "von Periode", "-1201"},
-        {dialog->edtBis, "bis Periode", "1240a"},  {dialog->edtBis, "bis Periode", "12402 "},
-        {dialog->edtBis, "bis Periode", "1"},      {dialog->edtBis, "bis Periode", "١٢٤٠١"},
+        const char *von, *bis;
+        bool bisWrong;
+        QString text;
+    } rows[] = {
+        {"abc", "12402", false, invalid.arg("von Periode", "abc") + hint},
+        {"", "12402", false, QStringLiteral("Das Feld „von Periode“ ist leer.") + hint},
+        {"12413", "12402", false, invalid.arg("von Periode", "12413") + hint},
+        {" 12401", "12402", false, invalid.arg("von Periode", " 12401") + hint},
+        {"12400", "12402", false, invalid.arg("von Periode", "12400") + hint},
+        {"123401", "12402", false, invalid.arg("von Periode", "123401") + hint},
+        {"-1201", "12402", false, invalid.arg("von Periode", "-1201") + hint},
+        {"12401", "1240a", true, invalid.arg("bis Periode", "1240a") + hint},
+        {"12401", "12402 ", true, invalid.arg("bis Periode", "12402 ") + hint},
+        {"12401", "1", true, invalid.arg("bis Periode", "1") + hint},
+        {"12401", "١٢٤٠١", true, invalid.arg("bis Periode", "١٢٤٠١") + hint},
+        {"12402", "12312", false,
+         QStringLiteral("Die Periode im Feld „von Periode“ (12402) liegt nach der Periode im Feld "
+                        "„bis Periode“ (12312).\nBitte geben Sie zuerst die frühere Periode ein.")},
     };
-    for (const auto& b : bad) {
-        SCOPED_TRACE(b.text);
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.von + std::string(" ") + r.bis);
         env->ui.clearMessages();
-        setRange("12401", "12402");
-        b.field->setText(QString::fromUtf8(b.text));
-        dialog->edtVon->clearFocus();
+        setRange(r.von, r.bis);
         dialog->OKButton->setFocus();
         dialog->OKButton->click();
         ASSERT_EQ(env->messages().size(), 1);
-        const QString text = env->messages()[0].text;
-        EXPECT_TRUE(text.contains(QStringLiteral("„%1“").arg(QString::fromUtf8(b.name))))
-            << text.toStdString();
-        if (*b.text) {
-            EXPECT_TRUE(text.contains(QStringLiteral("„%1“").arg(QString::fromUtf8(b.text))));
-        } else {
-            EXPECT_TRUE(text.startsWith(QStringLiteral("Das Feld „von Periode“ ist leer.")));
-        }
-        EXPECT_EQ(dialog->focusWidget(), b.field);
+        EXPECT_EQ(env->messages()[0].title, QStringLiteral("Neu aufzubauende Daten"));
+        EXPECT_EQ(env->messages()[0].text, r.text);
+        EXPECT_EQ(env->messages()[0].icon, MsgIcon::Exclamation);
+        EXPECT_EQ(dialog->focusWidget(), r.bisWrong ? dialog->edtBis : dialog->edtVon);
         EXPECT_TRUE(dialog->isVisible());
         EXPECT_EQ(dialog->lastOutcome(), FrmNeueDaten::Outcome::Rejected);
     }
-    EXPECT_TRUE(probe.calls.isEmpty());
-    EXPECT_TRUE(windows::programLog().entries().isEmpty());
+    expectNothingSent();
     EXPECT_EQ(env->ui.cursorChanges().size(), cursorBefore);
-    EXPECT_EQ(xwgdat(), QStringLiteral("12402`1240301"));
-}
-
-TEST_P(RebuildDialog, StartAfterEndIsRejected) {
-    open();
-    setRange("12402", "12312");
-    dialog->OKButton->setFocus();
-    dialog->OKButton->click();
-    ASSERT_EQ(env->messages().size(), 1);
-    EXPECT_EQ(env->messages()[0].text,
-              QStringLiteral("Die Periode im Feld „von Periode“ (12402) liegt nach der Periode im "
-                             "Feld „bis Periode“ (12312).\nBitte geben Sie zuerst die frühere "
-                             "Periode ein."));
-    EXPECT_EQ(env->messages()[0].icon, MsgIcon::Exclamation);
-    EXPECT_EQ(dialog->focusWidget(), dialog->edtVon);
-    EXPECT_TRUE(dialog->isVisible());
-    EXPECT_TRUE(probe.calls.isEmpty());
-    EXPECT_TRUE(windows::programLog().entries().isEmpty());
 
     // Across the turn of the year the order is by number, not by text.
-    env->ui.clearMessages();
     setRange("9912", "10001");
-    EXPECT_TRUE(retrieval::isPeriodCode(dialog->edtVon->text()));
     dialog->OKButton->click();
-    EXPECT_EQ(probe.calls, QStringList{QStringLiteral("ZKUmsatz.Daten.Generieren(1|9912|10001)")});
+    EXPECT_EQ(probe.calls, QStringList{generieren("9912|10001")});
 }
 
-TEST_P(RebuildDialog, FailedRebuildKeepsTheOldSumsAndTheDialog) {
+TEST_P(RebuildDialog, FailedRebuildKeepsTheDialogForARetry) {
     probe.faultAfter = 1; // the second period fails
     open();
-    const qint64 jan = revenue(12401), feb = revenue(12402);
-    addSale(12401, 5'000);
-    addSale(12402, 7'000);
     const qsizetype cursorBefore = env->ui.cursorChanges().size();
 
     dialog->OKButton->click();
@@ -430,8 +340,6 @@ TEST_P(RebuildDialog, FailedRebuildKeepsTheOldSumsAndTheDialog) {
     EXPECT_EQ(logTexts(), (QStringList{QStringLiteral("Daten Holen fehlgeschlagen um"),
                                        QStringLiteral("Daten Holen für")}));
     EXPECT_EQ(windows::programLog().entries()[0].parameter, QStringLiteral("09:00:00"));
-    EXPECT_EQ(revenue(12401), jan); // the first period was rolled back too
-    EXPECT_EQ(revenue(12402), feb);
     EXPECT_EQ(xwgdat(), QStringLiteral("12402`1240301"));
 
     // The user tries again once the server is well.
@@ -440,8 +348,6 @@ TEST_P(RebuildDialog, FailedRebuildKeepsTheOldSumsAndTheDialog) {
     env->ui.clearMessages();
     dialog->OKButton->click();
     EXPECT_EQ(dialog->lastOutcome(), FrmNeueDaten::Outcome::Done);
-    EXPECT_EQ(revenue(12401), jan + 5'000);
-    EXPECT_EQ(revenue(12402), feb + 7'000);
     ASSERT_EQ(env->messages().size(), 1);
     EXPECT_EQ(env->messages()[0].text,
               QStringLiteral("Daten Holen für Periode 12401 bis 12402 erledigt!"));
@@ -479,8 +385,6 @@ TEST_P(RebuildDialog, ProgressOfEveryPeriodReachesTheDialog) {
 TEST_P(RebuildDialog, CancelDuringTheRunRollsBack) {
     open();
     setRange("12310", "12402");
-    const qint64 nov = revenue(12311);
-    addSale(12311, 9'900);
     // The user presses "Abbrechen" while the second period is shown.
     env->ui.onProcessEvents = [&] {
         if (dialog->rebuildRunning() && dialog->prgFortschritt->value() == 2)
@@ -493,7 +397,6 @@ TEST_P(RebuildDialog, CancelDuringTheRunRollsBack) {
     ASSERT_EQ(probe.reports.size(), 2);
     EXPECT_TRUE(probe.reports[0].goOn);
     EXPECT_FALSE(probe.reports[1].goOn);
-    EXPECT_EQ(revenue(12311), nov);
     EXPECT_EQ(xwgdat(), QStringLiteral("12402`1240301"));
     ASSERT_EQ(env->messages().size(), 1); // a notice, not the access error
     EXPECT_EQ(env->messages()[0].title, QStringLiteral("Daten holen"));
@@ -510,7 +413,6 @@ TEST_P(RebuildDialog, CancelDuringTheRunRollsBack) {
 
     // Closing the window while it runs cancels as well, and only then closes.
     probe.reports.clear();
-    env->ui.clearMessages();
     env->ui.onProcessEvents = [&] {
         if (dialog->rebuildRunning()) dialog->close();
     };
@@ -518,25 +420,9 @@ TEST_P(RebuildDialog, CancelDuringTheRunRollsBack) {
     env->ui.onProcessEvents = {};
     EXPECT_EQ(dialog->lastOutcome(), FrmNeueDaten::Outcome::Cancelled);
     EXPECT_EQ(probe.reports.size(), 1);
-    EXPECT_EQ(revenue(12311), nov);
     EXPECT_TRUE(dialog->isVisible());
     dialog->CancelButton->click();
     EXPECT_FALSE(dialog->isVisible());
-}
-
-TEST_P(RebuildDialog, WorksWithoutProgressReports) {
-    probe.progressHook = false;
-    open();
-    const qint64 dec = revenue(12312);
-    addSale(12312, 4'200);
-    setRange("12311", "12312");
-    bool barSeen = false;
-    probe.onCall = [&] { barSeen = dialog->prgFortschritt->isVisible(); };
-    dialog->OKButton->click();
-    EXPECT_EQ(dialog->lastOutcome(), FrmNeueDaten::Outcome::Done);
-    EXPECT_TRUE(probe.reports.isEmpty());
-    EXPECT_FALSE(barSeen);
-    EXPECT_EQ(revenue(12312), dec + 4'200);
 }
 
 TEST_P(RebuildDialog, ModalRunFromTheOwner) {
@@ -557,20 +443,17 @@ TEST_P(RebuildDialog, ModalRunFromTheOwner) {
     const int result = FrmNeueDaten::showModal(env->s(), env->ui, env->clock, &owner);
     EXPECT_EQ(result, QDialog::Accepted);
     EXPECT_TRUE(wasVisible);
-    EXPECT_EQ(probe.calls, QStringList{QStringLiteral("ZKUmsatz.Daten.Generieren(1|12401|12402)")});
+    EXPECT_EQ(probe.calls, QStringList{generieren("12401|12402")});
     EXPECT_TRUE(owner.findChildren<FrmNeueDaten*>().isEmpty()); // gone after the run
 }
 
 INSTANTIATE_ON_BOTH_ENGINES(RebuildDialog);
 
-// --- the progress slot on its own ---------------------------------------------------
-
-TEST(RebuildProgress, WithoutListenerEveryReportGoesOn) {
+// Without a listener every report goes on; a nested listener is removed at
+// its end and the outer one restored.
+TEST(RebuildProgress, ScopedListenersNest) {
     ASSERT_FALSE(retrieval::hasRebuildProgressSink());
     EXPECT_TRUE(retrieval::reportRebuildProgress(1, 3, 12401));
-}
-
-TEST(RebuildProgress, ScopedListenerIsRemovedAndTheOuterOneRestored) {
     QList<int> outer, inner;
     {
         retrieval::ScopedRebuildProgress a([&](int done, int, int) {

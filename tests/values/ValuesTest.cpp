@@ -3,7 +3,7 @@
 
 #include "values/ValueStore.h"
 
-#include <cmath>
+#include <QStringList>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -24,18 +24,25 @@ void set(PeriodValueStore& s, int slot, double u, double db) {
     s.PeriodValues.at(slot, 2) = db;
 }
 
-// Every month of the six years filled: revenue = slot * 10, margin = slot.
-PeriodValueStore complete(int upToSlot = 72) {
+// Slots 1..upToSlot filled: revenue = slot * 10, margin = slot.
+PeriodValueStore complete(int upToSlot) {
     PeriodValueStore s = fetched();
     for (int n = 1; n <= upToSlot; ++n)
         set(s, n, n * 10.0, n);
     return s;
 }
 
-double v(const Table& t, int r, int c) {
-    EXPECT_FALSE(t(r, c).isEmpty()) << "cell " << r << "," << c;
-    return t(r, c).value();
+// Months first..last of one column, "-" for an empty cell.
+std::string col(const Table& t, int c, int first = 1, int last = 12) {
+    QStringList out;
+    for (int m = first; m <= last; ++m)
+        out << (t(m, c).isEmpty() ? QStringLiteral("-")
+                                  : QString::number(t(m, c).value(), 'g', 12));
+    return out.join(QLatin1Char(' ')).toStdString();
 }
+
+const char* const kNone = "- - - - - - - - - - - -";
+const char* const kZeros = "0 0 0 0 0 0 0 0 0 0 0 0";
 
 } // namespace
 
@@ -69,148 +76,114 @@ TEST(Cell, EmptyIsNotZero) {
 // of the year before 40, 50, 60.
 TEST(AbsolutMittel, WorkedExample) {
     PeriodValueStore s = fetched();
-    const double u[] = {100, 200, 300, 400}, db[] = {10, 20, 30, 40};
     for (int m = 1; m <= 4; ++m)
-        set(s, 48 + m, u[m - 1], db[m - 1]);
+        set(s, 48 + m, 100.0 * m, 10.0 * m);
     set(s, 46, 40, 4);
     set(s, 47, 50, 5);
     set(s, 48, 60, 6);
 
     AbsolutMittel(s, 6, false);
-    for (int m = 1; m <= 4; ++m) {
-        EXPECT_EQ(v(s.MonthYearValues, m, 2), u[m - 1]);
-        EXPECT_EQ(v(s.MonthYearValues, m, 5), db[m - 1]);
-    }
-    const double cum[] = {100, 300, 600, 1000};
-    for (int m = 1; m <= 4; ++m)
-        EXPECT_EQ(v(s.CumulativeValues, m, 2), cum[m - 1]);
-    EXPECT_EQ(v(s.CumulativeValues, 12, 2), 1000);
+    EXPECT_EQ(col(s.MonthYearValues, 2), "100 200 300 400 - - - - - - - -");
+    EXPECT_EQ(col(s.MonthYearValues, 5), "10 20 30 40 - - - - - - - -");
+    EXPECT_EQ(col(s.CumulativeValues, 2),
+              "100 300 600 1000 1000 1000 1000 1000 1000 1000 1000 1000");
     EXPECT_TRUE(s.CumulativeValues(0, 2).isEmpty()); // month 0 is never written
-    const double mean[] = {100, 150, 200, 250};
-    for (int m = 1; m <= 4; ++m)
-        EXPECT_EQ(v(s.GraphValues, m, 2), mean[m - 1]);
+    EXPECT_EQ(col(s.GraphValues, 2, 1, 4), "100 150 200 250");
 
-    s.GraphMode = 1;
+    s.GraphMode = 1; // reaches back into October .. December
     AbsolutMittel(s, 6, false);
-    EXPECT_EQ(v(s.GraphValues, 1, 2), (100 + 60 + 50 + 40) / 4.0);
-    EXPECT_EQ(v(s.GraphValues, 4, 2), 250);
+    EXPECT_EQ(col(s.GraphValues, 2, 1, 4), "62.5 102.5 165 250");
 
+    // DB percent; months without revenue or margin: the division fails, the
+    // cell stays empty. Revenue itself is untouched.
     s.GraphMode = 2;
     AbsolutMittel(s, 6, true);
-    for (int m = 1; m <= 4; ++m)
-        EXPECT_DOUBLE_EQ(v(s.GraphValues, m, 5), 10);
-    EXPECT_EQ(v(s.GraphValues, 2, 2), 200); // revenue itself is untouched
-    // Months without revenue or margin: the division fails, the cell stays empty.
-    EXPECT_TRUE(s.GraphValues(6, 5).isEmpty());
+    EXPECT_EQ(col(s.GraphValues, 5), "10 10 10 10 - - - - - - - -");
+    EXPECT_EQ(col(s.GraphValues, 2), "100 200 300 400 - - - - - - - -");
 }
 
-TEST(AbsolutMittel, ClockInMarchCalendarYear) {
-    PeriodValueStore s = complete(63); // fetched up to March of year slot 6
-    AbsolutMittel(s, 3, false);
-    EXPECT_EQ(v(s.CumulativeValues, 1, 1), 610);
-    EXPECT_EQ(v(s.CumulativeValues, 2, 1), 610 + 620);
-    EXPECT_EQ(v(s.CumulativeValues, 3, 1), 0); // the running month is left out
-    for (int m = 4; m <= 12; ++m)
-        EXPECT_EQ(v(s.CumulativeValues, m, 1), 0) << m;
-    EXPECT_EQ(v(s.MonthYearValues, 3, 1), 630); // the incomplete month itself
-    EXPECT_TRUE(s.MonthYearValues(4, 1).isEmpty());
-    // Yearly mean: January and February only.
-    EXPECT_EQ(v(s.GraphValues, 1, 1), 610);
-    EXPECT_EQ(v(s.GraphValues, 2, 1), 615);
-    EXPECT_EQ(v(s.GraphValues, 2, 4), 61.5);
-    for (int m = 3; m <= 12; ++m) {
-        EXPECT_TRUE(s.GraphValues(m, 1).isEmpty()) << m;
-        EXPECT_TRUE(s.GraphValues(m, 4).isEmpty()) << m;
-    }
-    s.GraphMode = 1;
-    AbsolutMittel(s, 3, false);
-    EXPECT_EQ(v(s.GraphValues, 2, 1), (620 + 610 + 600 + 590) / 4.0);
-    EXPECT_TRUE(s.GraphValues(3, 1).isEmpty());
-    s.GraphMode = 2;
-    AbsolutMittel(s, 3, false);
-    EXPECT_EQ(v(s.GraphValues, 3, 1), 630);
-    EXPECT_TRUE(s.GraphValues(4, 1).isEmpty());
-}
-
-TEST(AbsolutMittel, ClockInJanuaryAndDecember) {
-    PeriodValueStore s = complete(61);
-    for (int mode = 0; mode <= 1; ++mode) {
-        s.GraphMode = mode;
-        AbsolutMittel(s, 1, false);
-        for (int m = 1; m <= 12; ++m) {
-            EXPECT_TRUE(s.GraphValues(m, 1).isEmpty()) << mode << " " << m;
-            EXPECT_TRUE(s.GraphValues(m, 4).isEmpty()) << mode << " " << m;
-            EXPECT_EQ(v(s.CumulativeValues, m, 1), 0);
-            EXPECT_EQ(v(s.CumulativeValues, m, 4), 0);
-            EXPECT_FALSE(s.GraphValues(m, 2).isEmpty()); // the previous year is whole
-        }
-    }
-    PeriodValueStore d = complete(72);
-    AbsolutMittel(d, 12, false);
-    EXPECT_EQ(v(d.GraphValues, 11, 1), (610.0 + 710.0) / 2); // mean of slots 61..71
-    EXPECT_TRUE(d.GraphValues(12, 1).isEmpty());
-    EXPECT_EQ(v(d.CumulativeValues, 11, 1), (610.0 + 710.0) * 11 / 2);
-    EXPECT_EQ(v(d.CumulativeValues, 12, 1), 0);
-}
-
-TEST(AbsolutMittel, FiscalYearStartsInMarch) {
-    PeriodValueStore s = complete(72);
-    s.YearMode = 1;
-    AbsolutMittel(s, 12, false);
-    // Fiscal month 1 is March; 11 and 12 fall past the stored years.
-    EXPECT_EQ(v(s.MonthYearValues, 1, 1), 630);
-    EXPECT_EQ(v(s.MonthYearValues, 10, 1), 720);
-    EXPECT_TRUE(s.MonthYearValues(11, 1).isEmpty());
-    EXPECT_TRUE(s.MonthYearValues(12, 4).isEmpty());
-    EXPECT_EQ(v(s.MonthYearValues, 11, 2), 610); // previous fiscal year's January
-    // The running month December is fiscal month 10: left out of the sums.
-    EXPECT_EQ(v(s.CumulativeValues, 9, 1), (630.0 + 710.0) * 9 / 2);
-    EXPECT_EQ(v(s.CumulativeValues, 10, 1), 0);
-    EXPECT_EQ(v(s.GraphValues, 9, 1), (630.0 + 710.0) / 2);
-    EXPECT_TRUE(s.GraphValues(10, 1).isEmpty());
-
-    // Clock in January or February: the current fiscal year has not begun.
-    for (int c : {1, 2}) {
-        PeriodValueStore j = complete(60 + c);
-        j.YearMode = 1;
-        AbsolutMittel(j, c, false);
-        for (int m = 1; m <= 12; ++m) {
-            EXPECT_TRUE(j.GraphValues(m, 1).isEmpty()) << c << " " << m;
-            EXPECT_TRUE(j.MonthYearValues(m, 1).isEmpty()) << c << " " << m;
-        }
+// Every month filled up to the fetched slot; the clock month c is running.
+TEST(AbsolutMittel, RunningMonthInCalendarAndFiscalYear) {
+    struct Row {
+        int upTo, clock, yearMode, graphMode;
+        const char* cell; // table (A month-year, C cumulative, G graph) and series
+        const char* want;
+    };
+    const Row rows[] = {
+        // March: the running month is left out of sums and means, shown as itself.
+        {63, 3, 0, 0, "C1", "610 1230 0 0 0 0 0 0 0 0 0 0"},
+        {63, 3, 0, 0, "A1", "610 620 630 - - - - - - - - -"},
+        {63, 3, 0, 0, "G1", "610 615 - - - - - - - - - -"},
+        {63, 3, 0, 0, "G4", "61 61.5 - - - - - - - - - -"},
+        {63, 3, 0, 1, "G1", "595 605 - - - - - - - - - -"},
+        {63, 3, 0, 2, "G1", "610 620 630 - - - - - - - - -"},
+        // January: no current-year curve at all; the previous year is whole.
+        {61, 1, 0, 0, "G1", kNone},
+        {61, 1, 0, 0, "G4", kNone},
+        {61, 1, 0, 1, "G1", kNone},
+        {61, 1, 0, 1, "G4", kNone},
+        {61, 1, 0, 0, "C1", kZeros},
+        {61, 1, 0, 0, "C4", kZeros},
+        {61, 1, 0, 0, "G2", "490 495 500 505 510 515 520 525 530 535 540 545"},
+        {61, 1, 0, 1, "G2", "475 485 495 505 515 525 535 545 555 565 575 585"},
+        // December: up to November.
+        {72, 12, 0, 0, "G1", "610 615 620 625 630 635 640 645 650 655 660 -"},
+        {72, 12, 0, 0, "C1", "610 1230 1860 2500 3150 3810 4480 5160 5850 6550 7260 0"},
+        // Fiscal month 1 is March; 11 and 12 fall past the stored years, and
+        // the running December is fiscal month 10.
+        {72, 12, 1, 0, "A1", "630 640 650 660 670 680 690 700 710 720 - -"},
+        {72, 12, 1, 0, "A4", "63 64 65 66 67 68 69 70 71 72 - -"},
+        {72, 12, 1, 0, "A2", "510 520 530 540 550 560 570 580 590 600 610 620"},
+        {72, 12, 1, 0, "C1", "630 1270 1920 2580 3250 3930 4620 5320 6030 0 0 0"},
+        {72, 12, 1, 0, "G1", "630 635 640 645 650 655 660 665 670 - - -"},
+        // Clock in January or February: the current fiscal year has not begun.
+        {61, 1, 1, 0, "G1", kNone},
+        {61, 1, 1, 0, "A1", kNone},
+        {62, 2, 1, 0, "G1", kNone},
+        {62, 2, 1, 0, "A1", kNone},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "clock " << r.clock << " year mode " << r.yearMode
+                                        << " graph mode " << r.graphMode << " " << r.cell);
+        PeriodValueStore s = complete(r.upTo);
+        s.YearMode = r.yearMode;
+        s.GraphMode = r.graphMode;
+        AbsolutMittel(s, r.clock, false);
+        const Table& t = r.cell[0] == 'A'   ? s.MonthYearValues
+                         : r.cell[0] == 'C' ? s.CumulativeValues
+                                            : s.GraphValues;
+        EXPECT_EQ(col(t, r.cell[1] - '0'), r.want);
     }
 }
 
 TEST(AbsolutMittel, EmptyMonthsAndMeans) {
     PeriodValueStore s = fetched();
-    // Previous year: only January and March have figures.
+    // Previous year: only January and March have figures; the empty
+    // February counts in the divisor.
     set(s, 49, 300, 30);
     set(s, 51, 600, 60);
     AbsolutMittel(s, 6, false);
-    EXPECT_EQ(v(s.GraphValues, 2, 2), 150); // the empty February counts in the divisor
-    EXPECT_EQ(v(s.GraphValues, 3, 2), 300);
-    EXPECT_TRUE(s.MonthYearValues(2, 2).isEmpty());
+    EXPECT_EQ(col(s.GraphValues, 2, 1, 3), "300 150 300");
+    EXPECT_EQ(col(s.MonthYearValues, 2, 1, 3), "300 - 600");
 
-    // Three-year mean with one year before the data: still divided by 3.
+    // Three-year mean with one year before the data: still divided by 3;
+    // all three empty gives a number 0.
     set(s, 37, 90, 9);
     set(s, 25, 60, 6);
     AbsolutMittel(s, 6, false);
-    EXPECT_EQ(v(s.MonthYearValues, 1, 3), 50);
-    EXPECT_EQ(v(s.MonthYearValues, 1, 6), 5);
-    EXPECT_EQ(v(s.MonthYearValues, 2, 3), 0); // all three empty: a number 0
-    EXPECT_EQ(v(s.GraphValues, 1, 3), 50);    // running mean of the three-year mean
-    EXPECT_EQ(v(s.GraphValues, 2, 3), 25);
+    EXPECT_EQ(col(s.MonthYearValues, 3, 1, 2), "50 0");
+    EXPECT_EQ(col(s.MonthYearValues, 6, 1, 2), "5 0");
+    EXPECT_EQ(col(s.GraphValues, 3, 1, 2), "50 25"); // running mean of the three-year mean
 
     // DB percent with empty cells: fails, stays empty; with figures it divides.
     s.GraphMode = 2;
     AbsolutMittel(s, 6, true);
-    EXPECT_DOUBLE_EQ(v(s.GraphValues, 1, 5), 10);
-    EXPECT_TRUE(s.GraphValues(2, 5).isEmpty());
-    EXPECT_DOUBLE_EQ(v(s.GraphValues, 1, 6), 10);
+    EXPECT_EQ(col(s.GraphValues, 5, 1, 2), "10 -");
+    EXPECT_EQ(col(s.GraphValues, 6, 1, 1), "10");
     // Margin without revenue: the division fails and the amount stays.
     set(s, 50, 0, 7);
     AbsolutMittel(s, 6, true);
-    EXPECT_EQ(v(s.GraphValues, 2, 5), 7);
+    EXPECT_EQ(col(s.GraphValues, 5, 2, 2), "7");
 }
 
 TEST(AbsolutMittel, BeforeTheFirstFetchNothingStops) {
@@ -221,9 +194,9 @@ TEST(AbsolutMittel, BeforeTheFirstFetchNothingStops) {
     ASSERT_TRUE(s.GraphValues.hasCells());
     // The sums from PeriodValues failed; the zeros set before them stand,
     // and a running mean of nothing is 0.
-    EXPECT_EQ(v(s.CumulativeValues, 1, 2), 0);
-    EXPECT_EQ(v(s.CumulativeValues, 12, 6), 0);
-    EXPECT_EQ(v(s.GraphValues, 7, 2), 0);
+    EXPECT_EQ(col(s.CumulativeValues, 2), kZeros);
+    EXPECT_EQ(col(s.CumulativeValues, 6), kZeros);
+    EXPECT_EQ(col(s.GraphValues, 2, 7, 7), "0");
     s.GraphMode = 2;
     AbsolutMittel(s, 5, false);
     EXPECT_TRUE(s.GraphValues(1, 1).isEmpty());
@@ -251,8 +224,8 @@ TEST(AbsolutMittel, LastQuarterAgainstDirectSums) {
                           s.PeriodValues(12 + t, 1).value()) /
                          3;
             }
-            EXPECT_NEAR(v(s.GraphValues, m, 2), sum / 4, 1e-9);
-            EXPECT_NEAR(v(s.GraphValues, m, 3), mean3 / 4, 1e-9);
+            EXPECT_NEAR(s.GraphValues(m, 2).value(), sum / 4, 1e-9);
+            EXPECT_NEAR(s.GraphValues(m, 3).value(), mean3 / 4, 1e-9);
             EXPECT_EQ(s.GraphValues(m, 1).isEmpty(), c - 1 < m + h) << c << " " << m;
         }
     }
