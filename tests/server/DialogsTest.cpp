@@ -205,13 +205,29 @@ TEST(Widgets, TheModalLoginAndTheReLogin) {
     EXPECT_EQ(env.settings.values.value(QStringLiteral("Name")), QStringLiteral("DEMO"));
     EXPECT_TRUE(env.ui.messages().isEmpty());
 
+    // Over the main window: disconnected first, then the new connection and
+    // the login both tell the server who works. A failed re-login rebuilds
+    // the caption too and leaves nobody logged in.
+    const QString caption =
+        QStringLiteral("ZORVEK     Firma: 1     Filiale: 0     Benutzer: Demo M}ller");
+    const QString session = QStringLiteral("S FIRMA=1,FIL=0,PERSONAL=\"DEMO\"");
+    const QString wj = QStringLiteral("S P0=$P(^FA(0),\"`\",2) W P0");
     env.mainVisible = true;
-    env.session.mLogin_Click();
-    EXPECT_TRUE(d.isVisible());
-    QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("BUSpeich")), Qt::LeftButton);
-    EXPECT_FALSE(d.isVisible());
-    EXPECT_EQ(env.caption,
-              QStringLiteral("ZORVEK     Firma: 1     Filiale: 0     Benutzer: Demo M}ller"));
+    env.fake.log.lines.clear();
+    for (const char* password : {"demo", "falsch"}) {
+        env.session.mLogin_Click();
+        EXPECT_TRUE(d.isVisible()); // without blocking
+        d.setText(LoginField::BPASSWORT, u(password));
+        env.caption.clear();
+        QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("BUSpeich")), Qt::LeftButton);
+        EXPECT_FALSE(d.isVisible());
+        EXPECT_EQ(env.caption, caption);
+    }
+    EXPECT_EQ(env.fake.log.lines.value(0), QStringLiteral("disconnect"));
+    EXPECT_EQ(env.fake.log.xecutes().mid(0, 5),
+              (QStringList{session, QStringLiteral("D ^%XTT"), wj, wj, session}));
+    EXPECT_EQ(env.ui.messages(), QList<RecordedMessage>{wrongPassword(at(0))});
+    EXPECT_TRUE(srv::userContext().Benutzer.isEmpty());
 }
 
 } // namespace

@@ -16,9 +16,6 @@ namespace {
 const QString kWjLine = QStringLiteral("S P0=$P(^FA(0),\"`\",2) W P0");
 const QString kSep = QString(QChar(0xFF));
 const QString kNoResult = QStringLiteral("Ungültige Anfrage! Kein Ergebnis gefunden\n\n");
-const QString kCaption =
-    QStringLiteral("ZORVEK     Firma: 1     Filiale: 0     Benutzer: Demo M}ller");
-
 srv::ConnectionSettings& cs() {
     return srv::connectionSettings();
 }
@@ -160,34 +157,33 @@ TEST(Connection, AServerThatRejectsTheSessionLineIsReportedAndDropped) {
 }
 
 // A command line whose first word is numeric gives the credentials and needs
-// no dialog; two blanks make an empty word, which takes its default. Without
-// one the settings store decides and the dialog asks.
+// no dialog; two blanks make an empty word, which takes its default. Else the
+// settings store decides and the dialog asks. Expected: Firma, Filiale,
+// code, password, server, port, namespace and WJ, joined by "|".
 TEST(LoadConnection, CommandLineOrSettingsStore) {
     const struct {
         const char* line;
-        bool used, oddStore;
-        const char *firma, *filiale, *code, *password, *target, *ns, *wj;
+        bool used;
+        const char* expected;
     } rows[] = {
-        {"12 3 ABC geheim", true, false, "12", "3", "ABC", "geheim", "embedded[1972]", "ZORVEK",
-         ""},
-        {"12  3 ABC", true, false, "12", "", "3", "ABC", "embedded[1972]", "ZORVEK", ""},
-        {"12 3 ABC pw  ", true, false, "12", "3", "ABC", "pw", "embedded[1972]", "ZORVEK", ""},
-        {"12 3 ABC pw db.example 5000 ANDERS 04 neun zehn", true, false, "12", "3", "ABC", "pw",
-         "db.example[5000]", "ANDERS", "04"},
-        {"7", true, false, "7", "", "", "", "embedded[1972]", "ZORVEK", ""},
-        {"1 0 X y srv 1 ANDERS", true, false, "1", "0", "X", "y", "srv[1]", "ANDERS", ""},
-        {"", false, false, "1", "0", "", "geheim", "embedded[1973]", "ZORVEK", "03"},
-        {" 12 3 ABC pw", false, false, "1", "0", "", "geheim", "embedded[1973]", "ZORVEK", "03"},
-        {"abc 3 ABC pw", false, false, "1", "0", "", "geheim", "embedded[1973]", "ZORVEK", "03"},
-        {"12x 3 ABC pw", false, false, "1", "0", "", "geheim", "embedded[1973]", "ZORVEK", "03"},
-        {"-platform offscreen", false, true, "1", "0", "", "geheim", "10.0.0.5[abc]", "ANDERS",
-         "03"},
+        {"12 3 ABC geheim", true, "12|3|ABC|geheim|embedded|1972|ZORVEK|"},
+        {"12  3 ABC", true, "12||3|ABC|embedded|1972|ZORVEK|"},
+        {"12 3 ABC pw  ", true, "12|3|ABC|pw|embedded|1972|ZORVEK|"},
+        {"12 3 ABC pw db.example 5000 ANDERS 04 neun zehn", true,
+         "12|3|ABC|pw|db.example|5000|ANDERS|04"},
+        {"7", true, "7||||embedded|1972|ZORVEK|"},
+        {"", false, "1|0||geheim|embedded|1973|ZORVEK|03"},
+        {" 12 3 ABC pw", false, "1|0||geheim|embedded|1973|ZORVEK|03"},
+        {"abc 3 ABC pw", false, "1|0||geheim|embedded|1973|ZORVEK|03"},
+        {"12x 3 ABC pw", false, "1|0||geheim|embedded|1973|ZORVEK|03"},
+        // Odd settings reach the connection as they are.
+        {"-platform offscreen", false, "1|0||geheim|10.0.0.5|abc|ANDERS|03"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.line);
         Env env;
         cs().CommandLine = u(r.line);
-        if (r.oddStore) { // reach the connect string as they are
+        if (r.line[0] == '-') {
             env.settings.values[QStringLiteral("Namespace")] = QStringLiteral("ANDERS");
             env.settings.values[QStringLiteral("Port")] = QStringLiteral("abc");
             env.settings.values[QStringLiteral("Server")] = QStringLiteral("10.0.0.5");
@@ -200,22 +196,19 @@ TEST(LoadConnection, CommandLineOrSettingsStore) {
         env.s().LoadConnection();
         EXPECT_EQ(env.s().credentialsFromCommandLine(), r.used);
         EXPECT_EQ(env.login.modalShows, r.used ? 0 : 1);
-        EXPECT_EQ(uc().Firma, u(r.firma));
-        EXPECT_EQ(uc().Filiale, u(r.filiale));
-        EXPECT_EQ(uc().Personalcode, u(r.code));
-        EXPECT_EQ(uc().Passwort, u(r.password));
-        EXPECT_EQ(cs().ConnectString, QStringLiteral("cn_iptcp:%1:ZORVEK").arg(u(r.target)));
-        EXPECT_EQ(cs().Namespace, u(r.ns));
-        EXPECT_EQ(cs().WJ, u(r.wj));
-        // Both dialogs show what was read.
-        EXPECT_EQ(env.server.text(ServerField::BFIRMA), u(r.firma));
-        EXPECT_EQ(env.server.text(ServerField::BFIL), u(r.filiale));
-        EXPECT_EQ(QStringLiteral("%1[%2]").arg(env.server.text(ServerField::BSERVERIP),
-                                               env.server.text(ServerField::BPORT)),
-                  u(r.target));
-        EXPECT_EQ(env.server.text(ServerField::BNAMESPACE), u(r.ns));
-        EXPECT_EQ(env.server.text(ServerField::BWJ), u(r.wj));
-        EXPECT_EQ(env.login.text(LoginField::BUSER), u(r.code));
+        QStringList got{uc().Firma,  uc().Filiale, uc().Personalcode, uc().Passwort,
+                        cs().Server, cs().Port,    cs().Namespace,    cs().WJ};
+        EXPECT_EQ(got.join(QLatin1Char('|')), u(r.expected));
+        // The namespace never reaches the connect string.
+        EXPECT_EQ(cs().ConnectString, "cn_iptcp:" + cs().Server + "[" + cs().Port + "]:ZORVEK");
+        // Both dialogs show what was read (the password field is not filled).
+        using enum ServerField;
+        got.removeAt(3);
+        EXPECT_EQ((QStringList{env.server.text(BFIRMA), env.server.text(BFIL),
+                               env.login.text(LoginField::BUSER), env.server.text(BSERVERIP),
+                               env.server.text(BPORT), env.server.text(BNAMESPACE),
+                               env.server.text(BWJ)}),
+                  got);
         // A command line leaves the connection lazy; "Anmelden" saved the six
         // keys, and never the password.
         EXPECT_EQ(env.fake.log.lines.isEmpty(), r.used);
@@ -270,22 +263,18 @@ TEST(Remote, DBCallDSplitsAtTheSeparatorIntoPositionsOneToN) {
     QStringList eleven;
     for (int i = 1; i <= 11; ++i)
         eleven << QStringLiteral("%1`Name %1").arg(i);
+    auto j = [](const QStringList& l) { return l.join(kSep); };
     const struct {
         QString answer, separator;
         QStringList before;
         int n, size;
         QStringList values; // positions 1..
     } rows[] = {
-        {"a" + kSep + "b" + kSep + kSep + "c" + kSep, kSep, {}, 4, 11, {"a", "b", "", "c"}},
+        {j({"a", "b", "", "c", ""}), kSep, {}, 4, 11, {"a", "b", "", "c"}},
         {kSep, kSep, {}, 1, 11, {""}},
         {"", kSep, {"x", "y"}, 0, 2, {"y"}},
-        {eleven.join(kSep), kSep, {}, 11, 21, eleven},
-        {"p" + kSep + "q" + kSep + "r",
-         kSep,
-         QStringList(31, "alt"),
-         3,
-         11,
-         {"p", "q", "r", "alt"}},
+        {j(eleven), kSep, {}, 11, 21, eleven},
+        {j({"p", "q", "r"}), kSep, QStringList(31, "alt"), 3, 11, {"p", "q", "r", "alt"}},
         {"a,b", ",,", {}, 1, 11, {"a,b"}}, // only a one-character separator splits
     };
     for (const auto& r : rows) {
@@ -366,19 +355,20 @@ TEST(Pause, WaitsTheHundredthsAndStopsWhenTheTimerPassesMidnight) {
     EXPECT_EQ(late.clock.elapsedMs(), 5000);
 }
 
+// The login reads the user's records; of a name with a pipe only the
+// personnel code goes to the server.
 TEST(LoginFlow, TheDialogTakesTheUserInUpperCaseAndThePasswordAsTyped) {
     Env env;
-    env.fake.addDemoUser();
+    env.fake.addDemoUser(QStringLiteral("Demo M}ller|X"));
     scriptLogin(env, "demo", "demo");
     EXPECT_TRUE(env.s().CacheLogin());
     EXPECT_EQ(env.settings.values.value(QStringLiteral("Name")), QStringLiteral("DEMO"));
-    const QString got[] = {
-        uc().Benutzer,     uc().BenutzerName, uc().PersonalNr, uc().Abteilung, uc().HauptAbteilung,
-        uc().AbteilungBez, uc().EMail,        uc().Fax,        uc().BerGrp,    uc().DW};
-    const char* want[] = {"DEMO|Demo M}ller", "Demo M}ller",     "1001",      "B0",   "40",
-                          "Gesch{ftsleitung", "demo@example.at", "+43 1 234", "ALLE", "0"};
-    for (int i = 0; i < 10; ++i)
-        EXPECT_EQ(got[i], u(want[i])) << i;
+    EXPECT_EQ((QStringList{uc().Benutzer, uc().BenutzerName, uc().PersonalNr, uc().Abteilung,
+                           uc().HauptAbteilung, uc().AbteilungBez, uc().EMail, uc().Fax,
+                           uc().BerGrp, uc().DW}),
+              (QStringList{"DEMO|Demo M}ller|X", "Demo M}ller|X", "1001", "B0", "40",
+                           "Gesch{ftsleitung", "demo@example.at", "+43 1 234", "ALLE", "0"}));
+    EXPECT_EQ(env.fake.log.xecutes().last(), sessionLine("DEMO"));
     EXPECT_FALSE(env.login.isVisible());
     EXPECT_TRUE(env.messages().isEmpty());
 }
@@ -423,85 +413,40 @@ TEST(LoginFlow, RejectedLogins) {
     }
 }
 
-TEST(LoginFlow, ANameWithAPipeSendsOnlyThePersonnelCode) {
-    Env env;
-    env.fake.addDemoUser(QStringLiteral("M}ller|Meier"));
-    cs().CommandLine = QStringLiteral("1 0 DEMO demo");
-    ASSERT_TRUE(env.s().CacheLogin());
-    EXPECT_EQ(uc().Benutzer, QStringLiteral("DEMO|M}ller|Meier"));
-    EXPECT_EQ(env.fake.log.xecutes().last(), sessionLine("DEMO"));
-}
-
-TEST(LoginFlow, ReLoginFromTheMainWindowReconnectsAndRebuildsTheCaption) {
-    Env env;
-    env.fake.addDemoUser();
-    scriptLogin(env, "DEMO", "demo");
-    ASSERT_TRUE(env.s().CacheLogin());
-    env.mainVisible = true;
-    env.fake.log.lines.clear();
-
-    env.s().mLogin_Click();
-    EXPECT_TRUE(env.login.isVisible()); // without blocking
-    env.login.clickAnmelden();
-    EXPECT_EQ(env.login.modalShows, 1); // no second modal showing
-    EXPECT_FALSE(env.login.isVisible());
-    EXPECT_EQ(env.caption, kCaption);
-    // Disconnected first, then the new connection and the login both tell
-    // the server who works.
-    ASSERT_FALSE(env.fake.log.lines.isEmpty());
-    EXPECT_EQ(env.fake.log.lines.first(), QStringLiteral("disconnect"));
-    EXPECT_EQ(env.fake.log.xecutes(), (QStringList{sessionLine("DEMO"), QStringLiteral("D ^%XTT"),
-                                                   kWjLine, kWjLine, sessionLine("DEMO")}));
-
-    // A failed re-login rebuilds the caption too and leaves nobody logged in;
-    // the name stays from the last login.
-    env.s().mLogin_Click();
-    env.login.setText(LoginField::BPASSWORT, QStringLiteral("falsch"));
-    env.caption.clear();
-    env.login.clickAnmelden();
-    EXPECT_EQ(env.messages(), QList<RecordedMessage>{wrongPassword(at(0))});
-    EXPECT_EQ(env.caption, kCaption);
-    EXPECT_TRUE(uc().Benutzer.isEmpty());
-}
-
-TEST(ServerDialog, NoToSavingLocksButKeepsTheTextsForTheNextLogin) {
-    Env env;
-    env.ui.queueAnswer(MsgAnswer::Yes);
-    env.ui.queueAnswer(MsgAnswer::No);
-    EXPECT_FALSE(env.server.type(ServerField::BPORT, QStringLiteral("1"))); // locked
-    env.server.clickEdit();
-    EXPECT_FALSE(env.server.fieldsLocked());
-    EXPECT_TRUE(env.server.type(ServerField::BPORT, QStringLiteral("5000")));
-    EXPECT_FALSE(env.server.type(ServerField::BWJ, QStringLiteral("99"))); // display only
-    env.server.clickEdit();
-    EXPECT_TRUE(env.server.fieldsLocked());
-    EXPECT_EQ(env.server.text(ServerField::BPORT), QStringLiteral("5000"));
-    EXPECT_TRUE(env.fake.log.lines.isEmpty()); // nothing closed, nothing connected
-    // "Zurück" saves nothing either; "Anmelden" does.
-    env.server.script.push_back([&] { env.server.clickZurück(); });
-    env.s().BUServer_Click();
-    EXPECT_EQ(env.server.modalShows, 1);
-    EXPECT_FALSE(env.server.isVisible());
-    EXPECT_TRUE(env.settings.values.isEmpty());
-    env.login.clickAnmelden();
-    EXPECT_EQ(env.settings.values.value(QStringLiteral("Port")), QStringLiteral("5000"));
-}
-
-TEST(ServerDialog, SavingAChangedPortClosesTheConnectionAndConnectsToTheNewPort) {
-    Env env;
-    env.s().ReadLoginSettings();
-    env.fake.log.lines.clear();
-    env.ui.queueAnswer(MsgAnswer::Yes);
-    env.ui.queueAnswer(MsgAnswer::Yes);
-    env.server.clickEdit();
-    env.server.type(ServerField::BPORT, QStringLiteral("2000"));
-    env.server.clickEdit();
-    EXPECT_EQ(env.fake.log.lines.mid(0, 2),
-              (QStringList{"disconnect", "connect cn_iptcp:embedded[2000]:ZORVEK"}));
-    EXPECT_EQ(cs().Port, QStringLiteral("2000"));
-    EXPECT_EQ(env.settings.values.value(QStringLiteral("Port")), QStringLiteral("2000"));
-    EXPECT_TRUE(env.s().factory()->isConnected());
-    EXPECT_TRUE(env.server.Lock().isActive());
+// "Änderungen sichern?" No: the fields lock, nothing is saved or reconnected,
+// the texts stay for the next "Anmelden". Yes: saved, the connection is closed
+// and made to the new port.
+TEST(ServerDialog, SavingAChangedPort) {
+    for (const bool save : {false, true}) {
+        SCOPED_TRACE(save);
+        Env env;
+        env.s().ReadLoginSettings();
+        env.fake.log.lines.clear();
+        env.ui.queueAnswer(MsgAnswer::Yes);
+        env.ui.queueAnswer(save ? MsgAnswer::Yes : MsgAnswer::No);
+        EXPECT_FALSE(env.server.type(ServerField::BPORT, QStringLiteral("1"))); // locked
+        env.server.clickEdit();
+        EXPECT_FALSE(env.server.fieldsLocked());
+        EXPECT_TRUE(env.server.type(ServerField::BPORT, QStringLiteral("2000")));
+        EXPECT_FALSE(env.server.type(ServerField::BWJ, QStringLiteral("99"))); // display only
+        env.server.clickEdit();
+        EXPECT_TRUE(env.server.fieldsLocked());
+        EXPECT_EQ(env.server.text(ServerField::BPORT), QStringLiteral("2000"));
+        const QStringList reconnect{"disconnect", "connect cn_iptcp:embedded[2000]:ZORVEK"};
+        EXPECT_EQ(env.fake.log.lines.mid(0, 2), save ? reconnect : QStringList());
+        EXPECT_EQ(cs().Port, save ? u("2000") : u("1973"));
+        EXPECT_EQ(env.settings.values.value(QStringLiteral("Port")), save ? u("2000") : QString());
+        EXPECT_TRUE(env.s().factory()->isConnected());
+        EXPECT_TRUE(env.server.Lock().isActive());
+        if (save) continue;
+        // "Zurück" saves nothing either; "Anmelden" does.
+        env.server.script.push_back([&] { env.server.clickZurück(); });
+        env.s().BUServer_Click();
+        EXPECT_EQ(env.server.modalShows, 1);
+        EXPECT_TRUE(env.settings.values.isEmpty());
+        env.login.clickAnmelden();
+        EXPECT_EQ(env.settings.values.value(QStringLiteral("Port")), QStringLiteral("2000"));
+    }
 }
 
 } // namespace
