@@ -53,47 +53,31 @@ bool activate(QWidget& w) {
     return QTest::qWaitForWindowActive(&w);
 }
 
-// Fields: the label text, the initial text, locked in the server dialog;
-// buttons: their text.
+// Every label with the name of its field, every field with its initial text
+// (the server dialog's fields locked), every button with its name.
+QStringList describe(QDialog& d) {
+    QStringList out{d.windowTitle()};
+    for (QLabel* l : d.findChildren<QLabel*>())
+        if (auto* e = qobject_cast<QLineEdit*>(l->buddy()))
+            out << l->text() + " " + e->objectName() + "=" + e->text() +
+                       (e->isReadOnly() ? "!" : "");
+    for (QPushButton* b : d.findChildren<QPushButton*>())
+        out << b->objectName() + "=" + b->text();
+    return out;
+}
+
 TEST(Widgets, CaptionsFieldsAndButtons) {
     platform::FakeClock clock;
     srv::FMPass pass;
     srv::FMServer server(clock);
-    EXPECT_EQ(pass.windowTitle(), QStringLiteral("ZORVEK Benutzeranmeldung"));
-    EXPECT_EQ(server.windowTitle(), QStringLiteral("ZORVEK Server"));
-    const struct {
-        QDialog* dialog;
-        const char *name, *text, *initial;
-    } rows[] = {{&pass, "BUSER", "User(WWS Personalcode):", ""},
-                {&pass, "BPASSWORT", "Passwort:", ""},
-                {&pass, "BUSpeich", "Anmelden", nullptr},
-                {&pass, "BUAusst", "Abbruch", nullptr},
-                {&pass, "BUServer", "Server", nullptr},
-                {&server, "BWJ", "WJ:", "0"},
-                {&server, "BNAMESPACE", "Namespace:", "ZORVEK"},
-                {&server, "BFIRMA", "Firma:", "1"},
-                {&server, "BFIL", "Filiale:", "0"},
-                {&server, "BSERVERIP", "ServerIP:", "embedded"},
-                {&server, "BPORT", "Port:", "1973"},
-                {&server, "BUEdit", "Ändern", nullptr},
-                {&server, "BUZurück", "Zurück", nullptr}};
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.name);
-        QWidget* w = r.dialog->findChild<QWidget*>(u(r.name));
-        ASSERT_TRUE(w);
-        if (auto* button = qobject_cast<QPushButton*>(w)) {
-            EXPECT_EQ(button->text(), u(r.text));
-            continue;
-        }
-        QString label;
-        for (QLabel* l : r.dialog->findChildren<QLabel*>())
-            if (l->buddy() == w) label = l->text();
-        EXPECT_EQ(label, u(r.text));
-        auto* edit = qobject_cast<QLineEdit*>(w);
-        ASSERT_TRUE(edit && r.initial);
-        EXPECT_EQ(edit->text(), u(r.initial));
-        EXPECT_EQ(edit->isReadOnly(), r.dialog == &server);
-    }
+    EXPECT_EQ(describe(pass),
+              (QStringList{"ZORVEK Benutzeranmeldung", "User(WWS Personalcode): BUSER=",
+                           "Passwort: BPASSWORT=", "BUSpeich=Anmelden", "BUAusst=Abbruch",
+                           "BUServer=Server"}));
+    EXPECT_EQ(describe(server),
+              (QStringList{"ZORVEK Server", "WJ: BWJ=0!", "Namespace: BNAMESPACE=ZORVEK!",
+                           "Firma: BFIRMA=1!", "Filiale: BFIL=0!", "ServerIP: BSERVERIP=embedded!",
+                           "Port: BPORT=1973!", "BUEdit=Ändern", "BUZurück=Zurück"}));
     EXPECT_EQ(pass.BPASSWORT()->echoMode(), QLineEdit::Password);
     EXPECT_TRUE(server.BUEdit()->isCheckable());
     EXPECT_FALSE(server.BUEdit()->isChecked());
@@ -139,34 +123,54 @@ TEST(Widgets, ClosingTheLoginEndsTheProgramOnlyAtStartUp) {
     }
 }
 
+// "Ändern" asks before unlocking and before saving. No to saving locks the
+// fields, closes and saves nothing, and leaves the texts for the next
+// "Anmelden"; yes saves and connects to the new port at once.
 TEST(Widgets, TheEditButtonAsksBeforeUnlockingAndBeforeSaving) {
+    using enum ServerField;
     WidgetEnv env;
+    env.session.ReadLoginSettings();
+    env.fake.log.lines.clear();
     srv::FMServer& d = env.server;
-    env.ui.queueAnswer(MsgAnswer::No);
-    QTest::mouseClick(d.BUEdit(), Qt::LeftButton);
+    auto click = [&](MsgAnswer a) {
+        env.ui.queueAnswer(a);
+        QTest::mouseClick(d.BUEdit(), Qt::LeftButton);
+    };
+    click(MsgAnswer::No);
     EXPECT_FALSE(d.BUEdit()->isChecked()); // put back
-    EXPECT_TRUE(d.field(ServerField::BPORT)->isReadOnly());
-
-    env.ui.queueAnswer(MsgAnswer::Yes);
-    QTest::mouseClick(d.BUEdit(), Qt::LeftButton);
-    EXPECT_TRUE(d.BUEdit()->isChecked());
-    for (ServerField f : {ServerField::BNAMESPACE, ServerField::BFIRMA, ServerField::BFIL,
-                          ServerField::BSERVERIP, ServerField::BPORT})
-        EXPECT_FALSE(d.field(f)->isReadOnly());
-    EXPECT_TRUE(d.field(ServerField::BWJ)->isReadOnly());
-    d.field(ServerField::BPORT)->setText(QStringLiteral("4711"));
-
-    env.ui.queueAnswer(MsgAnswer::No);
-    QTest::mouseClick(d.BUEdit(), Qt::LeftButton);
-    EXPECT_FALSE(d.BUEdit()->isChecked());
-    EXPECT_TRUE(d.field(ServerField::BPORT)->isReadOnly());
-    EXPECT_EQ(d.field(ServerField::BPORT)->text(), QStringLiteral("4711"));
-    EXPECT_EQ(env.ui.messages(), (QList<RecordedMessage>{
-                                     question("Änderungen erlauben?", MsgAnswer::No, at(0)),
-                                     question("Änderungen erlauben?", MsgAnswer::Yes, at(0)),
-                                     question("Änderungen sichern?", MsgAnswer::No, at(0)),
-                                 }));
-    EXPECT_TRUE(env.settings.values.isEmpty());
+    EXPECT_TRUE(d.field(BPORT)->isReadOnly());
+    for (const MsgAnswer save : {MsgAnswer::No, MsgAnswer::Yes}) {
+        click(MsgAnswer::Yes);
+        EXPECT_TRUE(d.BUEdit()->isChecked());
+        for (ServerField f : {BNAMESPACE, BFIRMA, BFIL, BSERVERIP, BPORT})
+            EXPECT_FALSE(d.field(f)->isReadOnly());
+        EXPECT_TRUE(d.field(BWJ)->isReadOnly());
+        d.field(BPORT)->setText(QStringLiteral("2000"));
+        click(save);
+        EXPECT_FALSE(d.BUEdit()->isChecked());
+        EXPECT_TRUE(d.field(BPORT)->isReadOnly());
+        EXPECT_EQ(d.field(BPORT)->text(), QStringLiteral("2000"));
+        if (save == MsgAnswer::Yes) break;
+        EXPECT_TRUE(env.fake.log.lines.isEmpty());
+        QTest::mouseClick(d.BUZurück(), Qt::LeftButton);
+        EXPECT_TRUE(env.settings.values.isEmpty());
+        QTest::mouseClick(env.pass.findChild<QPushButton*>(QStringLiteral("BUSpeich")),
+                          Qt::LeftButton);
+        EXPECT_EQ(env.settings.values.value(QStringLiteral("Port")), QStringLiteral("2000"));
+        env.settings.values.clear();
+    }
+    EXPECT_EQ(env.fake.log.lines.mid(0, 2),
+              (QStringList{"disconnect", "connect cn_iptcp:embedded[2000]:ZORVEK"}));
+    EXPECT_EQ(env.settings.values.value(QStringLiteral("Port")), QStringLiteral("2000"));
+    EXPECT_TRUE(env.session.factory()->isConnected());
+    EXPECT_TRUE(d.Lock().isActive());
+    const auto q = [](const char* text, MsgAnswer a) { return question(text, a, at(0)); };
+    EXPECT_EQ(env.ui.messages(),
+              (QList<RecordedMessage>{q("Änderungen erlauben?", MsgAnswer::No),
+                                      q("Änderungen erlauben?", MsgAnswer::Yes),
+                                      q("Änderungen sichern?", MsgAnswer::No),
+                                      q("Änderungen erlauben?", MsgAnswer::Yes),
+                                      q("Änderungen sichern?", MsgAnswer::Yes)}));
 }
 
 // A start-up login through the modal widget: activation focuses the
