@@ -114,7 +114,7 @@ TEST(Widgets, ClosingTheLoginEndsTheProgramOnlyAtStartUp) {
         else if (r.how == CloseButton)
             env.pass.close();
         else
-            env.pass.findChild<QPushButton*>(QStringLiteral("BUAusst"))->click();
+            env.pass.findChild<QPushButton*>(u("BUAusst"))->click();
         EXPECT_EQ(ended, r.ends);
         EXPECT_EQ(env.endCalls, r.ends ? 1 : 0);
         EXPECT_EQ(env.pass.isVisible(), r.ends); // the ending program closes it itself
@@ -145,23 +145,22 @@ TEST(Widgets, TheEditButtonAsksBeforeUnlockingAndBeforeSaving) {
         for (ServerField f : {BNAMESPACE, BFIRMA, BFIL, BSERVERIP, BPORT})
             EXPECT_FALSE(d.field(f)->isReadOnly());
         EXPECT_TRUE(d.field(BWJ)->isReadOnly());
-        d.field(BPORT)->setText(QStringLiteral("2000"));
+        d.field(BPORT)->setText(u("2000"));
         click(save);
         EXPECT_FALSE(d.BUEdit()->isChecked());
         EXPECT_TRUE(d.field(BPORT)->isReadOnly());
-        EXPECT_EQ(d.field(BPORT)->text(), QStringLiteral("2000"));
+        EXPECT_EQ(d.field(BPORT)->text(), u("2000"));
         if (save == MsgAnswer::Yes) break;
         EXPECT_TRUE(env.fake.log.lines.isEmpty());
         QTest::mouseClick(d.BUZurück(), Qt::LeftButton);
         EXPECT_TRUE(env.settings.values.isEmpty());
-        QTest::mouseClick(env.pass.findChild<QPushButton*>(QStringLiteral("BUSpeich")),
-                          Qt::LeftButton);
-        EXPECT_EQ(env.settings.values.value(QStringLiteral("Port")), QStringLiteral("2000"));
+        QTest::mouseClick(env.pass.findChild<QPushButton*>(u("BUSpeich")), Qt::LeftButton);
+        EXPECT_EQ(env.settings.values.value(u("Port")), u("2000"));
         env.settings.values.clear();
     }
     EXPECT_EQ(env.fake.log.lines.mid(0, 2),
               (QStringList{"disconnect", "connect cn_iptcp:embedded[2000]:ZORVEK"}));
-    EXPECT_EQ(env.settings.values.value(QStringLiteral("Port")), QStringLiteral("2000"));
+    EXPECT_EQ(env.settings.values.value(u("Port")), u("2000"));
     EXPECT_TRUE(env.session.factory()->isConnected());
     EXPECT_TRUE(d.Lock().isActive());
     const auto q = [](const char* text, MsgAnswer a) { return question(text, a, at(0)); };
@@ -179,7 +178,7 @@ TEST(Widgets, TheEditButtonAsksBeforeUnlockingAndBeforeSaving) {
 TEST(Widgets, TheModalLoginAndTheReLogin) {
     WidgetEnv env;
     env.fake.addDemoUser();
-    env.settings.values[QStringLiteral("Name")] = QStringLiteral("alt");
+    env.settings.values[u("Name")] = u("alt");
     srv::FMPass& d = env.pass;
     int tries = 0;
     std::function<void()> user = [&] {
@@ -189,33 +188,32 @@ TEST(Widgets, TheModalLoginAndTheReLogin) {
         EXPECT_TRUE(QTest::qWaitForWindowActive(&d));
         EXPECT_EQ(QApplication::focusWidget(), d.BPASSWORT());
         d.BUSER()->setFocus(Qt::TabFocusReason);
-        EXPECT_EQ(d.BUSER()->selectedText(), QStringLiteral("alt"));
-        QTest::keyClicks(d.BUSER(), QStringLiteral("demo")); // replaces the selection
+        EXPECT_EQ(d.BUSER()->selectedText(), u("alt"));
+        QTest::keyClicks(d.BUSER(), u("demo")); // replaces the selection
         d.BPASSWORT()->setFocus(Qt::TabFocusReason);
-        EXPECT_EQ(d.BUSER()->text(), QStringLiteral("DEMO"));
-        QTest::keyClicks(d.BPASSWORT(), QStringLiteral("demo"));
+        EXPECT_EQ(d.BUSER()->text(), u("DEMO"));
+        QTest::keyClicks(d.BPASSWORT(), u("demo"));
         d.BUSER()->setFocus(Qt::TabFocusReason);
         d.BPASSWORT()->setFocus(Qt::TabFocusReason);
-        EXPECT_EQ(d.BPASSWORT()->selectedText(), QStringLiteral("demo")); // not upper-cased
+        EXPECT_EQ(d.BPASSWORT()->selectedText(), u("demo")); // not upper-cased
         srv::SelectAllText(d.BUSER(), false);
         EXPECT_EQ(QApplication::focusWidget(), d.BUSER());
-        EXPECT_EQ(d.BUSER()->selectedText(), QStringLiteral("DEMO"));
-        QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("BUSpeich")), Qt::LeftButton);
+        EXPECT_EQ(d.BUSER()->selectedText(), u("DEMO"));
+        QTest::mouseClick(d.findChild<QPushButton*>(u("BUSpeich")), Qt::LeftButton);
     };
     QTimer::singleShot(0, user);
     ASSERT_TRUE(env.session.CacheLogin());
     EXPECT_FALSE(d.isVisible());
-    EXPECT_EQ(srv::userContext().Benutzer, QStringLiteral("DEMO|Demo M}ller"));
-    EXPECT_EQ(env.settings.values.value(QStringLiteral("Name")), QStringLiteral("DEMO"));
+    EXPECT_EQ(srv::userContext().Benutzer, u("DEMO|Demo M}ller"));
+    EXPECT_EQ(env.settings.values.value(u("Name")), u("DEMO"));
     EXPECT_TRUE(env.ui.messages().isEmpty());
 
     // Over the main window: disconnected first, then the new connection and
     // the login both tell the server who works. A failed re-login rebuilds
     // the caption too and leaves nobody logged in.
-    const QString caption =
-        QStringLiteral("ZORVEK     Firma: 1     Filiale: 0     Benutzer: Demo M}ller");
-    const QString session = QStringLiteral("S FIRMA=1,FIL=0,PERSONAL=\"DEMO\"");
-    const QString wj = QStringLiteral("S P0=$P(^FA(0),\"`\",2) W P0");
+    const QString caption = u("ZORVEK     Firma: 1     Filiale: 0     Benutzer: Demo M}ller");
+    const QString session = u("S FIRMA=1,FIL=0,PERSONAL=\"DEMO\"");
+    const QString wj = u("S P0=$P(^FA(0),\"`\",2) W P0");
     env.mainVisible = true;
     env.fake.log.lines.clear();
     for (const char* password : {"demo", "falsch"}) {
@@ -223,13 +221,13 @@ TEST(Widgets, TheModalLoginAndTheReLogin) {
         EXPECT_TRUE(d.isVisible()); // without blocking
         d.setText(LoginField::BPASSWORT, u(password));
         env.caption.clear();
-        QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("BUSpeich")), Qt::LeftButton);
+        QTest::mouseClick(d.findChild<QPushButton*>(u("BUSpeich")), Qt::LeftButton);
         EXPECT_FALSE(d.isVisible());
         EXPECT_EQ(env.caption, caption);
     }
-    EXPECT_EQ(env.fake.log.lines.value(0), QStringLiteral("disconnect"));
+    EXPECT_EQ(env.fake.log.lines.value(0), u("disconnect"));
     EXPECT_EQ(env.fake.log.xecutes().mid(0, 5),
-              (QStringList{session, QStringLiteral("D ^%XTT"), wj, wj, session}));
+              (QStringList{session, u("D ^%XTT"), wj, wj, session}));
     EXPECT_EQ(env.ui.messages(), QList<RecordedMessage>{wrongPassword(at(0))});
     EXPECT_TRUE(srv::userContext().Benutzer.isEmpty());
 }

@@ -13,20 +13,20 @@ using srv::ServerField;
 
 namespace {
 
-const QString kWjLine = QStringLiteral("S P0=$P(^FA(0),\"`\",2) W P0");
+QString u(const char* s) {
+    return QString::fromUtf8(s);
+}
+const QString kWjLine = u("S P0=$P(^FA(0),\"`\",2) W P0");
 const QString kSep = QString(QChar(0xFF));
-const QString kNoResult = QStringLiteral("Ungültige Anfrage! Kein Ergebnis gefunden\n\n");
+const QString kNoResult = u("Ungültige Anfrage! Kein Ergebnis gefunden\n\n");
 srv::ConnectionSettings& cs() {
     return srv::connectionSettings();
 }
 srv::UserContext& uc() {
     return srv::userContext();
 }
-QString u(const char* s) {
-    return QString::fromUtf8(s);
-}
 QString sessionLine(const char* code) {
-    return QStringLiteral("S FIRMA=1,FIL=0,PERSONAL=\"%1\"").arg(u(code));
+    return u("S FIRMA=1,FIL=0,PERSONAL=\"%1\"").arg(u(code));
 }
 // The next modal login: the user types these and clicks "Anmelden".
 void scriptLogin(Env& env, const char* user, const char* password) {
@@ -61,7 +61,7 @@ TEST(Connection, FailedAttemptsFollowTheTimeline) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.fault);
         Env env;
-        env.settings.values[QStringLiteral("Server")] = QStringLiteral("kaputt");
+        env.settings.values[u("Server")] = u("kaputt");
         int refusals = r.fault == RefusedOnce                   ? 1
                        : r.fault == Refused || r.fault == Fixed ? 1000
                                                                 : 0;
@@ -74,12 +74,12 @@ TEST(Connection, FailedAttemptsFollowTheTimeline) {
         QList<qint64> dialogShownAt;
         env.server.script.push_back([&] {
             dialogShownAt << env.clock.elapsedMs();
-            EXPECT_EQ(env.server.text(ServerField::BSERVERIP), QStringLiteral("kaputt"));
+            EXPECT_EQ(env.server.text(ServerField::BSERVERIP), u("kaputt"));
             if (r.fault == Fixed) {
                 env.ui.queueAnswer(MsgAnswer::Yes); // Änderungen erlauben?
                 env.ui.queueAnswer(MsgAnswer::Yes); // Änderungen sichern?
                 env.server.clickEdit();
-                EXPECT_TRUE(env.server.type(ServerField::BSERVERIP, QStringLiteral("gut")));
+                EXPECT_TRUE(env.server.type(ServerField::BSERVERIP, u("gut")));
                 env.server.clickEdit();
                 EXPECT_TRUE(env.s().factory()->isConnected());
             }
@@ -97,14 +97,12 @@ TEST(Connection, FailedAttemptsFollowTheTimeline) {
         EXPECT_EQ(env.endCalls, ends ? 1 : 0);
         EXPECT_FALSE(env.server.isVisible());
         EXPECT_EQ(env.login.modalShows, 0); // the first server call comes before the dialog
-        EXPECT_EQ(cs().WJ, ends ? QString() : QStringLiteral("03"));
+        EXPECT_EQ(cs().WJ, ends ? QString() : u("03"));
         const qsizetype fixed = r.fault == Fixed ? 2 : 0;
-        EXPECT_EQ(
-            env.fake.log.connectStrings,
-            QStringList(r.attempts.size() - fixed, QStringLiteral("cn_iptcp:kaputt[1973]:ZORVEK")) +
-                QStringList(fixed, QStringLiteral("cn_iptcp:gut[1973]:ZORVEK")));
-        EXPECT_EQ(env.settings.values.value(QStringLiteral("Server")),
-                  fixed ? u("gut") : u("kaputt"));
+        EXPECT_EQ(env.fake.log.connectStrings,
+                  QStringList(r.attempts.size() - fixed, u("cn_iptcp:kaputt[1973]:ZORVEK")) +
+                      QStringList(fixed, u("cn_iptcp:gut[1973]:ZORVEK")));
+        EXPECT_EQ(env.settings.values.value(u("Server")), fixed ? u("gut") : u("kaputt"));
     }
 }
 
@@ -122,15 +120,14 @@ TEST(Connection, SixtySecondsWithoutServerWorkCloseTheConnectionAndTheNextCallRe
     env.clock.advance(1);
     EXPECT_FALSE(env.s().factory()->isConnected());
     EXPECT_FALSE(env.server.Lock().isActive());
-    EXPECT_EQ(env.fake.log.lines.count(QStringLiteral("disconnect")), 1);
+    EXPECT_EQ(env.fake.log.lines.count(u("disconnect")), 1);
 
     // The new connection sends the session line and ^%XTT before the call.
     env.fake.log.lines.clear();
-    EXPECT_EQ(env.s().DBCall(kWjLine, failed), QStringLiteral("03"));
+    EXPECT_EQ(env.s().DBCall(kWjLine, failed), u("03"));
     EXPECT_FALSE(failed);
     EXPECT_EQ(env.fake.log.connectTimes, (QList<qint64>{0, 90000}));
-    EXPECT_EQ(env.fake.log.xecutes(),
-              (QStringList{sessionLine(""), QStringLiteral("D ^%XTT"), kWjLine}));
+    EXPECT_EQ(env.fake.log.xecutes(), (QStringList{sessionLine(""), u("D ^%XTT"), kWjLine}));
     EXPECT_TRUE(env.messages().isEmpty());
 }
 
@@ -138,19 +135,19 @@ TEST(Connection, AServerThatRejectsTheSessionLineIsReportedAndDropped) {
     Env env;
     env.fake.xecute = [](const QString& line) -> QString {
         if (line.startsWith(QLatin1String("S FIRMA=")))
-            throw cache::CacheError(8, QStringLiteral("<SYNTAX> Müll"));
-        return QStringLiteral("ok");
+            throw cache::CacheError(8, u("<SYNTAX> Müll"));
+        return u("ok");
     };
     bool failed = false;
     EXPECT_EQ(env.s().DBCall(kWjLine, failed), QString());
     EXPECT_TRUE(failed);
     EXPECT_EQ(env.messages(), QList<RecordedMessage>{accessError(
                                   kNoResult + "DBCall Aufruf von ZK.Windwos Xecute " + kWjLine, 8,
-                                  QStringLiteral("<SYNTAX> Müll"), at(0))});
+                                  u("<SYNTAX> Müll"), at(0))});
     EXPECT_FALSE(env.s().factory()->isConnected());
     // The next call tries the whole connection again.
-    env.fake.xecute = [](const QString&) { return QStringLiteral("ok"); };
-    EXPECT_EQ(env.s().DBCall(kWjLine, failed), QStringLiteral("ok"));
+    env.fake.xecute = [](const QString&) { return u("ok"); };
+    EXPECT_EQ(env.s().DBCall(kWjLine, failed), u("ok"));
     EXPECT_EQ(env.fake.log.connectTimes.size(), 2);
 }
 
@@ -180,13 +177,13 @@ TEST(LoadConnection, CommandLineOrSettingsStore) {
         Env env;
         cs().CommandLine = u(r.line);
         if (r.line[0] == '-') {
-            env.settings.values[QStringLiteral("Namespace")] = QStringLiteral("ANDERS");
-            env.settings.values[QStringLiteral("Port")] = QStringLiteral("abc");
-            env.settings.values[QStringLiteral("Server")] = QStringLiteral("10.0.0.5");
+            env.settings.values[u("Namespace")] = u("ANDERS");
+            env.settings.values[u("Port")] = u("abc");
+            env.settings.values[u("Server")] = u("10.0.0.5");
         }
         env.login.script.push_back([&] {
-            EXPECT_EQ(env.server.text(ServerField::BWJ), QStringLiteral("03"));
-            env.login.setText(LoginField::BPASSWORT, QStringLiteral("geheim"));
+            EXPECT_EQ(env.server.text(ServerField::BWJ), u("03"));
+            env.login.setText(LoginField::BPASSWORT, u("geheim"));
             env.login.clickAnmelden();
         });
         env.s().LoadConnection();
@@ -210,7 +207,7 @@ TEST(LoadConnection, CommandLineOrSettingsStore) {
         EXPECT_EQ(env.fake.log.lines.isEmpty(), r.used);
         const QStringList saved{"Filiale", "Firma", "Name", "Namespace", "Port", "Server"};
         EXPECT_EQ(env.settings.values.keys(), r.used ? QStringList() : saved);
-        EXPECT_FALSE(env.settings.values.values().contains(QStringLiteral("geheim")));
+        EXPECT_FALSE(env.settings.values.values().contains(u("geheim")));
         EXPECT_TRUE(env.messages().isEmpty());
     }
 }
@@ -223,32 +220,32 @@ TEST(Remote, CallsReturnWhatTheLineWroteAndAFailureIsReportedOnce) {
         SCOPED_TRACE(d ? "DBCallD" : "DBCall");
         Env env;
         env.fake.xecute = [](const QString& line) -> QString {
-            if (line == QLatin1String("S P0=1 W P0")) return QStringLiteral(" zwei\nZeilen ");
+            if (line == QLatin1String("S P0=1 W P0")) return u(" zwei\nZeilen ");
             if (line.contains(QLatin1String("BAD")))
-                throw cache::CacheError(9, QStringLiteral("<UNDEFINED> ^BAD"));
+                throw cache::CacheError(9, u("<UNDEFINED> ^BAD"));
             return {};
         };
         bool failed = false;
-        EXPECT_EQ(env.s().DBCall(QStringLiteral("S P0=1 W P0"), failed), u(" zwei\nZeilen "));
-        EXPECT_EQ(env.s().DBCall(QStringLiteral("D ^%XTT"), failed), QString());
+        EXPECT_EQ(env.s().DBCall(u("S P0=1 W P0"), failed), u(" zwei\nZeilen "));
+        EXPECT_EQ(env.s().DBCall(u("D ^%XTT"), failed), QString());
         EXPECT_FALSE(failed);
         EXPECT_TRUE(env.ui.cursorChanges().isEmpty());
-        QStringList values{QStringLiteral("vorher")};
-        const QString bad = d ? QStringLiteral("d BAD^ZKCLSU") : QStringLiteral("S P0=^BAD W P0");
+        QStringList values{u("vorher")};
+        const QString bad = d ? u("d BAD^ZKCLSU") : u("S P0=^BAD W P0");
         if (d)
             EXPECT_EQ(env.s().DBCallD(bad, kSep, values, failed), std::nullopt);
         else
             EXPECT_EQ(env.s().DBCall(bad, failed), QString());
         EXPECT_TRUE(failed);
-        EXPECT_EQ(values, QStringList{QStringLiteral("vorher")});
-        const QString call = d ? QStringLiteral("DBCallD") : QStringLiteral("DBCall");
+        EXPECT_EQ(values, QStringList{u("vorher")});
+        const QString call = d ? u("DBCallD") : u("DBCall");
         EXPECT_EQ(env.messages(), QList<RecordedMessage>{accessError(
                                       kNoResult + call + " Aufruf von ZK.Windwos Xecute " + bad, 9,
-                                      QStringLiteral("<UNDEFINED> ^BAD"), at(0))});
+                                      u("<UNDEFINED> ^BAD"), at(0))});
         // The report ends the bracket: arrow pointer, idle timer running.
         EXPECT_EQ(env.ui.cursorChanges(), QList<bool>{false});
         EXPECT_TRUE(env.server.Lock().isActive());
-        EXPECT_EQ(env.s().DBCall(QStringLiteral("S P0=1 W P0"), failed), u(" zwei\nZeilen "));
+        EXPECT_EQ(env.s().DBCall(u("S P0=1 W P0"), failed), u(" zwei\nZeilen "));
         EXPECT_TRUE(failed);
     }
 }
@@ -258,7 +255,7 @@ TEST(Remote, CallsReturnWhatTheLineWroteAndAFailureIsReportedOnce) {
 TEST(Remote, DBCallDSplitsAtTheSeparatorIntoPositionsOneToN) {
     QStringList eleven;
     for (int i = 1; i <= 11; ++i)
-        eleven << QStringLiteral("%1`Name %1").arg(i);
+        eleven << u("%1`Name %1").arg(i);
     auto j = [](const QStringList& l) { return l.join(kSep); };
     const struct {
         QString answer, separator;
@@ -279,8 +276,7 @@ TEST(Remote, DBCallDSplitsAtTheSeparatorIntoPositionsOneToN) {
         env.fake.xecute = [&](const QString&) { return r.answer; };
         QStringList values = r.before;
         bool failed = false;
-        EXPECT_EQ(env.s().DBCallD(QStringLiteral("d HGRP^ZKCLSU"), r.separator, values, failed),
-                  r.n);
+        EXPECT_EQ(env.s().DBCallD(u("d HGRP^ZKCLSU"), r.separator, values, failed), r.n);
         EXPECT_FALSE(failed);
         EXPECT_EQ(values.size(), r.size);
         EXPECT_EQ(values.mid(1, r.values.size()), r.values);
@@ -307,7 +303,7 @@ TEST(Remote, CacheCloseProcessesEventsAndIgnoresAFailingClose) {
     struct Failing : cache::CacheObject {
         QString property(const QString&) override { return {}; }
         QString call(const QString&, const QStringList&) override { return {}; }
-        void SYS_Close() override { throw cache::CacheError(5008, QStringLiteral("zu")); }
+        void SYS_Close() override { throw cache::CacheError(5008, u("zu")); }
     };
     Env env;
     std::unique_ptr<cache::CacheObject> o = std::make_unique<Failing>();
@@ -319,17 +315,17 @@ TEST(Remote, CacheCloseProcessesEventsAndIgnoresAFailingClose) {
 
 TEST(Remote, CheckPermissionAsksForAllesAndTheLoggedInUser) {
     Env env;
-    uc().Personalcode = QStringLiteral("DEMO");
+    uc().Personalcode = u("DEMO");
     EXPECT_EQ(env.s().CheckPermission(), 1);
-    env.fake.permissionAnswer = QStringLiteral("5");
-    EXPECT_EQ(env.s().CheckPermission(QStringLiteral("Teil"), QStringLiteral("ANDERER")), 5);
-    env.fake.permissionAnswer = QStringLiteral("-1");
+    env.fake.permissionAnswer = u("5");
+    EXPECT_EQ(env.s().CheckPermission(u("Teil"), u("ANDERER")), 5);
+    env.fake.permissionAnswer = u("-1");
     EXPECT_EQ(env.s().CheckPermission(QString(), QString()), -1);
-    EXPECT_EQ(env.fake.log.lines.filter(QStringLiteral("Berechtigung")),
+    EXPECT_EQ(env.fake.log.lines.filter(u("Berechtigung")),
               (QStringList{"Berechtigung DEMO,Tallvero,alles", "Berechtigung ANDERER,Tallvero,Teil",
                            "Berechtigung DEMO,Tallvero,alles"}));
     // A garbage answer reaches the caller as an error, with no report.
-    env.fake.permissionAnswer = QStringLiteral("keine Zahl");
+    env.fake.permissionAnswer = u("keine Zahl");
     try {
         env.s().CheckPermission();
         ADD_FAILURE() << "no error";
@@ -355,10 +351,10 @@ TEST(Pause, WaitsTheHundredthsAndStopsWhenTheTimerPassesMidnight) {
 // personnel code goes to the server.
 TEST(LoginFlow, TheDialogTakesTheUserInUpperCaseAndThePasswordAsTyped) {
     Env env;
-    env.fake.addDemoUser(QStringLiteral("Demo M}ller|X"));
+    env.fake.addDemoUser(u("Demo M}ller|X"));
     scriptLogin(env, "demo", "demo");
     EXPECT_TRUE(env.s().CacheLogin());
-    EXPECT_EQ(env.settings.values.value(QStringLiteral("Name")), QStringLiteral("DEMO"));
+    EXPECT_EQ(env.settings.values.value(u("Name")), u("DEMO"));
     EXPECT_EQ((QStringList{uc().Benutzer, uc().BenutzerName, uc().PersonalNr, uc().Abteilung,
                            uc().HauptAbteilung, uc().AbteilungBez, uc().EMail, uc().Fax,
                            uc().BerGrp, uc().DW}),
@@ -392,9 +388,8 @@ TEST(LoginFlow, RejectedLogins) {
         SCOPED_TRACE(testing::Message() << r.code << " " << r.password << " " << r.value);
         Env env;
         env.fake.addDemoUser();
-        if (*r.key)
-            env.fake.records[QStringLiteral("ZK.ParPersEdv 1||DEMO")][u(r.key)] = u(r.value);
-        cs().CommandLine = QStringLiteral("1 0 %1 %2").arg(u(r.code), u(r.password));
+        if (*r.key) env.fake.records[u("ZK.ParPersEdv 1||DEMO")][u(r.key)] = u(r.value);
+        cs().CommandLine = u("1 0 %1 %2").arg(u(r.code), u(r.password));
         EXPECT_FALSE(env.s().CacheLogin());
         const RecordedMessage m = r.step
                                       ? accessError(u(r.step), cache::err::ObjectNotFound,
@@ -403,7 +398,7 @@ TEST(LoginFlow, RejectedLogins) {
         EXPECT_EQ(env.messages(), QList<RecordedMessage>{m});
         EXPECT_EQ(env.login.selections,
                   r.step ? Selections() : Selections({{LoginField::BPASSWORT, true}}));
-        EXPECT_EQ(uc().Benutzer, r.named ? QStringLiteral("DEMO|Demo M}ller") : QString());
+        EXPECT_EQ(uc().Benutzer, r.named ? u("DEMO|Demo M}ller") : QString());
         EXPECT_EQ(uc().Abteilung, u(r.abteilung));
         EXPECT_TRUE(env.server.Lock().isActive()); // the bracket was closed
     }
