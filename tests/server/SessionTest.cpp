@@ -56,7 +56,8 @@ TEST(Connection, FailedAttemptsFollowTheTimeline) {
         {RefusedOnce, {0, 10000}, {}},
         {Fixed,
          all + QList<qint64>{20000},
-         {warningAfterThree(at(20)), question("Änderungen erlauben?", MsgAnswer::Yes, at(20)),
+         {warningAfterThree(at(20)), question("Änderungen erlauben?", MsgAnswer::No, at(20)),
+          question("Änderungen erlauben?", MsgAnswer::Yes, at(20)),
           question("Änderungen sichern?", MsgAnswer::Yes, at(20))}}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.fault);
@@ -76,9 +77,12 @@ TEST(Connection, FailedAttemptsFollowTheTimeline) {
             dialogShownAt << env.clock.elapsedMs();
             EXPECT_EQ(env.server.text(ServerField::BSERVERIP), u("kaputt"));
             if (r.fault == Fixed) {
-                env.ui.queueAnswer(MsgAnswer::Yes); // Änderungen erlauben?
-                env.ui.queueAnswer(MsgAnswer::Yes); // Änderungen sichern?
+                for (MsgAnswer a : {MsgAnswer::No, MsgAnswer::Yes, MsgAnswer::Yes})
+                    env.ui.queueAnswer(a); // allow, allow, save
                 env.server.clickEdit();
+                EXPECT_FALSE(env.server.editUnlocked()); // put back
+                env.server.clickEdit();
+                EXPECT_FALSE(env.server.fieldsLocked());
                 EXPECT_TRUE(env.server.type(ServerField::BSERVERIP, u("gut")));
                 env.server.clickEdit();
                 EXPECT_TRUE(env.s().factory()->isConnected());
