@@ -405,6 +405,10 @@ TEST(LoginFlow, RejectedLogins) {
         EXPECT_EQ(uc().Benutzer, r.named ? u("DEMO|Demo M}ller") : QString());
         EXPECT_EQ(uc().Abteilung, u(r.abteilung));
         EXPECT_TRUE(env.server.Lock().isActive()); // the bracket was closed
+        // Giving up now ends the program without another message.
+        EXPECT_THROW(env.login.clickAbbruch(), srv::ProgramEnded);
+        EXPECT_EQ(env.endCalls, 1);
+        EXPECT_EQ(env.messages().size(), 1);
     }
 }
 
