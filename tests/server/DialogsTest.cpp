@@ -1,15 +1,10 @@
 // The two login-time dialogs as real widgets: captions, fields, buttons,
 // focus and upper-case behaviour, the locked/unlocked editing, and a whole
-// login through the modal widget against the server component.
+// login through the modal widget.
 
 #include "SessionEnv.h"
-#include "platform/cache/ConnectString.h"
-#include "platform/cache/server/DemoData.h"
-#include "platform/cache/server/ServerFactory.h"
-#include "platform/cache/server/Store.h"
 #include "server/FMPass.h"
 #include "server/FMServer.h"
-#include "support/TestDatabase.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -27,13 +22,11 @@ using srv::ServerField;
 
 namespace {
 
-QString labelFor(QWidget* dialog, QWidget* field) {
-    for (QLabel* l : dialog->findChildren<QLabel*>())
-        if (l->buddy() == field) return l->text();
-    return {};
+QString u(const char* s) {
+    return QString::fromUtf8(s);
 }
 
-// The widget dialogs wired to a session with scripted message boxes.
+// The widget dialogs wired to a session on the fake server.
 struct WidgetEnv {
     platform::FakeClock clock;
     platform::ScriptedUi ui{&clock};
@@ -41,25 +34,16 @@ struct WidgetEnv {
     srv::FMPass pass;
     srv::FMServer server{clock, &pass};
     fakes::FakeServer fake;
-    fakes::CallLog log;
     int endCalls = 0;
     bool mainVisible = false;
     QString caption;
-    srv::FactoryMaker maker;
-    std::unique_ptr<srv::Session> session;
-
-    explicit WidgetEnv(srv::FactoryMaker m = {}) : maker(std::move(m)) {
-        srv::resetRecords();
-        if (!maker) maker = [this] { return std::make_unique<fakes::FakeFactory>(fake); };
-        session = std::make_unique<srv::Session>(srv::SessionServices{
-            ui, clock, settings, pass, server, [this] { return maker(); }, [this] { ++endCalls; },
-            [] { return QString(); }, [this] { return mainVisible; },
-            [this](const QString& c) { caption = c; }});
-    }
-    ~WidgetEnv() {
-        session.reset();
-        srv::resetRecords();
-    }
+    srv::Session session{srv::SessionServices{
+        ui, clock, settings, pass, server,
+        [this] { return std::make_unique<fakes::FakeFactory>(fake); }, [this] { ++endCalls; },
+        [] { return QString(); }, [this] { return mainVisible; },
+        [this](const QString& c) { caption = c; }}};
+    WidgetEnv() { srv::resetRecords(); }
+    ~WidgetEnv() { srv::resetRecords(); }
 };
 
 bool activate(QWidget& w) {
@@ -69,56 +53,39 @@ bool activate(QWidget& w) {
     return QTest::qWaitForWindowActive(&w);
 }
 
-TEST(FMPassWidget, CaptionFieldsAndButtons) {
-    srv::FMPass d;
-    EXPECT_EQ(d.windowTitle(), QStringLiteral("ZORVEK Benutzeranmeldung"));
-    auto* user = d.findChild<QLineEdit*>(QStringLiteral("BUSER"));
-    auto* password = d.findChild<QLineEdit*>(QStringLiteral("BPASSWORT"));
-    ASSERT_TRUE(user && password);
-    EXPECT_EQ(labelFor(&d, user), QStringLiteral("User(WWS Personalcode):"));
-    EXPECT_EQ(labelFor(&d, password), QStringLiteral("Passwort:"));
-    EXPECT_EQ(password->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(password->text(), QString());
-    const struct {
-        const char* name;
-        const char* text;
-    } buttons[] = {{"BUSpeich", "Anmelden"}, {"BUAusst", "Abbruch"}, {"BUServer", "Server"}};
-    for (const auto& b : buttons) {
-        auto* button = d.findChild<QPushButton*>(QString::fromLatin1(b.name));
-        ASSERT_TRUE(button) << b.name;
-        EXPECT_EQ(button->text(), QString::fromUtf8(b.text));
-    }
+// Every label with the name of its field, every field with its initial text
+// (the server dialog's fields locked), every button with its name.
+QStringList describe(QDialog& d) {
+    QStringList out{d.windowTitle()};
+    for (QLabel* l : d.findChildren<QLabel*>())
+        if (auto* e = qobject_cast<QLineEdit*>(l->buddy()))
+            out << l->text() + " " + e->objectName() + "=" + e->text() +
+                       (e->isReadOnly() ? "!" : "");
+    for (QPushButton* b : d.findChildren<QPushButton*>())
+        out << b->objectName() + "=" + b->text();
+    return out;
 }
 
-TEST(FMPassWidget, FocusSelectsAllLeavingTheUserFieldMakesItUpperCase) {
-    srv::FMPass d;
-    d.setText(LoginField::BUSER, QStringLiteral("alt"));
-    ASSERT_TRUE(activate(d));
-    // Activation puts the focus into the password field.
-    EXPECT_EQ(QApplication::focusWidget(), d.BPASSWORT());
-
-    d.BUSER()->setFocus(Qt::TabFocusReason);
-    EXPECT_EQ(d.BUSER()->selectedText(), QStringLiteral("alt"));
-    QTest::keyClicks(d.BUSER(), QStringLiteral("demo")); // replaces the selection
-    EXPECT_EQ(d.BUSER()->text(), QStringLiteral("demo"));
-    d.BPASSWORT()->setFocus(Qt::TabFocusReason);
-    EXPECT_EQ(d.BUSER()->text(), QStringLiteral("DEMO"));
-
-    QTest::keyClicks(d.BPASSWORT(), QStringLiteral("Geheim"));
-    d.BUSER()->setFocus(Qt::TabFocusReason);
-    d.BPASSWORT()->setFocus(Qt::TabFocusReason);
-    EXPECT_EQ(d.BPASSWORT()->selectedText(), QStringLiteral("Geheim"));
-    EXPECT_EQ(d.BPASSWORT()->text(), QStringLiteral("Geheim")); // not upper-cased
-
-    srv::SelectAllText(d.BUSER(), false);
-    EXPECT_EQ(QApplication::focusWidget(), d.BUSER());
-    EXPECT_EQ(d.BUSER()->selectedText(), QStringLiteral("DEMO"));
-    d.hide();
+TEST(Widgets, CaptionsFieldsAndButtons) {
+    platform::FakeClock clock;
+    srv::FMPass pass;
+    srv::FMServer server(clock);
+    EXPECT_EQ(describe(pass),
+              (QStringList{"ZORVEK Benutzeranmeldung", "User(WWS Personalcode): BUSER=",
+                           "Passwort: BPASSWORT=", "BUSpeich=Anmelden", "BUAusst=Abbruch",
+                           "BUServer=Server"}));
+    EXPECT_EQ(describe(server),
+              (QStringList{"ZORVEK Server", "WJ: BWJ=0!", "Namespace: BNAMESPACE=ZORVEK!",
+                           "Firma: BFIRMA=1!", "Filiale: BFIL=0!", "ServerIP: BSERVERIP=embedded!",
+                           "Port: BPORT=1973!", "BUEdit=Ändern", "BUZurück=Zurück"}));
+    EXPECT_EQ(pass.BPASSWORT()->echoMode(), QLineEdit::Password);
+    EXPECT_TRUE(server.BUEdit()->isCheckable());
+    EXPECT_FALSE(server.BUEdit()->isChecked());
 }
 
 // "Abbruch" ends the program; Escape and the close button end it only at
 // start-up, over the main window they give up the re-login.
-TEST(FMPassWidget, ClosingEndsTheProgramOnlyAtStartUp) {
+TEST(Widgets, ClosingTheLoginEndsTheProgramOnlyAtStartUp) {
     enum How { Escape, CloseButton, Abbruch };
     const struct {
         bool mainVisible;
@@ -147,147 +114,125 @@ TEST(FMPassWidget, ClosingEndsTheProgramOnlyAtStartUp) {
         else if (r.how == CloseButton)
             env.pass.close();
         else
-            env.pass.findChild<QPushButton*>(QStringLiteral("BUAusst"))->click();
+            env.pass.findChild<QPushButton*>(u("BUAusst"))->click();
         EXPECT_EQ(ended, r.ends);
         EXPECT_EQ(env.endCalls, r.ends ? 1 : 0);
         EXPECT_EQ(env.pass.isVisible(), r.ends); // the ending program closes it itself
+        EXPECT_TRUE(env.ui.messages().isEmpty());
         env.pass.hide();
     }
 }
 
-TEST(FMServerWidget, FieldsStartLockedWithTheirInitialTexts) {
-    platform::FakeClock clock;
-    srv::FMServer d(clock);
-    EXPECT_EQ(d.windowTitle(), QStringLiteral("ZORVEK Server"));
-    const struct {
-        ServerField field;
-        const char* name;
-        const char* label;
-        const char* text;
-    } fields[] = {
-        {ServerField::BWJ, "BWJ", "WJ:", "0"},
-        {ServerField::BNAMESPACE, "BNAMESPACE", "Namespace:", "ZORVEK"},
-        {ServerField::BFIRMA, "BFIRMA", "Firma:", "1"},
-        {ServerField::BFIL, "BFIL", "Filiale:", "0"},
-        {ServerField::BSERVERIP, "BSERVERIP", "ServerIP:", "embedded"},
-        {ServerField::BPORT, "BPORT", "Port:", "1973"},
-    };
-    for (const auto& f : fields) {
-        auto* edit = d.findChild<QLineEdit*>(QString::fromLatin1(f.name));
-        ASSERT_TRUE(edit) << f.name;
-        EXPECT_EQ(edit, d.field(f.field));
-        EXPECT_EQ(labelFor(&d, edit), QString::fromUtf8(f.label));
-        EXPECT_EQ(edit->text(), QString::fromUtf8(f.text));
-        EXPECT_TRUE(edit->isReadOnly()) << f.name;
-    }
-    EXPECT_EQ(d.BUEdit()->text(), QStringLiteral("Ändern"));
-    EXPECT_TRUE(d.BUEdit()->isCheckable());
-    EXPECT_FALSE(d.BUEdit()->isChecked());
-    EXPECT_EQ(d.BUZurück()->text(), QStringLiteral("Zurück"));
-    EXPECT_EQ(d.BUZurück()->objectName(), QStringLiteral("BUZurück"));
-    EXPECT_EQ(d.Lock().interval(), 60000);
-    EXPECT_FALSE(d.Lock().isActive());
-}
-
-TEST(FMServerWidget, TheEditButtonAsksBeforeUnlockingAndBeforeSaving) {
+// "Ändern" asks before unlocking and before saving. No to saving locks the
+// fields, closes and saves nothing, and leaves the texts for the next
+// "Anmelden"; yes saves and connects to the new port at once.
+TEST(Widgets, TheEditButtonAsksBeforeUnlockingAndBeforeSaving) {
+    using enum ServerField;
     WidgetEnv env;
+    env.session.ReadLoginSettings();
+    env.fake.log.lines.clear();
     srv::FMServer& d = env.server;
-    env.ui.queueAnswer(MsgAnswer::No);
-    QTest::mouseClick(d.BUEdit(), Qt::LeftButton);
+    auto click = [&](MsgAnswer a) {
+        env.ui.queueAnswer(a);
+        QTest::mouseClick(d.BUEdit(), Qt::LeftButton);
+    };
+    click(MsgAnswer::No);
     EXPECT_FALSE(d.BUEdit()->isChecked()); // put back
-    EXPECT_TRUE(d.field(ServerField::BPORT)->isReadOnly());
-
-    env.ui.queueAnswer(MsgAnswer::Yes);
-    QTest::mouseClick(d.BUEdit(), Qt::LeftButton);
-    EXPECT_TRUE(d.BUEdit()->isChecked());
-    for (ServerField f : {ServerField::BNAMESPACE, ServerField::BFIRMA, ServerField::BFIL,
-                          ServerField::BSERVERIP, ServerField::BPORT})
-        EXPECT_FALSE(d.field(f)->isReadOnly());
-    EXPECT_TRUE(d.field(ServerField::BWJ)->isReadOnly());
-    d.field(ServerField::BPORT)->setText(QStringLiteral("4711"));
-
-    env.ui.queueAnswer(MsgAnswer::No);
-    QTest::mouseClick(d.BUEdit(), Qt::LeftButton);
-    EXPECT_FALSE(d.BUEdit()->isChecked());
-    EXPECT_TRUE(d.field(ServerField::BPORT)->isReadOnly());
-    EXPECT_EQ(d.field(ServerField::BPORT)->text(), QStringLiteral("4711"));
-    EXPECT_EQ(env.ui.messages(), (QList<RecordedMessage>{
-                                     question("Änderungen erlauben?", MsgAnswer::No, at(0)),
-                                     question("Änderungen erlauben?", MsgAnswer::Yes, at(0)),
-                                     question("Änderungen sichern?", MsgAnswer::No, at(0)),
-                                 }));
-    EXPECT_TRUE(env.settings.values.isEmpty());
-}
-
-TEST(FMServerWidget, TheLockTimerClosesTheConnection) {
-    WidgetEnv env;
-    env.session->ReadLoginSettings();
-    ASSERT_TRUE(env.session->factory()->isConnected());
-    env.clock.advance(60000);
-    EXPECT_FALSE(env.session->factory()->isConnected());
-}
-
-// A whole start-up login through the modal widget, against SQLite.
-TEST(WidgetLogin, TheModalDialogLogsTheDemoUserInAndReLoginRebuildsTheCaption) {
-    auto db = testsupport::makeTestDatabase(testsupport::TestEngine::Sqlite, QStringLiteral("gui"));
-    {
-        auto d = db->open();
-        cache::server::Store store(*d);
-        cache::server::DemoOptions o;
-        o.lines = 100;
-        o.untilYear = 2024;
-        o.untilMonth = 3;
-        cache::server::generateDemo(store, o);
+    EXPECT_TRUE(d.field(BPORT)->isReadOnly());
+    for (const MsgAnswer save : {MsgAnswer::No, MsgAnswer::Yes}) {
+        click(MsgAnswer::Yes);
+        EXPECT_TRUE(d.BUEdit()->isChecked());
+        for (ServerField f : {BNAMESPACE, BFIRMA, BFIL, BSERVERIP, BPORT})
+            EXPECT_FALSE(d.field(f)->isReadOnly());
+        EXPECT_TRUE(d.field(BWJ)->isReadOnly());
+        d.field(BPORT)->setText(u("2000"));
+        click(save);
+        EXPECT_FALSE(d.BUEdit()->isChecked());
+        EXPECT_TRUE(d.field(BPORT)->isReadOnly());
+        EXPECT_EQ(d.field(BPORT)->text(), u("2000"));
+        if (save == MsgAnswer::Yes) break;
+        EXPECT_TRUE(env.fake.log.lines.isEmpty());
+        // "Server" shows the dialog modally; "Zurück" closes it.
+        QTimer::singleShot(0, [&] { QTest::mouseClick(d.BUZurück(), Qt::LeftButton); });
+        env.pass.findChild<QPushButton*>(u("BUServer"))->click();
+        EXPECT_FALSE(d.isVisible());
+        EXPECT_TRUE(env.settings.values.isEmpty());
+        QTest::mouseClick(env.pass.findChild<QPushButton*>(u("BUSpeich")), Qt::LeftButton);
+        EXPECT_EQ(env.settings.values.value(u("Port")), u("2000"));
+        env.settings.values.clear();
     }
-    const auto target = cache::parseConnectString(db->connectString);
-    ASSERT_TRUE(target);
-    fakes::CallLog log;
-    WidgetEnv env([&] {
-        return std::make_unique<fakes::RecordingFactory>(
-            std::make_unique<cache::server::ServerFactory>(), log);
-    });
-    env.settings.values[QStringLiteral("Server")] = target->server;
-    env.settings.values[QStringLiteral("Port")] = target->port;
+    EXPECT_EQ(env.fake.log.lines.mid(0, 2),
+              (QStringList{"disconnect", "connect cn_iptcp:embedded[2000]:ZORVEK"}));
+    EXPECT_EQ(env.settings.values.value(u("Port")), u("2000"));
+    EXPECT_TRUE(env.session.factory()->isConnected());
+    EXPECT_TRUE(d.Lock().isActive());
+    const auto q = [](const char* text, MsgAnswer a) { return question(text, a, at(0)); };
+    EXPECT_EQ(env.ui.messages(),
+              (QList<RecordedMessage>{q("Änderungen erlauben?", MsgAnswer::No),
+                                      q("Änderungen erlauben?", MsgAnswer::Yes),
+                                      q("Änderungen sichern?", MsgAnswer::No),
+                                      q("Änderungen erlauben?", MsgAnswer::Yes),
+                                      q("Änderungen sichern?", MsgAnswer::Yes)}));
+}
 
+// A start-up login through the modal widget: activation focuses the
+// password, focus selects a field's text, leaving the user field makes it
+// upper case (the password stays as typed). The re-login does not block.
+TEST(Widgets, TheModalLoginAndTheReLogin) {
+    WidgetEnv env;
+    env.fake.addDemoUser();
+    env.settings.values[u("Name")] = u("alt");
+    srv::FMPass& d = env.pass;
     int tries = 0;
     std::function<void()> user = [&] {
-        if (!env.pass.isVisible() && ++tries < 200) {
-            QTimer::singleShot(5, user);
-            return;
-        }
+        if (!d.isVisible() && ++tries < 200) return QTimer::singleShot(5, user);
         // The user works in the active dialog: focus changes reach the fields.
-        QApplication::setActiveWindow(&env.pass);
-        EXPECT_TRUE(QTest::qWaitForWindowActive(&env.pass));
-        env.pass.BUSER()->setFocus(Qt::TabFocusReason);
-        QTest::keyClicks(env.pass.BUSER(), QStringLiteral("demo"));
-        env.pass.BPASSWORT()->setFocus(Qt::TabFocusReason);
-        QTest::keyClicks(env.pass.BPASSWORT(), QStringLiteral("demo"));
-        QTest::mouseClick(env.pass.findChild<QPushButton*>(QStringLiteral("BUSpeich")),
-                          Qt::LeftButton);
+        QApplication::setActiveWindow(&d);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&d));
+        EXPECT_EQ(QApplication::focusWidget(), d.BPASSWORT());
+        d.BUSER()->setFocus(Qt::TabFocusReason);
+        EXPECT_EQ(d.BUSER()->selectedText(), u("alt"));
+        QTest::keyClicks(d.BUSER(), u("demo")); // replaces the selection
+        d.BPASSWORT()->setFocus(Qt::TabFocusReason);
+        EXPECT_EQ(d.BUSER()->text(), u("DEMO"));
+        QTest::keyClicks(d.BPASSWORT(), u("demo"));
+        d.BUSER()->setFocus(Qt::TabFocusReason);
+        d.BPASSWORT()->setFocus(Qt::TabFocusReason);
+        EXPECT_EQ(d.BPASSWORT()->selectedText(), u("demo")); // not upper-cased
+        srv::SelectAllText(d.BUSER(), false);
+        EXPECT_EQ(QApplication::focusWidget(), d.BUSER());
+        EXPECT_EQ(d.BUSER()->selectedText(), u("DEMO"));
+        QTest::mouseClick(d.findChild<QPushButton*>(u("BUSpeich")), Qt::LeftButton);
     };
     QTimer::singleShot(0, user);
-    ASSERT_TRUE(env.session->CacheLogin())
-        << log.lines.join(QLatin1Char('\n')).toStdString()
-        << (env.ui.messages().isEmpty() ? std::string()
-                                        : env.ui.messages().first().text.toStdString());
-    EXPECT_FALSE(env.pass.isVisible());
-    EXPECT_EQ(srv::userContext().Benutzer, QStringLiteral("DEMO|Demo Müller"));
-    EXPECT_EQ(env.settings.values.value(QStringLiteral("Name")), QStringLiteral("DEMO"));
+    ASSERT_TRUE(env.session.CacheLogin());
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_EQ(srv::userContext().Benutzer, u("DEMO|Demo M}ller"));
+    EXPECT_EQ(env.settings.values.value(u("Name")), u("DEMO"));
     EXPECT_TRUE(env.ui.messages().isEmpty());
 
-    // Re-login from the main window: modeless, as another user.
+    // Over the main window: disconnected first, then the new connection and
+    // the login both tell the server who works. A failed re-login rebuilds
+    // the caption too and leaves nobody logged in.
+    const QString caption = u("ZORVEK     Firma: 1     Filiale: 0     Benutzer: Demo M}ller");
+    const QString session = u("S FIRMA=1,FIL=0,PERSONAL=\"DEMO\"");
+    const QString wj = u("S P0=$P(^FA(0),\"`\",2) W P0");
     env.mainVisible = true;
-    env.session->mLogin_Click();
-    EXPECT_TRUE(env.pass.isVisible());
-    env.pass.setText(LoginField::BUSER, QStringLiteral("ABTLEITER"));
-    env.pass.setText(LoginField::BPASSWORT, QStringLiteral("abt"));
-    QTest::mouseClick(env.pass.findChild<QPushButton*>(QStringLiteral("BUSpeich")), Qt::LeftButton);
-    EXPECT_FALSE(env.pass.isVisible());
-    EXPECT_EQ(env.caption,
-              QStringLiteral("ZORVEK     Firma: 1     Filiale: 0     Benutzer: Franz Köhler"));
-    EXPECT_EQ(srv::userContext().Personalcode, QStringLiteral("ABTLEITER"));
-    EXPECT_EQ(log.lines.last(), QStringLiteral("Xecute S FIRMA=1,FIL=0,PERSONAL=\"ABTLEITER\""));
-    EXPECT_EQ(env.session->CheckPermission(), 5);
+    env.fake.log.lines.clear();
+    for (const char* password : {"demo", "falsch"}) {
+        env.session.mLogin_Click();
+        EXPECT_TRUE(d.isVisible()); // without blocking
+        d.setText(LoginField::BPASSWORT, u(password));
+        env.caption.clear();
+        QTest::mouseClick(d.findChild<QPushButton*>(u("BUSpeich")), Qt::LeftButton);
+        EXPECT_FALSE(d.isVisible());
+        EXPECT_EQ(env.caption, caption);
+    }
+    EXPECT_EQ(env.fake.log.lines.value(0), u("disconnect"));
+    EXPECT_EQ(env.fake.log.xecutes().mid(0, 5),
+              (QStringList{session, u("D ^%XTT"), wj, wj, session}));
+    EXPECT_EQ(env.ui.messages(), QList<RecordedMessage>{wrongPassword(at(0))});
+    EXPECT_TRUE(srv::userContext().Benutzer.isEmpty());
 }
 
 } // namespace

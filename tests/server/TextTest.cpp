@@ -8,85 +8,84 @@ using namespace srv;
 
 namespace {
 
-std::string s(const QString& q) {
-    return q.toStdString();
+QString u(const char* s) {
+    return QString::fromUtf8(s);
 }
 
-TEST(Piece, FieldsAtAOneCharacterDelimiter) {
-    EXPECT_EQ(s(Piece("A|B", "|", 1, "d")), "A");
-    EXPECT_EQ(s(Piece("A|B", "|", 2, "d")), "B");
-    EXPECT_EQ(s(Piece("A|B", "|", 3, "d")), "d");
-    EXPECT_EQ(s(Piece(QStringLiteral("01 Zubehör Innen"), " ", 3)), "Innen");
-    EXPECT_EQ(s(Piece(QStringLiteral("01 Zubehör Innen"), " ", 2)), "Zubehör");
-    EXPECT_EQ(s(Piece("a||b", "|", 2, "leer")), "leer");
-    EXPECT_EQ(s(Piece("a||b", "|", 3)), "b");
-    EXPECT_EQ(s(Piece("12`Name", QChar(u'`'), 1)), "12");
-    EXPECT_EQ(s(Piece("12`Name", QChar(u'`'), 2)), "Name");
+// The rows after "a b" use delimiters of other than one character: they never match.
+TEST(Piece, FieldsAndTheirDefaults) {
+    const struct {
+        const char *text, *delim;
+        int n;
+        const char *def, *expected;
+    } rows[] = {
+        {"A|B", "|", 1, "d", "A"},        {"A|B", "|", 2, "d", "B"},  {"A|B", "|", 3, "d", "d"},
+        {"a||b", "|", 2, "leer", "leer"}, {"a||b", "|", 3, "", "b"},  {"12`Name", "`", 1, "", "12"},
+        {"12`Name", "`", 2, "", "Name"},  {"", " ", 1, "x", "x"},     {"abc", " ", 0, "x", "x"},
+        {"abc", " ", -1, "x", "x"},       {"abc|", "|", 2, "x", "x"}, {"|abc", "|", 1, "", ""},
+        {"|abc", "|", 2, "", "abc"},      {"a b", "", 1, "", "a b"},  {"a||b", "||", 1, "", "a||b"},
+        {"a||b", "||", 2, "x", "x"}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.text << " " << r.delim << " " << r.n);
+        EXPECT_EQ(Piece(u(r.text), u(r.delim), r.n, u(r.def)), u(r.expected));
+        if (u(r.delim).size() == 1) {
+            EXPECT_EQ(Piece(u(r.text), u(r.delim).at(0), r.n, u(r.def)), u(r.expected));
+        }
+    }
+    EXPECT_EQ(Piece(u("|abc"), u("|"), 1), QString()); // a missing default counts as ""
+    EXPECT_EQ(Piece(u("01 Zubehör Innen"), u(" "), 2), u("Zubehör"));
+    EXPECT_EQ(Piece(u("01 Zubehör Innen"), QChar(u' '), 3), u("Innen"));
 }
 
-TEST(Piece, EdgesGiveTheDefault) {
-    EXPECT_EQ(s(Piece("", " ", 1, "x")), "x");
-    EXPECT_EQ(s(Piece("abc", " ", 0, "x")), "x");
-    EXPECT_EQ(s(Piece("abc", " ", -1, "x")), "x");
-    EXPECT_EQ(s(Piece("abc|", "|", 2, "x")), "x");
-    EXPECT_EQ(s(Piece("|abc", "|", 1)), ""); // missing default counts as ""
-    EXPECT_EQ(s(Piece("|abc", "|", 2)), "abc");
-    // Only one-character delimiters ever match.
-    EXPECT_EQ(s(Piece("a||b", "||", 1)), "a||b");
-    EXPECT_EQ(s(Piece("a||b", "||", 2, "x")), "x");
-    EXPECT_EQ(s(Piece("a b", "", 1)), "a b");
-}
-
-TEST(ConvertText, SevenBitCharactersBecomeUmlauts) {
-    EXPECT_EQ(ConvertText("M}ller [rger", "ZORVEK"), QStringLiteral("Müller Ärger"));
-    EXPECT_EQ(ConvertText("Stra~e", "ZORVEK"), QStringLiteral("Straße"));
-    EXPECT_EQ(ConvertText(QStringLiteral("{|}~[\\]õ"), "ZORVEK"), QStringLiteral("äöüßÄÖÜ§"));
-    EXPECT_EQ(ConvertText("Haustechnik 10", "ZORVEK"), QStringLiteral("Haustechnik 10"));
-    EXPECT_EQ(ConvertText("", "ZORVEK"), QString());
-    EXPECT_EQ(ConvertText("M}ller", "ANDERS"), QStringLiteral("M}ller"));
+TEST(ConvertText, SevenBitCharactersBecomeUmlautsInTheHomeNamespaceOnly) {
     // Already converted text stays as it is.
-    EXPECT_EQ(ConvertText(QStringLiteral("Müller"), "ZORVEK"), QStringLiteral("Müller"));
+    const char* rows[][3] = {{"M}ller [rger", "ZORVEK", "Müller Ärger"},
+                             {"Stra~e", "ZORVEK", "Straße"},
+                             {"{|}~[\\]õ", "ZORVEK", "äöüßÄÖÜ§"},
+                             {"Haustechnik 10", "ZORVEK", "Haustechnik 10"},
+                             {"", "ZORVEK", ""},
+                             {"M}ller", "ANDERS", "M}ller"},
+                             {"Müller", "ZORVEK", "Müller"}};
+    for (const auto& r : rows)
+        EXPECT_EQ(ConvertText(u(r[0]), u(r[1])), u(r[2])) << r[0] << " " << r[1];
 }
 
 TEST(PeriodAdd, MonthArithmeticWithOneCarry) {
-    EXPECT_EQ(s(PeriodAdd("12612", "-1")), "12611");
-    EXPECT_EQ(s(PeriodAdd("12701", "-1")), "12612");
-    EXPECT_EQ(s(PeriodAdd("12702", "-2")), "12612");
-    EXPECT_EQ(s(PeriodAdd("12612", "1")), "12701");
-    EXPECT_EQ(s(PeriodAdd("12612", "+1")), "12701");
-    EXPECT_EQ(s(PeriodAdd("12606", "0")), "12606");
-    EXPECT_EQ(s(PeriodAdd("12401", "11")), "12412");
     // Any number of year digits; an untouched year keeps its text.
-    EXPECT_EQ(s(PeriodAdd("9912", "1")), "10001");
-    EXPECT_EQ(s(PeriodAdd("09905", "1")), "09906");
-    EXPECT_EQ(s(PeriodAdd("202412", "1")), "202501");
-    EXPECT_EQ(s(PeriodAdd("10001", "-1")), "9912");
+    const char* rows[][3] = {
+        {"12612", "-1", "12611"},  {"12701", "-1", "12612"}, {"12702", "-2", "12612"},
+        {"12612", "1", "12701"},   {"12612", "+1", "12701"}, {"12606", "0", "12606"},
+        {"12401", "11", "12412"},  {"9912", "1", "10001"},   {"09905", "1", "09906"},
+        {"202412", "1", "202501"}, {"10001", "-1", "9912"}};
+    for (const auto& r : rows)
+        EXPECT_EQ(PeriodAdd(u(r[0]), u(r[1])), u(r[2])) << r[0] << " " << r[1];
 }
 
 TEST(DateFromServer, DayNumbersToDates) {
-    EXPECT_EQ(DateFromServer("1071205"), QDate(2007, 12, 5));
-    EXPECT_EQ(DateFromServer("1000101"), QDate(2000, 1, 1));
-    EXPECT_EQ(DateFromServer("991231"), QDate(1999, 12, 31));
-    EXPECT_EQ(DateFromServer("1240229"), QDate(2024, 2, 29));
-    EXPECT_FALSE(DateFromServer("1230229").isValid()); // no 29 February 2023
-    EXPECT_FALSE(DateFromServer("1071305").isValid());
-    EXPECT_FALSE(DateFromServer("Müll").isValid());
-    EXPECT_FALSE(DateFromServer("").isValid());
+    // Year 0: no date (no 29 February 2023, no month 13, no number).
+    const struct {
+        const char* number;
+        int y, m, d;
+    } rows[] = {{"1071205", 2007, 12, 5}, {"1000101", 2000, 1, 1},
+                {"991231", 1999, 12, 31}, {"1240229", 2024, 2, 29},
+                {"1230229", 0, 0, 0},     {"1071305", 0, 0, 0},
+                {"Muell", 0, 0, 0},       {"", 0, 0, 0}};
+    for (const auto& r : rows)
+        EXPECT_EQ(DateFromServer(u(r.number)), QDate(r.y, r.m, r.d)) << r.number;
 }
 
 TEST(Numbers, NumericWordsAndLeadingNumbers) {
-    EXPECT_TRUE(IsNumeric("12"));
-    EXPECT_TRUE(IsNumeric("-3"));
-    EXPECT_TRUE(IsNumeric("1.5"));
-    EXPECT_FALSE(IsNumeric(""));
-    EXPECT_FALSE(IsNumeric("abc"));
-    EXPECT_FALSE(IsNumeric("12x"));
-    EXPECT_FALSE(IsNumeric("inf"));
-    EXPECT_FALSE(IsNumeric("nan"));
-    EXPECT_EQ(LeadingNumber("12403`1240415"), 12403);
-    EXPECT_EQ(LeadingNumber(" -2"), -2);
-    EXPECT_EQ(LeadingNumber("x1"), 0);
-    EXPECT_EQ(LeadingNumber(QStringLiteral("١٢")), 0); // only ASCII digits
+    for (const char* yes : {"12", "-3", "1.5"})
+        EXPECT_TRUE(IsNumeric(u(yes))) << yes;
+    for (const char* no : {"", "abc", "12x", "inf", "nan"})
+        EXPECT_FALSE(IsNumeric(u(no))) << no;
+    // Only ASCII digits count.
+    const struct {
+        const char* text;
+        qint64 n;
+    } rows[] = {{"12403`1240415", 12403}, {" -2", -2}, {"x1", 0}, {"١٢", 0}};
+    for (const auto& r : rows)
+        EXPECT_EQ(LeadingNumber(u(r.text)), r.n) << r.text;
 }
 
 } // namespace
