@@ -4,11 +4,7 @@
 
 #include "main_window/FMStart.h"
 #include "main_window/ProportionalPanel.h"
-#include "main_window/Rules.h"
-#include "main_window/Selection.h"
 #include "main_window/Splash.h"
-#include "platform/cache/server/Database.h"
-#include "platform/cache/server/DemoData.h"
 #include "platform/cache/server/ServerFactory.h"
 #include "platform/cache/server/Store.h"
 #include "platform/print/PreviewWidget.h"
@@ -38,13 +34,10 @@
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QSplitter>
-#include <QSqlQuery>
-#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
-#include <map>
 #include <optional>
 
 using platform::MsgAnswer;
@@ -53,8 +46,6 @@ using platform::MsgIcon;
 using testsupport::TestEngine;
 
 namespace {
-
-using Site = testsupport::DemoSite;
 
 class MainWindow : public ::testing::TestWithParam<TestEngine> {
 protected:
@@ -120,7 +111,7 @@ protected:
         ADD_FAILURE() << "no item " << startsWith.toStdString();
     }
 
-    Site* site_ = nullptr;
+    testsupport::DemoSite* site_ = nullptr;
     std::unique_ptr<testenv::Env> env;
     std::unique_ptr<mw::FMStart> window;
     QStringList statuses;
