@@ -93,35 +93,28 @@ TEST_F(Selection, ListsRefillEachOther) {
         std::vector<std::pair<List, const char*>> refilled; // list, its query
     };
     using M = mw::MemorySelection;
+    // clang-format off
     const Row rows[] = {
-        {&M::SPCNR,
-         "2",
-         true,
-         false,
+        {&M::SPCNR, "3", true, false,
          {{&M::SHABT, "SELECT h.habtnr, h.name FROM hauptabteilung h WHERE h.firma = 1 AND EXISTS "
                       "(SELECT 1 FROM abteilung a WHERE a.firma = 1 AND a.habtnr = h.habtnr AND "
-                      "a.pcnr = '2') ORDER BY h.habtnr"},
+                      "a.pcnr = '3') ORDER BY h.habtnr"},
           {&M::SABTNR,
-           "SELECT abtnr, name FROM abteilung WHERE firma = 1 AND pcnr = '2' ORDER BY abtnr"}}},
+           "SELECT abtnr, name FROM abteilung WHERE firma = 1 AND pcnr = '3' ORDER BY abtnr"}}},
         // All main departments come back; the departments stay.
         {&M::SPCNR, "", true, false, {{&M::SHABT, kAllHabt}}},
-        {&M::SHABT,
-         "10",
-         true,
-         true,
+        {&M::SHABT, "10", true, true,
          {{&M::SABTNR,
            "SELECT abtnr, name FROM abteilung WHERE firma = 1 AND habtnr = '10' ORDER BY abtnr"}}},
         {&M::SHABT, "", false, false, {{&M::SABTNR, kAllAbt}}},
-        {&M::SHGRP,
-         "20",
-         true,
-         false,
+        {&M::SHGRP, "20", true, false,
          {{&M::SUGRP,
            "SELECT ugrp, name FROM untergruppe WHERE firma = 1 AND hgrp = '20' ORDER BY ugrp"}}},
         {&M::SHGRP, "", false, false, {{&M::SUGRP, "-"}}}, // not even the empty entry
         {&M::SPG, "P", true, false, {}},
         {&M::SHVArt, "S", true, false, {}},
     };
+    // clang-format on
     start("DEMO", "demo");
     mw::MemorySelection& l = *lists;
     const List all[] = {&M::SPCNR, &M::SHABT, &M::SABTNR, &M::SHGRP,
