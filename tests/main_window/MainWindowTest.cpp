@@ -322,6 +322,7 @@ TEST_P(MainWindow, DataBasisQuestionOpensTheRebuild) {
         EXPECT_TRUE(m.text.startsWith(QStringLiteral("Daten für Periode:10711")));
         EXPECT_EQ(m.icon, MsgIcon::None);
         EXPECT_EQ(m.buttons, MsgButtons::YesNo);
+        EXPECT_EQ(env->ui.pendingAnswers(), 0); // the answer was taken
         EXPECT_EQ(rebuildOpened, a == MsgAnswer::Yes ? 1 : 0);
         EXPECT_EQ(statuses.last(), QStringLiteral("Fertig!")); // the start-up goes on
     }
