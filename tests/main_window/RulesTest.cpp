@@ -1,9 +1,13 @@
-// Department rules, layout arithmetic and series labels, as tables.
+// Department rules, layout arithmetic, series labels and the decisions of
+// the start-up, as tables.
 
 #include "main_window/Rules.h"
 
+#include "main_window/Startup.h"
 #include "report/Series.h"
+#include "server/Records.h"
 
+#include <QLocale>
 #include <QStringList>
 #include <gtest/gtest.h>
 
@@ -99,4 +103,57 @@ TEST(SeriesLabels, YearsAndModes) {
     EXPECT_EQ(report::MonthName(12), QStringLiteral("Jänner"));
     EXPECT_EQ(report::MonthName(13), QStringLiteral("Februar"));
     EXPECT_EQ(report::MonthName(14), QString());
+}
+
+TEST(Startup, RightsTitleAndCaptions) {
+    for (int level : {0, 1, 4, 5, 6}) {
+        const mw::Allowed a = allowedFor(level);
+        const bool all = level != 5;
+        EXPECT_EQ(a.profitCentres, all) << level;
+        EXPECT_EQ(a.quarterGraph, all) << level;
+        EXPECT_EQ(a.previousYearTable, all) << level;
+        EXPECT_EQ(a.extendedSelection, all) << level;
+    }
+    srv::UserContext u;
+    u.Firma = QStringLiteral("1");
+    u.Filiale = QStringLiteral("0");
+    u.Benutzer = QStringLiteral("DEMO|Demo Müller");
+    const StartupTexts t = startupTexts(u, 2024);
+    EXPECT_EQ(
+        t.title,
+        QStringLiteral("ZORVEK Tallvero   Firma: 1     Filiale: 0     Benutzer: DEMO|Demo Müller"));
+    EXPECT_EQ(t.tableMeanYears, QStringLiteral(" 2020-2022"));
+    EXPECT_EQ(t.tablePreviousYear, QStringLiteral(" 2023"));
+    EXPECT_EQ(t.yearButtons[0], QStringLiteral("2024"));
+    EXPECT_EQ(t.yearButtons[1], QStringLiteral("2023"));
+    EXPECT_EQ(t.yearButtons[2], QStringLiteral("2020-2022"));
+}
+
+// The answer of the server (period`day built) against the clock: a question
+// only when the previous month has not been built yet.
+TEST(Startup, DataBasisQuestion) {
+    const struct {
+        const char* built;
+        QDate today;
+        bool asks;
+    } rows[] = {
+        {"10711`1071205", QDate(2008, 1, 1), true},
+        {"10711`1071205", QDate(2008, 1, 31), true},
+        // December is current in January: the year changes inside the arithmetic.
+        {"10712`1080105", QDate(2008, 1, 15), false},
+        {"10801`1080115", QDate(2008, 1, 15), false},
+        {"12403`1240401", QDate(2024, 4, 15), false},
+        {"`", QDate(2008, 1, 15), false},
+        {"abc`1071205", QDate(2008, 1, 15), false},
+        {"10711`99", QDate(2008, 1, 15), false},
+    };
+    for (const auto& r : rows) {
+        const QString q = dataBasisQuestion(QString::fromLatin1(r.built), r.today);
+        EXPECT_EQ(q.isEmpty(), !r.asks) << r.built << " " << r.today.toString().toStdString();
+        if (r.asks) {
+            EXPECT_EQ(q, QStringLiteral("Daten für Periode:10711 wurden zuletzt\nam : ") +
+                             QLocale().toString(QDate(2007, 12, 5), QLocale::ShortFormat) +
+                             QStringLiteral(" aufgebaut.\nWollen Sie die Daten neu aufbauen?"));
+        }
+    }
 }

@@ -1,5 +1,6 @@
 // The selection controller on lists in memory, against the embedded demo
-// server: the department rules of a restricted user as a table.
+// server: how the lists fill and refill each other, the department rules of
+// a restricted user, the split boxes and the period options, as tables.
 
 #include "main_window/Selection.h"
 
@@ -7,28 +8,138 @@
 #include "support/LoggedIn.h"
 #include "values/ValueStore.h"
 
+#include <QSqlQuery>
 #include <gtest/gtest.h>
 
 namespace {
 
-// Logged in as ABTLEITER (own department M2 in main department 10), the
-// lists filled as the start-up fills them.
+using List = mw::MemoryList mw::MemorySelection::*;
+
 class Selection : public ::testing::Test {
 protected:
-    void start() {
+    // Logged in as `user`, the lists filled as the start-up fills them.
+    void start(const char* user = "ABTLEITER", const char* password = "abt") {
         lists.reset();
         env.reset();
-        const testsupport::DemoSite& site = testsupport::demoSite(
-            testsupport::TestEngine::Sqlite, QStringLiteral("selection"), 2000);
-        env = testsupport::loggedIn(site, QStringLiteral("ABTLEITER"), QStringLiteral("abt"));
+        site = &testsupport::demoSite(testsupport::TestEngine::Sqlite, QStringLiteral("selection"),
+                                      2000);
+        env =
+            testsupport::loggedIn(*site, QString::fromLatin1(user), QString::fromLatin1(password));
         lists = std::make_unique<mw::MemorySelection>(env->s(), env->ui, store);
-        lists->controller.fillLists();
+        statuses.clear();
+        ASSERT_TRUE(lists->controller.fillLists([this](const QString& t) { statuses << t; }));
+    }
+    // "code name" rows of a master-data query after the empty entry; "-" no entries at all.
+    QStringList expected(const char* sql) {
+        if (QLatin1String(sql) == QLatin1String("-")) return {};
+        auto d = site->db->open();
+        QStringList out{QString()};
+        QSqlQuery& q = d->exec(QString::fromLatin1(sql), {});
+        while (q.next())
+            out << q.value(0).toString() + QLatin1Char(' ') + q.value(1).toString();
+        q.finish();
+        return out;
     }
 
+    const testsupport::DemoSite* site = nullptr;
     values::PeriodValueStore store;
     std::unique_ptr<testenv::Env> env;
     std::unique_ptr<mw::MemorySelection> lists;
+    QStringList statuses;
 };
+
+const char* kAllHabt = "SELECT habtnr, name FROM hauptabteilung WHERE firma = 1 ORDER BY habtnr";
+const char* kAllAbt = "SELECT abtnr, name FROM abteilung WHERE firma = 1 ORDER BY abtnr";
+
+TEST_F(Selection, FillListsReadsTheMasterLists) {
+    start("DEMO", "demo");
+    EXPECT_EQ(statuses, (QStringList{"Hauptgruppen lesen ..", "Abteilung lesen ..",
+                                     "Profitcenter lesen ..", "Hauptabteilung lesen ..",
+                                     "Hauptkundengruppe lesen ..", "Hauptversandart lesen .."}));
+    mw::MemorySelection& l = *lists;
+    EXPECT_EQ(l.SHGRP.items(),
+              expected("SELECT hgrp, name FROM hauptgruppe WHERE firma = 1 ORDER BY hgrp"));
+    EXPECT_TRUE(l.SHGRP.items().contains(QStringLiteral("10 Sanitärkeramik")));
+    EXPECT_EQ(l.SABTNR.items(), expected(kAllAbt));
+    EXPECT_EQ(l.SHABT.items(), expected(kAllHabt));
+    // Names of a class query come 7-bit and are converted back.
+    EXPECT_EQ(l.SPCNR.items(),
+              (QStringList{"", "1 Stammhaus", "2 Filiale Süd", "3 Großkunden & Objekte"}));
+    EXPECT_EQ(l.SPG.items(), (QStringList{"", "P Privat", "G Gewerbe"}));
+    EXPECT_EQ(l.SHVArt.items(), (QStringList{"", "L Lager", "S Strecke"}));
+    EXPECT_TRUE(l.SUGRP.items().isEmpty());
+    for (const mw::MemoryList* m : {&l.SPCNR, &l.SHABT, &l.SABTNR, &l.SHGRP, &l.SPG, &l.SHVArt})
+        EXPECT_EQ(m->currentIndex(), -1);
+
+    // The extended selection's lists.
+    mw::MemoryList typ, vart;
+    mw::fillArticleTypes(typ);
+    EXPECT_EQ(typ.items(),
+              (QStringList{"A Alle", "L Lager Artikel", "B Bestell Artikel", "W Wert Artikel"}));
+    EXPECT_EQ(typ.currentText(), QStringLiteral("A Alle"));
+    ASSERT_TRUE(mw::fillShippingTypes(env->s(), vart, QStringLiteral("1"), QStringLiteral("S")));
+    EXPECT_EQ(vart.items(),
+              (QStringList{"", "11 Strecke direkt ab Werk", "12 Strecke über Spedition"}));
+    mw::fillShippingTypes(env->s(), vart, QStringLiteral("1"), QString());
+    EXPECT_EQ(vart.items().size(), 6); // every shipping type for an empty code
+}
+
+// One choice after the other; every list the row does not name stays as it was.
+TEST_F(Selection, ListsRefillEachOther) {
+    struct Row {
+        List chosen;
+        const char* code;
+        bool changed, departmentChosen;
+        std::vector<std::pair<List, const char*>> refilled; // list, its query
+    };
+    using M = mw::MemorySelection;
+    // clang-format off
+    const Row rows[] = {
+        {&M::SPCNR, "3", true, false,
+         {{&M::SHABT, "SELECT h.habtnr, h.name FROM hauptabteilung h WHERE h.firma = 1 AND EXISTS "
+                      "(SELECT 1 FROM abteilung a WHERE a.firma = 1 AND a.habtnr = h.habtnr AND "
+                      "a.pcnr = '3') ORDER BY h.habtnr"},
+          {&M::SABTNR,
+           "SELECT abtnr, name FROM abteilung WHERE firma = 1 AND pcnr = '3' ORDER BY abtnr"}}},
+        // All main departments come back; the departments stay.
+        {&M::SPCNR, "", true, false, {{&M::SHABT, kAllHabt}}},
+        {&M::SHABT, "10", true, true,
+         {{&M::SABTNR,
+           "SELECT abtnr, name FROM abteilung WHERE firma = 1 AND habtnr = '10' ORDER BY abtnr"}}},
+        {&M::SHABT, "", false, false, {{&M::SABTNR, kAllAbt}}},
+        {&M::SHGRP, "20", true, false,
+         {{&M::SUGRP,
+           "SELECT ugrp, name FROM untergruppe WHERE firma = 1 AND hgrp = '20' ORDER BY ugrp"}}},
+        {&M::SHGRP, "", false, false, {{&M::SUGRP, "-"}}}, // not even the empty entry
+        {&M::SPG, "P", true, false, {}},
+        {&M::SHVArt, "S", true, false, {}},
+    };
+    // clang-format on
+    start("DEMO", "demo");
+    mw::MemorySelection& l = *lists;
+    const List all[] = {&M::SPCNR, &M::SHABT, &M::SABTNR, &M::SHGRP,
+                        &M::SUGRP, &M::SPG,   &M::SHVArt};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message()
+                     << (l.*r.chosen).items().value(1).toStdString() << " " << r.code);
+        QStringList want[7];
+        for (int i = 0; i < 7; ++i) {
+            want[i] = (l.*all[i]).items();
+            for (const auto& [m, sql] : r.refilled)
+                if (m == all[i]) want[i] = expected(sql);
+        }
+        store.SelectionChanged = false;
+        ASSERT_TRUE(mw::chooseCode(l.*r.chosen, QString::fromLatin1(r.code)));
+        for (int i = 0; i < 7; ++i)
+            EXPECT_EQ((l.*all[i]).items(), want[i]) << "list " << i;
+        EXPECT_EQ(store.SelectionChanged, r.changed);
+        EXPECT_EQ(l.controller.departmentChosen(), r.departmentChosen);
+    }
+    store.SelectionChanged = false;
+    l.controller.SFirma_Change(QStringLiteral("2"));
+    EXPECT_TRUE(store.SelectionChanged);
+    EXPECT_EQ(l.controller.selection().firma, QStringLiteral("2"));
+}
 
 TEST_F(Selection, ARefusedDepartmentGoesBackToTheEmptyEntry) {
     struct Row {
@@ -61,7 +172,12 @@ TEST_F(Selection, ARefusedDepartmentGoesBackToTheEmptyEntry) {
         mw::chooseCode(r.inHabt ? lists->SHABT : lists->SABTNR, QString::fromLatin1(r.code));
         ASSERT_EQ(env->messages().size(), r.refused ? 1 : 0);
         if (r.refused) {
+            EXPECT_EQ(env->messages().first().title, QStringLiteral("Fehlermeldung"));
             EXPECT_EQ(env->messages().first().text, QString::fromUtf8(r.refused));
+        }
+        // A refused main department brings all departments back.
+        if (r.refused && r.inHabt) {
+            EXPECT_EQ(lists->SABTNR.items(), expected(kAllAbt));
         }
         // A refusal leaves the flag as it was.
         EXPECT_EQ(store.SelectionChanged, !r.refused);
@@ -69,6 +185,45 @@ TEST_F(Selection, ARefusedDepartmentGoesBackToTheEmptyEntry) {
         EXPECT_EQ(c.selection().habt, QLatin1String(r.shownHabt));
         EXPECT_EQ(c.selection().abt, QLatin1String(r.shownAbt));
         EXPECT_EQ(c.departmentChosen(), r.chosen);
+    }
+}
+
+// The split boxes, one click after the other from the start (UGRP + HKGRP):
+// HKGRP and HVArt exclude each other, and the box to untick takes its value off.
+TEST_F(Selection, SplitBoxesAndPeriodOptions) {
+    start("DEMO", "demo");
+    mw::SelectionController& c = lists->controller;
+    struct Split {
+        int value;
+        bool ticked;
+        int untick, mask;
+    };
+    const Split clicks[] = {{8, true, 2, 9}, {2, true, 8, 3}, {1, false, 0, 2}, {2, false, 0, 0},
+                            {8, true, 0, 8}, {1, true, 0, 9}, {8, false, 0, 1}};
+    ASSERT_EQ(c.SplitMask, 3);
+    for (const Split& s : clicks) {
+        SCOPED_TRACE(testing::Message() << s.value << " " << s.ticked);
+        const int other = c.splitClicked(s.value, s.ticked);
+        EXPECT_EQ(other, s.untick);
+        if (other) {
+            EXPECT_EQ(c.splitClicked(other, false), 0);
+        }
+        EXPECT_EQ(c.SplitMask, s.mask);
+    }
+    // Month values take the third year button away (and its choice with it).
+    struct Period {
+        bool monthButton; // optJahrMonat, else optJahr
+        int index, year, kind;
+    };
+    const Period periods[] = {{false, 2, 2, 0}, {true, 1, 0, 1},  {false, 1, 1, 1},
+                              {true, 0, 1, 0},  {false, 2, 2, 0}, {true, 0, 2, 0}};
+    for (const Period& p : periods) {
+        SCOPED_TRACE(testing::Message() << p.monthButton << " " << p.index);
+        p.monthButton ? c.optJahrMonat_Click(p.index) : c.optJahr_Click(p.index);
+        EXPECT_EQ(c.YearChoice, p.year);
+        EXPECT_EQ(c.PeriodKind, p.kind);
+        EXPECT_EQ(c.monthFieldEnabled(), p.kind == 1);
+        EXPECT_EQ(c.thirdYearEnabled(), p.kind == 0);
     }
 }
 

@@ -60,28 +60,24 @@ PrintSpooler::PrintSpooler() : dir_(QStringLiteral("/tmp/tallvero-cups-XXXXXX"))
 }
 
 bool PrintSpooler::start() {
+    auto fail = [this](const QString& why) {
+        problem_ = why;
+        return false;
+    };
 #ifdef TALLVERO_NO_CUPS
-    problem_ = QStringLiteral("built without the CUPS development files (libcups2-dev)");
-    return false;
+    return fail(QStringLiteral("built without the CUPS development files (libcups2-dev)"));
 #else
-    if (geteuid() != 0) {
-        problem_ = QStringLiteral("the CUPS-PDF backend only runs for a scheduler started as root");
-        return false;
-    }
+    if (geteuid() != 0)
+        return fail(
+            QStringLiteral("the CUPS-PDF backend only runs for a scheduler started as root"));
     for (const QString& f : {kCupsd, kLpadmin, kBackend, kPpd})
-        if (!QFileInfo::exists(f)) {
-            problem_ = f + QStringLiteral(" is missing (packages cups, printer-driver-cups-pdf)");
-            return false;
-        }
+        if (!QFileInfo::exists(f))
+            return fail(f + QStringLiteral(" is missing (packages cups, printer-driver-cups-pdf)"));
     for (const char* tool : {"pdfinfo", "pdftotext"})
-        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty()) {
-            problem_ = QLatin1String(tool) + QStringLiteral(" is missing (package poppler-utils)");
-            return false;
-        }
-    if (!dir_.isValid()) {
-        problem_ = QStringLiteral("no temporary folder: ") + dir_.errorString();
-        return false;
-    }
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            return fail(QLatin1String(tool) +
+                        QStringLiteral(" is missing (package poppler-utils)"));
+    if (!dir_.isValid()) return fail(QStringLiteral("no temporary folder: ") + dir_.errorString());
     // Filters run as the scheduler's user lp: the folders must be open to it.
     const QString d = dir_.path();
     const auto open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
@@ -97,13 +93,8 @@ bool PrintSpooler::start() {
 
     const bool written =
         write(d + QStringLiteral("/etc/cupsd.conf"),
-              QStringLiteral("Listen %1\n"
-                             "LogLevel warn\n"
-                             "Browsing No\n"
-                             "WebInterface No\n"
-                             "DefaultAuthType None\n"
-                             "PreserveJobHistory Yes\n"
-                             "PreserveJobFiles Yes\n"
+              QStringLiteral("Listen %1\nLogLevel warn\nBrowsing No\nWebInterface No\n"
+                             "DefaultAuthType None\nPreserveJobHistory Yes\nPreserveJobFiles Yes\n"
                              "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
                              "<Policy default>\n  JobPrivateAccess all\n"
                              "  JobPrivateValues none\n  SubscriptionPrivateAccess all\n"
@@ -116,10 +107,7 @@ bool PrintSpooler::start() {
                              "AccessLog %1/log/access_log\nErrorLog %1/log/error_log\n"
                              "PageLog %1/log/page_log\nFileDevice No\n")
                   .arg(d));
-    if (!written) {
-        problem_ = QStringLiteral("cannot write the scheduler's configuration in ") + d;
-        return false;
-    }
+    if (!written) return fail(QStringLiteral("cannot write the scheduler's configuration in ") + d);
     backendConfig_ =
         kBackendConfigDir + QStringLiteral("/cups-pdf-") + queue_ + QStringLiteral(".conf");
     if (!write(backendConfig_,
@@ -136,10 +124,8 @@ bool PrintSpooler::start() {
     cupsd_.start(kCupsd,
                  {QStringLiteral("-f"), QStringLiteral("-c"), d + QStringLiteral("/etc/cupsd.conf"),
                   QStringLiteral("-s"), d + QStringLiteral("/etc/cups-files.conf")});
-    if (!cupsd_.waitForStarted(10000)) {
-        problem_ = QStringLiteral("cupsd does not start: ") + cupsd_.errorString();
-        return false;
-    }
+    if (!cupsd_.waitForStarted(10000))
+        return fail(QStringLiteral("cupsd does not start: ") + cupsd_.errorString());
     // Up when its socket takes a connection.
     QElapsedTimer t;
     t.start();
@@ -153,10 +139,7 @@ bool PrintSpooler::start() {
             QThread::msleep(100);
         }
     }
-    if (!up) {
-        problem_ = QStringLiteral("cupsd did not come up: ") + logs();
-        return false;
-    }
+    if (!up) return fail(QStringLiteral("cupsd did not come up: ") + logs());
     int rc = 0;
     const QString out =
         run(kLpadmin,
@@ -164,10 +147,7 @@ bool PrintSpooler::start() {
              QStringLiteral("-v"), QStringLiteral("cups-pdf:/") + queue_, QStringLiteral("-P"),
              kPpd, QStringLiteral("-o"), QStringLiteral("printer-error-policy=abort-job")},
             &rc);
-    if (rc != 0) {
-        problem_ = QStringLiteral("lpadmin cannot set up the queue: ") + out;
-        return false;
-    }
+    if (rc != 0) return fail(QStringLiteral("lpadmin cannot set up the queue: ") + out);
     hadServer_ = qEnvironmentVariableIsSet("CUPS_SERVER");
     oldServer_ = qEnvironmentVariable("CUPS_SERVER");
     qputenv("CUPS_SERVER", socket_.toLocal8Bit());
