@@ -368,18 +368,14 @@ TEST(StartSysInfo, KeysFolderAndStart) {
         bool told;
         int openAttempts;
     } rows[] = {
+        // clang-format off
         {"no keys: both tried", {}, {}, true, {}, true, 2},
         {"folder without the tool", {}, withoutTool.path(), true, {}, true, 2},
-        {"folder with the tool",
-         {},
-         withTool.path(),
-         true,
-         {withTool.path() + QStringLiteral("/MSINFO32.EXE")},
-         false,
-         2},
+        {"folder with the tool", {}, withTool.path(), true, {withTool.filePath("MSINFO32.EXE")}, false, 2},
         // The second key is not consulted when the first one answers.
         {"path key as it is", path, QStringLiteral("/anderswo"), true, {path}, false, 1},
         {"failed start", QStringLiteral("/gibt/es/nicht"), {}, false, {"/gibt/es/nicht"}, true, 1},
+        // clang-format on
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
@@ -418,17 +414,25 @@ TEST(FrmAbout, VersionPartsArePlainIntegers) {
             << c.in;
 }
 
-TEST(FrmAbout, CaptionLabelsLinksAndButtons) {
+// One ownerless, non-modal box per process with its texts and links; OK and
+// Escape only hide it.
+TEST(FrmAbout, OneOwnerlessNonModalBoxForTheProcess) {
     const QString oldVersion = QCoreApplication::applicationVersion();
     QCoreApplication::setApplicationVersion(QStringLiteral("1.2.15"));
     AboutEnv env;
-    frmAbout box(env.ui, env.reg, env.starter);
+    QPointer<frmAbout> box = frmAbout::showInstance(env.ui, env.reg, env.starter);
     QCoreApplication::setApplicationVersion(oldVersion);
+    ASSERT_TRUE(box);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
+    EXPECT_EQ(frmAbout::instance(env.ui, env.reg, env.starter), box.data());
+    EXPECT_EQ(box->parentWidget(), nullptr);
+    EXPECT_FALSE(box->isModal());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 
-    EXPECT_EQ(box.objectName(), QStringLiteral("frmAbout"));
-    EXPECT_EQ(box.windowTitle(), QStringLiteral("Info zu Tallvero"));
+    EXPECT_EQ(box->objectName(), QStringLiteral("frmAbout"));
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("Info zu Tallvero"));
     const auto label = [&](const char* name) {
-        return box.findChild<QLabel*>(QString::fromLatin1(name));
+        return box->findChild<QLabel*>(QString::fromLatin1(name));
     };
     ASSERT_TRUE(label("lblTitle") && label("lblVersion") && label("lblDescription") &&
                 label("picIcon") && label("lblKontakt") && label("lblWebseite"));
@@ -439,34 +443,16 @@ TEST(FrmAbout, CaptionLabelsLinksAndButtons) {
     EXPECT_TRUE(label("lblKontakt")->text().contains(QStringLiteral("href=\"mailto:")));
     EXPECT_TRUE(label("lblWebseite")->text().contains(QStringLiteral("href=\"https://")));
     EXPECT_TRUE(label("lblKontakt")->openExternalLinks());
-
-    auto* ok = box.findChild<QPushButton*>(QStringLiteral("cmdOK"));
-    auto* sysInfo = box.findChild<QPushButton*>(QStringLiteral("cmdSysInfo"));
-    ASSERT_TRUE(ok && sysInfo);
-    EXPECT_EQ(ok->text(), QStringLiteral("OK"));
-    EXPECT_EQ(sysInfo->text(), QStringLiteral("&Systeminfo..."));
-
-    box.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
-    QTest::mouseClick(ok, Qt::LeftButton);
-    EXPECT_FALSE(box.isVisible());
-    EXPECT_TRUE(env.ui.messages().isEmpty());
-}
-
-TEST(FrmAbout, OneOwnerlessNonModalBoxForTheProcess) {
-    AboutEnv env;
-    QPointer<frmAbout> box = frmAbout::showInstance(env.ui, env.reg, env.starter);
-    ASSERT_TRUE(box);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
-    EXPECT_EQ(frmAbout::instance(env.ui, env.reg, env.starter), box.data());
-    EXPECT_EQ(box->parentWidget(), nullptr);
-    EXPECT_FALSE(box->isModal());
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(box->findChild<QPushButton*>(QStringLiteral("cmdOK")), box->cmdOK());
+    EXPECT_EQ(box->findChild<QPushButton*>(QStringLiteral("cmdSysInfo")), box->cmdSysInfo());
+    EXPECT_EQ(box->cmdOK()->text(), QStringLiteral("OK"));
+    EXPECT_EQ(box->cmdSysInfo()->text(), QStringLiteral("&Systeminfo..."));
 
     QTest::mouseClick(box->cmdOK(), Qt::LeftButton);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_FALSE(box.isNull());
     EXPECT_FALSE(box->isVisible());
+    EXPECT_TRUE(env.ui.messages().isEmpty());
 
     // Opened a second time: the same box again; Escape closes it like OK.
     QPointer<frmAbout> next = frmAbout::showInstance(env.ui, env.reg, env.starter);

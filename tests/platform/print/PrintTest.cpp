@@ -61,11 +61,16 @@ int countPixels(const QImage& image, const QRect& area, bool (*pred)(QRgb)) {
 
 // The bounding box (pixels) of everything that is not white.
 QRect inkBox(const QImage& image) {
-    QRect box;
+    int left = image.width(), top = image.height(), right = -1, bottom = -1;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
-            if (!isWhite(image.pixel(x, y))) box |= QRect(x, y, 1, 1);
-    return box;
+            if (!isWhite(image.pixel(x, y))) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = y;
+            }
+    return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
 QByteArray readAll(const QString& file) {
