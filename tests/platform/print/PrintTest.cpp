@@ -145,7 +145,10 @@ TEST(RecordingSurface, OperationsKeepTheirSettingsAndTheJsonFormReadsBack) {
     EXPECT_EQ(list[0], s.displayList()[1]);
     EXPECT_TRUE(error.contains(QStringLiteral("spline")));
 
-    // A negative pen width is the thinnest line, not an error.
+    // The getters read the current settings; a negative pen width is the
+    // thinnest line, not an error.
+    EXPECT_EQ(std::tuple(s.fontFace(), s.fontPoints(), s.textRotation()),
+              std::tuple(QStringLiteral("Arial"), 16.0, 900));
     s.setPenWidth(-3);
     EXPECT_DOUBLE_EQ(s.state().penWidth, 0);
 }
@@ -328,6 +331,9 @@ TEST(Rendering, PngAt50DpiIsA4LandscapeAndShowsLineAndTextInPlace) {
     QImage png(file);
     EXPECT_EQ(png.size(), QSize(585, 413));
     EXPECT_EQ(pageSizeAt(50), png.size());
+    // The surface's page is the one the exports draw: at 1440 dpi a pixel is a twip.
+    EXPECT_EQ(QSizeF(RecordingSurface::pageWidth(), RecordingSurface::pageHeight()),
+              QSizeF(pageSizeAt(1440)));
 
     // The line is two pixels wide around y = 50 px, from x = 50 to 250.
     EXPECT_TRUE(isRed(pixelAt(png, 4000, 1420, 50)) || isRed(pixelAt(png, 4000, 1450, 50)));
