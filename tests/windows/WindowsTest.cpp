@@ -371,7 +371,8 @@ TEST(StartSysInfo, KeysFolderAndStart) {
         // clang-format off
         {"no keys: both tried", {}, {}, true, {}, true, 2},
         {"folder without the tool", {}, withoutTool.path(), true, {}, true, 2},
-        {"folder with the tool", {}, withTool.path(), true, {withTool.filePath("MSINFO32.EXE")}, false, 2},
+        {"folder with the tool", {}, withTool.path(), true, {withTool.filePath("MSINFO32.EXE")},
+         false, 2},
         // The second key is not consulted when the first one answers.
         {"path key as it is", path, QStringLiteral("/anderswo"), true, {path}, false, 1},
         {"failed start", QStringLiteral("/gibt/es/nicht"), {}, false, {"/gibt/es/nicht"}, true, 1},
