@@ -46,42 +46,35 @@ protected:
     }
 };
 
-// --- the log -------------------------------------------------------------
+// --- the log and its window ----------------------------------------------
 
 TEST_F(LogTest, KeepsTheNewestHundredEntriesNewestFirst) {
     for (int i = 1; i <= 150; ++i)
-        WriteLog(QStringLiteral("fmstart.cmdÜbernehmen"),
-                 QStringLiteral("Datenabfrage Periode %1").arg(i), QStringLiteral("1|%1").arg(i));
-    const QList<LogEntry>& rows = programLog().entries();
+        WriteLog(QStringLiteral("fmstart.cmdÜbernehmen"), QStringLiteral("Datenabfrage"),
+                 QStringLiteral("1|%1").arg(i));
     ASSERT_EQ(programLog().rowCount(), 100);
-    ASSERT_EQ(rows.size(), 100);
     // Row r holds entry 150 - r: the latest first, entries 1..50 gone.
-    for (int r = 0; r < 100; ++r) {
-        EXPECT_EQ(rows[r].text, QStringLiteral("Datenabfrage Periode %1").arg(150 - r)) << r;
-        EXPECT_EQ(rows[r].parameter, QStringLiteral("1|%1").arg(150 - r)) << r;
-    }
-    for (const LogEntry& e : rows)
-        EXPECT_GT(e.parameter.section(QLatin1Char('|'), 1).toInt(), 50);
+    for (int r = 0; r < 100; ++r)
+        EXPECT_EQ(programLog().entries()[r].parameter, QStringLiteral("1|%1").arg(150 - r)) << r;
 }
 
 TEST_F(LogTest, RowTextIsSplitAtSemicolons) {
-    WriteLog(QStringLiteral("frmNeueDaten.OKButton_Click"), QStringLiteral("Daten Holen für"),
-             QStringLiteral("202401-202412 um 08:15:00"));
-    WriteLog(QStringLiteral("a;b"), QStringLiteral("c"), QStringLiteral("d"));
-    WriteLog(QStringLiteral("p"), QStringLiteral("t;u;v"), QStringLiteral("w"));
-    WriteLog({}, {}, {});
-
-    const QList<LogEntry>& rows = programLog().entries();
-    ASSERT_EQ(rows.size(), 4);
-    EXPECT_EQ(rows[0], (LogEntry{}));
-    // Everything after the second ";" stays in the last column.
-    EXPECT_EQ(rows[1], (LogEntry{"p", "t", "u;v;w"}));
-    // A ";" in the first part pushes the rest one column to the right.
-    EXPECT_EQ(rows[2], (LogEntry{"a", "b", "c;d"}));
-    EXPECT_EQ(rows[3], (LogEntry{QStringLiteral("frmNeueDaten.OKButton_Click"),
-                                 QStringLiteral("Daten Holen für"),
-                                 QStringLiteral("202401-202412 um 08:15:00")}));
-
+    const struct {
+        const char *part, *text, *parameter;
+        LogEntry expected;
+    } rows[] = {
+        {"frmNeueDaten.OKButton_Click",
+         "Daten Holen für",
+         "202401-202412 um 08:15:00",
+         {"frmNeueDaten.OKButton_Click", "Daten Holen für", "202401-202412 um 08:15:00"}},
+        {"a;b", "c", "d", {"a", "b", "c;d"}},     // a ";" in the first part pushes the rest right
+        {"p", "t;u;v", "w", {"p", "t", "u;v;w"}}, // after the second ";" all is the last column
+        {"", "", "", {}},
+    };
+    for (const auto& r : rows) {
+        WriteLog(r.part, r.text, r.parameter);
+        EXPECT_EQ(programLog().entries().first(), r.expected) << r.part;
+    }
     EXPECT_EQ(splitRowText(QStringLiteral("only")), (LogEntry{"only", "", ""}));
     EXPECT_EQ(splitRowText(QStringLiteral("x;y")), (LogEntry{"x", "y", ""}));
 }
@@ -100,55 +93,42 @@ TEST_F(LogTest, WritesFromAnotherThreadArriveInTheLogsThread) {
     EXPECT_EQ(programLog().entries().first().text, QStringLiteral("4"));
 }
 
-// --- the log window ------------------------------------------------------
-
-TEST_F(LogTest, WindowTitleColumnsAndLayout) {
+// A tool window over the log: read-only columns, the list fills the window,
+// earlier and later entries both show.
+TEST_F(LogTest, WindowShowsTheLogInThreeColumns) {
+    WriteLog(QStringLiteral("eins"), QStringLiteral("a"), QStringLiteral("1"));
+    ASSERT_EQ(frmProgrammverlauf::existing(), nullptr);
     frmProgrammverlauf* w = frmProgrammverlauf::instance();
     EXPECT_EQ(w->objectName(), QStringLiteral("frmProgrammverlauf"));
     EXPECT_EQ(w->windowTitle(), QStringLiteral("Programmverlauf"));
-    EXPECT_TRUE(w->isWindow());
-    EXPECT_TRUE(w->windowFlags().testFlag(Qt::Tool));
+    EXPECT_TRUE(w->isWindow() && w->windowFlags().testFlag(Qt::Tool));
     EXPECT_FALSE(w->isVisible()); // created, not shown
-
-    QHeaderView* header = w->Verlauf()->header();
-    const QAbstractItemModel* m = w->Verlauf()->model();
+    QTreeView* view = w->findChild<QTreeView*>(QStringLiteral("Verlauf"));
+    ASSERT_EQ(view, w->Verlauf());
+    const QAbstractItemModel* m = view->model();
     ASSERT_EQ(m->columnCount(), 3);
-    EXPECT_EQ(m->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Programmteil"));
-    EXPECT_EQ(m->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Text"));
-    EXPECT_EQ(m->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Parameter"));
-    WriteLog(QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"));
+    for (int c = 0; c < 3; ++c)
+        EXPECT_EQ(m->headerData(c, Qt::Horizontal).toString(),
+                  QStringList({"Programmteil", "Text", "Parameter"})[c]);
     EXPECT_FALSE(m->data(m->index(0, 1), Qt::EditRole).isValid()); // read-only
-    EXPECT_GT(header->sectionSize(0), 100);
+    EXPECT_GT(view->header()->sectionSize(0), 100);
 
-    w->show();
+    EXPECT_EQ(frmProgrammverlauf::showInstance(nullptr), w);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
     for (const QSize size : {QSize(500, 200), QSize(900, 450)}) {
         w->resize(size);
         QApplication::processEvents();
-        EXPECT_EQ(w->Verlauf()->geometry(), w->rect()) << size.width();
+        EXPECT_EQ(view->geometry(), w->rect()) << size.width();
     }
-}
-
-TEST_F(LogTest, WindowShowsEarlierEntriesAndFollowsNewOnes) {
-    WriteLog(QStringLiteral("eins"), QStringLiteral("a"), QStringLiteral("1"));
-    WriteLog(QStringLiteral("zwei"), QStringLiteral("b"), QStringLiteral("2"));
-    ASSERT_EQ(frmProgrammverlauf::existing(), nullptr);
-    frmProgrammverlauf* w = frmProgrammverlauf::showInstance(nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
-    QTreeView* view = w->findChild<QTreeView*>(QStringLiteral("Verlauf"));
-    ASSERT_EQ(view, w->Verlauf());
-    ASSERT_EQ(view->model()->rowCount(), 2);
-    EXPECT_EQ(cell(view, 0, 0), QStringLiteral("zwei"));
-    EXPECT_EQ(cell(view, 1, 2), QStringLiteral("1"));
     w->StatusText(QStringLiteral("frmNeueDaten.OKButton_Click"),
                   QStringLiteral("Daten Holen erledigt um"), QStringLiteral("08:16:02"));
     w->StatusText(QStringLiteral("nur Teil"));
-    ASSERT_EQ(view->model()->rowCount(), 4);
-    EXPECT_EQ(cell(view, 0, 0), QStringLiteral("nur Teil"));
-    EXPECT_EQ(cell(view, 0, 1), QString());
-    EXPECT_EQ(cell(view, 0, 2), QString());
-    EXPECT_EQ(cell(view, 1, 1), QStringLiteral("Daten Holen erledigt um"));
-    EXPECT_EQ(cell(view, 1, 2), QStringLiteral("08:16:02"));
+    ASSERT_EQ(m->rowCount(), 3);
+    const QStringList shown{
+        "nur Teil", "",  "", "frmNeueDaten.OKButton_Click", "Daten Holen erledigt um", "08:16:02",
+        "eins",     "a", "1"};
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(cell(view, i / 3, i % 3), shown[i]) << i;
 }
 
 TEST_F(LogTest, CloseButtonOnlyHidesUntilTheProgramEnds) {
@@ -190,8 +170,7 @@ TEST_F(LogTest, OwnerGivenLaterBecomesTheParent) {
     QPointer<frmProgrammverlauf> owned = frmProgrammverlauf::instance(main);
     EXPECT_EQ(owned.data(), w);
     EXPECT_EQ(w->parentWidget(), main);
-    EXPECT_TRUE(w->isWindow());
-    EXPECT_TRUE(w->windowFlags().testFlag(Qt::Tool));
+    EXPECT_TRUE(w->isWindow() && w->windowFlags().testFlag(Qt::Tool));
     EXPECT_TRUE(w->isVisible());                  // re-parenting keeps an open window open
     EXPECT_EQ(frmProgrammverlauf::instance(), w); // no owner: keeps the one it has
 
@@ -215,62 +194,45 @@ RegValue rawValue(quint32 type, const QByteArray& data, quint32 length) {
     return v;
 }
 
-TEST(GetKeyValue, TextValues) {
-    MemoryRegistry reg;
-    reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("mitNul"),
-                 RegValue::text(QStringLiteral("C:\\Programme\\Überall")));
-    reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("ohneNul"),
-                 rawValue(REG_SZ, QByteArrayLiteral("abc"), 3));
-    reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("kurz"),
-                 rawValue(REG_SZ, QByteArray("C:\\Tools\0Rest dahinter", 22), 9));
-    reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("leer"), RegValue::text(QString()));
-    reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("bin"),
-                 rawValue(REG_BINARY, QByteArrayLiteral("\x41\xe4\x42"), 3)); // other types raw
-
+// Texts end at their NUL or stated length, other types come back raw, a DWORD
+// as its unsigned decimal value; names are case-insensitive; every key opened
+// (with full access) is closed again.
+TEST(GetKeyValue, ValuesOfEachType) {
     const struct {
         const char* name;
+        RegValue value;
         const char* expected;
-    } cases[] = {{"mitNul", "C:\\Programme\\Überall"},
-                 {"ohneNul", "abc"},
-                 {"kurz", "C:\\Tools"},
-                 {"leer", ""},
-                 {"bin", "A\u00e4B"},
-                 {"MITNUL", "C:\\Programme\\Überall"}}; // names are case-insensitive
-    for (const auto& c : cases) {
+    } rows[] = {
+        {"mitNul", RegValue::text(QStringLiteral("C:\\Programme\\Überall")),
+         "C:\\Programme\\Überall"},
+        {"ohneNul", rawValue(REG_SZ, "abc", 3), "abc"},
+        {"kurz", rawValue(REG_SZ, QByteArray("C:\\Tools\0Rest dahinter", 22), 9), "C:\\Tools"},
+        {"leer", RegValue::text(QString()), ""},
+        {"bin", rawValue(REG_BINARY, "\x41\xe4\x42", 3), "A\u00e4B"},
+        {"d0", RegValue::dword(0u), "0"},
+        {"d1", RegValue::dword(1u), "1"},
+        {"d12345678", RegValue::dword(0x12345678u), "305419896"},
+        {"dFF00", RegValue::dword(0x0000FF00u), "65280"},
+        {"d345678", RegValue::dword(0x00345678u), "3430008"}, // top byte 0 is the final NUL
+        {"d80000000", RegValue::dword(0x80000000u), "2147483648"},
+        {"dFFFFFFFF", RegValue::dword(0xFFFFFFFFu), "4294967295"},
+    };
+    MemoryRegistry reg;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        reg.setValue(HKEY_LOCAL_MACHINE, kKey, QString::fromLatin1(r.name), r.value);
         QString val = QStringLiteral("vorher");
-        EXPECT_TRUE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey, QString::fromLatin1(c.name), val))
-            << c.name;
-        EXPECT_EQ(val, QString::fromUtf8(c.expected)) << c.name;
+        EXPECT_TRUE(
+            GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey, QString::fromLatin1(r.name).toUpper(), val));
+        EXPECT_EQ(val, QString::fromUtf8(r.expected));
     }
-    EXPECT_EQ(reg.opens(), 6);
-    EXPECT_EQ(reg.closes(), 6);
+    EXPECT_EQ(reg.opens(), int(std::size(rows)));
+    EXPECT_EQ(reg.closes(), reg.opens());
     EXPECT_EQ(reg.openHandles(), 0);
     for (quint32 mask : reg.accessMasks())
         EXPECT_EQ(mask, 0x2003Fu);
-}
-
-TEST(GetKeyValue, DwordsBecomeTheirDecimalValue) {
-    const struct {
-        quint32 value;
-        const char* expected;
-    } cases[] = {{0u, "0"},
-                 {1u, "1"},
-                 {0x12345678u, "305419896"},
-                 {0x0000FF00u, "65280"},
-                 {0x00345678u, "3430008"}, // most significant byte 0 is the final NUL
-                 {0x80000000u, "2147483648"},
-                 {0xFFFFFFFFu, "4294967295"}};
-    MemoryRegistry reg;
-    for (const auto& c : cases) {
-        const QString name = QString::number(c.value, 16);
-        reg.setValue(HKEY_CURRENT_USER, kKey, name, RegValue::dword(c.value));
-        QString val;
-        EXPECT_TRUE(GetKeyValue(reg, HKEY_CURRENT_USER, kKey, name, val)) << name.toStdString();
-        EXPECT_EQ(val, QString::fromLatin1(c.expected)) << name.toStdString();
-    }
     // The raw bytes of the example: 78 56 34 12.
     EXPECT_EQ(RegValue::dword(0x12345678u).data, QByteArrayLiteral("\x78\x56\x34\x12"));
-    EXPECT_EQ(reg.closes(), reg.opens());
 }
 
 // A key that does not open is not closed; a value that cannot be read
@@ -406,18 +368,15 @@ TEST(StartSysInfo, KeysFolderAndStart) {
         bool told;
         int openAttempts;
     } rows[] = {
+        // clang-format off
         {"no keys: both tried", {}, {}, true, {}, true, 2},
         {"folder without the tool", {}, withoutTool.path(), true, {}, true, 2},
-        {"folder with the tool",
-         {},
-         withTool.path(),
-         true,
-         {withTool.path() + QStringLiteral("/MSINFO32.EXE")},
-         false,
-         2},
+        {"folder with the tool", {}, withTool.path(), true, {withTool.filePath("MSINFO32.EXE")},
+         false, 2},
         // The second key is not consulted when the first one answers.
         {"path key as it is", path, QStringLiteral("/anderswo"), true, {path}, false, 1},
         {"failed start", QStringLiteral("/gibt/es/nicht"), {}, false, {"/gibt/es/nicht"}, true, 1},
+        // clang-format on
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
@@ -456,17 +415,25 @@ TEST(FrmAbout, VersionPartsArePlainIntegers) {
             << c.in;
 }
 
-TEST(FrmAbout, CaptionLabelsLinksAndButtons) {
+// One ownerless, non-modal box per process with its texts and links; OK and
+// Escape only hide it.
+TEST(FrmAbout, OneOwnerlessNonModalBoxForTheProcess) {
     const QString oldVersion = QCoreApplication::applicationVersion();
     QCoreApplication::setApplicationVersion(QStringLiteral("1.2.15"));
     AboutEnv env;
-    frmAbout box(env.ui, env.reg, env.starter);
+    QPointer<frmAbout> box = frmAbout::showInstance(env.ui, env.reg, env.starter);
     QCoreApplication::setApplicationVersion(oldVersion);
+    ASSERT_TRUE(box);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
+    EXPECT_EQ(frmAbout::instance(env.ui, env.reg, env.starter), box.data());
+    EXPECT_EQ(box->parentWidget(), nullptr);
+    EXPECT_FALSE(box->isModal());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 
-    EXPECT_EQ(box.objectName(), QStringLiteral("frmAbout"));
-    EXPECT_EQ(box.windowTitle(), QStringLiteral("Info zu Tallvero"));
+    EXPECT_EQ(box->objectName(), QStringLiteral("frmAbout"));
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("Info zu Tallvero"));
     const auto label = [&](const char* name) {
-        return box.findChild<QLabel*>(QString::fromLatin1(name));
+        return box->findChild<QLabel*>(QString::fromLatin1(name));
     };
     ASSERT_TRUE(label("lblTitle") && label("lblVersion") && label("lblDescription") &&
                 label("picIcon") && label("lblKontakt") && label("lblWebseite"));
@@ -477,34 +444,16 @@ TEST(FrmAbout, CaptionLabelsLinksAndButtons) {
     EXPECT_TRUE(label("lblKontakt")->text().contains(QStringLiteral("href=\"mailto:")));
     EXPECT_TRUE(label("lblWebseite")->text().contains(QStringLiteral("href=\"https://")));
     EXPECT_TRUE(label("lblKontakt")->openExternalLinks());
-
-    auto* ok = box.findChild<QPushButton*>(QStringLiteral("cmdOK"));
-    auto* sysInfo = box.findChild<QPushButton*>(QStringLiteral("cmdSysInfo"));
-    ASSERT_TRUE(ok && sysInfo);
-    EXPECT_EQ(ok->text(), QStringLiteral("OK"));
-    EXPECT_EQ(sysInfo->text(), QStringLiteral("&Systeminfo..."));
-
-    box.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
-    QTest::mouseClick(ok, Qt::LeftButton);
-    EXPECT_FALSE(box.isVisible());
-    EXPECT_TRUE(env.ui.messages().isEmpty());
-}
-
-TEST(FrmAbout, OneOwnerlessNonModalBoxForTheProcess) {
-    AboutEnv env;
-    QPointer<frmAbout> box = frmAbout::showInstance(env.ui, env.reg, env.starter);
-    ASSERT_TRUE(box);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
-    EXPECT_EQ(frmAbout::instance(env.ui, env.reg, env.starter), box.data());
-    EXPECT_EQ(box->parentWidget(), nullptr);
-    EXPECT_FALSE(box->isModal());
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(box->findChild<QPushButton*>(QStringLiteral("cmdOK")), box->cmdOK());
+    EXPECT_EQ(box->findChild<QPushButton*>(QStringLiteral("cmdSysInfo")), box->cmdSysInfo());
+    EXPECT_EQ(box->cmdOK()->text(), QStringLiteral("OK"));
+    EXPECT_EQ(box->cmdSysInfo()->text(), QStringLiteral("&Systeminfo..."));
 
     QTest::mouseClick(box->cmdOK(), Qt::LeftButton);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_FALSE(box.isNull());
     EXPECT_FALSE(box->isVisible());
+    EXPECT_TRUE(env.ui.messages().isEmpty());
 
     // Opened a second time: the same box again; Escape closes it like OK.
     QPointer<frmAbout> next = frmAbout::showInstance(env.ui, env.reg, env.starter);
