@@ -12,6 +12,7 @@
 #include "report/Page.h"
 #include "server/SessionEnv.h"
 #include "support/DemoSite.h"
+#include "support/HookedFactory.h"
 #include "support/PdfText.h"
 #include "support/PrintSpooler.h"
 #include "values/ValueStore.h"
@@ -247,6 +248,21 @@ TEST_P(MainWindow, F5FetchesIntoTheStore) {
     choose(window->SHGRP, QString());
     window->cmdÜbernehmen->click();
     EXPECT_GT(P(50, 1).value(), hg20);
+    // A fetch that breaks off says where, and keeps the months it got.
+    testsupport::QueryHook hook;
+    hook.budget = 20;
+    env->clock.advance(60000); // the idle close: the next request reconnects through the hook
+    env->maker = [&hook] { return std::make_unique<testsupport::HookedFactory>(hook); };
+    window->cmdÜbernehmen->click();
+    const retrieval::FetchOutcome& f = window->lastFetch();
+    EXPECT_EQ(f.result, retrieval::FetchResult::Failed);
+    EXPECT_GT(f.months, 0);
+    EXPECT_LT(f.months, 64);
+    EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("fetchStatus"))->text(),
+              QStringLiteral("Abbruch bei Periode %1: %2 Monate geholt")
+                  .arg(f.failedPeriod)
+                  .arg(f.months));
+    EXPECT_FALSE(f.failedPeriod.isEmpty());
 }
 
 TEST_P(MainWindow, ARestrictedUserMustChooseADepartmentOfHisOwn) {
