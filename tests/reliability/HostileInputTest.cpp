@@ -10,6 +10,7 @@
 #include "platform/cache/server/ServerFactory.h"
 #include "retrieval/PeriodQuery.h"
 #include "support/LoggedIn.h"
+#include "support/Utf8.h"
 #include "values/ValueStore.h"
 #include "windows/ProgramLog.h"
 
@@ -26,9 +27,7 @@ using testsupport::TestEngine;
 
 namespace {
 
-QString u(const char* s) {
-    return QString::fromUtf8(s);
-}
+using testsupport::u;
 
 struct Hostile {
     const char* name;

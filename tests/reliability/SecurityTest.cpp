@@ -12,6 +12,7 @@
 #include "platform/settings/QSettingsStore.h"
 #include "server/SessionEnv.h"
 #include "support/DemoSite.h"
+#include "support/Utf8.h"
 #include "values/ValueStore.h"
 #include "windows/FrmProgrammverlauf.h"
 #include "windows/ProgramLog.h"
@@ -40,9 +41,7 @@ using testsupport::TestEngine;
 
 namespace {
 
-QString u(const char* s) {
-    return QString::fromUtf8(s);
-}
+using testsupport::u;
 
 const QString kSecret = u("Geheim-Xy7!q");
 const QString kWrong = u("Falsch-Zq9#w"); // a wrong attempt must not show either

@@ -5,6 +5,7 @@
 #include "SessionEnv.h"
 #include "server/FMPass.h"
 #include "server/FMServer.h"
+#include "support/Utf8.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -22,9 +23,7 @@ using srv::ServerField;
 
 namespace {
 
-QString u(const char* s) {
-    return QString::fromUtf8(s);
-}
+using testsupport::u;
 
 // The widget dialogs wired to a session on the fake server.
 struct WidgetEnv {

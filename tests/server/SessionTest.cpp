@@ -2,6 +2,7 @@
 // a scripted fake server, a fake clock and scripted message boxes.
 
 #include "SessionEnv.h"
+#include "support/Utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +14,7 @@ using srv::ServerField;
 
 namespace {
 
-QString u(const char* s) {
-    return QString::fromUtf8(s);
-}
+using testsupport::u;
 const QString kWjLine = u("S P0=$P(^FA(0),\"`\",2) W P0");
 const QString kSep = QString(QChar(0xFF));
 const QString kNoResult = u("Ungültige Anfrage! Kein Ergebnis gefunden\n\n");

@@ -1,6 +1,7 @@
 // Field extraction, 7-bit conversion, period arithmetic and day numbers.
 
 #include "server/Text.h"
+#include "support/Utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +9,7 @@ using namespace srv;
 
 namespace {
 
-QString u(const char* s) {
-    return QString::fromUtf8(s);
-}
+using testsupport::u;
 
 // The rows after "a b" use delimiters of other than one character: they never match.
 TEST(Piece, FieldsAndTheirDefaults) {
