@@ -2,6 +2,7 @@
 
 #include "../Factory.h"
 #include "Import.h"
+#include "PgCall.h"
 #include "Schema.h"
 #include "Text.h"
 
@@ -13,7 +14,6 @@
 #include <cstring>
 #include <deque>
 #include <exception>
-#include <libpq-fe.h>
 #include <memory>
 #include <mutex>
 #include <openssl/evp.h>
@@ -446,21 +446,6 @@ bool parseMoney(std::string_view raw, qint64* cents) {
     return true;
 }
 
-// Appends a decimal number.
-void appendInt(std::string* out, qint64 v) {
-    char b[24];
-    int n = 0;
-    const bool neg = v < 0;
-    quint64 a = neg ? quint64(-(v + 1)) + 1 : quint64(v);
-    do {
-        b[n++] = char('0' + a % 10);
-        a /= 10;
-    } while (a);
-    if (neg) out->push_back('-');
-    while (n)
-        out->push_back(b[--n]);
-}
-
 // A null QString binds as SQL NULL; the batch's columns are NOT NULL.
 QString notNull(const QString& s) {
     return s.isNull() ? QStringLiteral("") : s;
@@ -619,13 +604,6 @@ sqlite3* sqliteHandle(Database& db) {
     return *static_cast<sqlite3* const*>(v.constData());
 }
 
-PGconn* pgHandle(Database& db) {
-    const QVariant v = db.handle().driver()->handle();
-    if (qstrcmp(v.typeName(), "pg_conn*") != 0 && qstrcmp(v.typeName(), "PGconn*") != 0)
-        throw CacheError(err::Sql, QStringLiteral("Keine PostgreSQL-Verbindung"));
-    return *static_cast<PGconn* const*>(v.constData());
-}
-
 class SqliteSink final : public Sink {
 public:
     SqliteSink(sqlite3* h, qint64 batch) : h_(h) {
@@ -687,118 +665,61 @@ class PgSink final : public Sink {
 public:
     PgSink(PGconn* c, qint64 batch) : c_(c) {
         batch_.push_back('\t');
-        appendInt(&batch_, batch);
+        PgCopy::appendInt(&batch_, batch);
         batch_.push_back('\n');
-        buf_.reserve(kFlush + 4096);
-        start("COPY sales_line (datum, periode, firma, pcnr, habtnr, abtnr, hgrp, ugrp, hkgrp, "
-              "hvart, vart, styp, umsatz, kosten, skonto, nachlass, dimid, batch) FROM STDIN");
-    }
-    ~PgSink() override {
-        if (!copying_) return;
-        try {
-            abandon();
-        } catch (const CacheError&) {
-            // The transaction is rolled back in any case.
-        }
+        copy_ = std::make_unique<PgCopy>(
+            c_, "COPY sales_line (datum, periode, firma, pcnr, habtnr, abtnr, hgrp, ugrp, hkgrp, "
+                "hvart, vart, styp, umsatz, kosten, skonto, nachlass, dimid, batch) FROM STDIN");
     }
     void line(const Line& l, qint64 dimid) override {
-        appendInt(&buf_, l.datum);
-        buf_.push_back('\t');
-        appendInt(&buf_, l.periode);
-        buf_.push_back('\t');
-        appendInt(&buf_, l.firma);
+        std::string& buf = copy_->buffer();
+        PgCopy::appendInt(&buf, l.datum);
+        buf.push_back('\t');
+        PgCopy::appendInt(&buf, l.periode);
+        buf.push_back('\t');
+        PgCopy::appendInt(&buf, l.firma);
         for (const std::string_view& c : l.codes) {
-            buf_.push_back('\t');
-            escape(&buf_, c);
+            buf.push_back('\t');
+            PgCopy::appendText(&buf, c);
         }
         for (qint64 m : l.money) {
-            buf_.push_back('\t');
-            appendInt(&buf_, m);
+            buf.push_back('\t');
+            PgCopy::appendInt(&buf, m);
         }
-        buf_.push_back('\t');
-        appendInt(&buf_, dimid);
-        buf_ += batch_;
-        if (buf_.size() >= kFlush) flush();
+        buf.push_back('\t');
+        PgCopy::appendInt(&buf, dimid);
+        buf += batch_;
+        copy_->maybeFlush();
     }
     void dim(qint64 id, qint64 firma, const Codes& codes) override {
         // The COPY holds the connection; the new dimensions follow it.
-        appendInt(&dims_, id);
+        PgCopy::appendInt(&dims_, id);
         dims_.push_back('\t');
-        appendInt(&dims_, firma);
+        PgCopy::appendInt(&dims_, firma);
         for (const std::string_view& c : codes) {
             dims_.push_back('\t');
-            escape(&dims_, c);
+            PgCopy::appendText(&dims_, c);
         }
         dims_.push_back('\n');
     }
     void finish() override {
-        flush();
-        end(nullptr);
+        copy_->finish();
+        copy_.reset();
         if (!dims_.empty()) {
-            start("COPY sales_dim (dimid, firma, pcnr, habtnr, abtnr, hgrp, ugrp, hkgrp, hvart, "
-                  "vart, styp) FROM STDIN");
-            std::swap(buf_, dims_);
-            flush();
-            end(nullptr);
+            PgCopy dims(c_, "COPY sales_dim (dimid, firma, pcnr, habtnr, abtnr, hgrp, ugrp, "
+                            "hkgrp, hvart, vart, styp) FROM STDIN");
+            std::swap(dims.buffer(), dims_);
+            dims.finish();
         }
     }
-    void abandon() override {
-        if (copying_) end("abgebrochen");
-        buf_.clear();
-    }
+    // Ends a running COPY with an error; the transaction is rolled back.
+    void abandon() override { copy_.reset(); }
 
 private:
-    static constexpr size_t kFlush = 256 * 1024;
-    static void escape(std::string* out, std::string_view s) {
-        // Control characters never get here; a backslash is COPY's escape.
-        for (char c : s) {
-            if (c == '\\') out->push_back('\\');
-            out->push_back(c);
-        }
-    }
-    void start(const char* sql) {
-        PGresult* r = PQexec(c_, sql);
-        const bool ok = PQresultStatus(r) == PGRES_COPY_IN;
-        PQclear(r);
-        if (!ok) fail();
-        copying_ = true;
-    }
-    void flush() {
-        if (!copying_ || buf_.empty()) return;
-        if (PQputCopyData(c_, buf_.data(), int(buf_.size())) != 1) fail();
-        buf_.clear();
-    }
-    void end(const char* error) {
-        copying_ = false;
-        if (PQputCopyEnd(c_, error) != 1) fail();
-        bool ok = true;
-        while (PGresult* r = PQgetResult(c_)) {
-            ok = ok && PQresultStatus(r) == PGRES_COMMAND_OK;
-            PQclear(r);
-        }
-        if (!ok && !error) fail();
-    }
-    [[noreturn]] void fail() {
-        const QString why = QString::fromUtf8(PQerrorMessage(c_)).trimmed();
-        if (PQstatus(c_) == CONNECTION_BAD)
-            throw CacheError(err::NotConnected,
-                             QStringLiteral("Verbindung zum Server verloren: %1").arg(why));
-        throw CacheError(err::Sql, QStringLiteral("SQL-Fehler: %1").arg(why));
-    }
     PGconn* c_;
-    std::string buf_, dims_, batch_;
-    bool copying_ = false;
+    std::unique_ptr<PgCopy> copy_;
+    std::string dims_, batch_;
 };
-
-void pgExec(PGconn* c, const char* sql) {
-    PGresult* r = PQexec(c, sql);
-    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
-    PQclear(r);
-    if (!ok)
-        throw CacheError(
-            err::Sql,
-            QStringLiteral("SQL-Fehler: %1").arg(QString::fromUtf8(PQerrorMessage(c)).trimmed()));
-}
 
 // --- Master data ----------------------------------------------------------------
 
@@ -905,7 +826,7 @@ public:
     }
     DimEntry& find(qint64 firma, const Codes& c) {
         key_.clear();
-        appendInt(&key_, firma);
+        PgCopy::appendInt(&key_, firma);
         for (const std::string_view& s : c) {
             key_.push_back('\x1f');
             key_.append(s);

@@ -243,6 +243,8 @@ void dropSchema(Database& db) {
             db.execDirect(QStringLiteral(
                 "DROP FUNCTION IF EXISTS tallvero_rebuild(BIGINT, INTEGER, INTEGER)"));
             db.execDirect(QStringLiteral("DROP AGGREGATE IF EXISTS tallvero_sum8(BIGINT)"));
+            db.execDirect(QStringLiteral("DROP TABLE IF EXISTS sum_digest"));
+            db.execDirect(QStringLiteral("DROP FUNCTION IF EXISTS tallvero_sums_written()"));
         }
         db.commit();
     } catch (...) {
@@ -397,6 +399,53 @@ QString rebuildFunctionSql(const QString& schema) {
 
 void createRebuildFunction(Database& db) {
     if (db.engine() != Engine::Postgres) return;
+    const QString schema =
+        db.scalar(QStringLiteral("SELECT quote_ident(current_schema())")).toString();
+    // The owner's rebuild (PgRebuild) keeps a digest of each level of a
+    // period beside its rows and skips a level whose digest is unchanged.
+    // Any other write to a sum table drops the digests of the periods it
+    // touched, so a digest on file always describes the rows on file.
+    db.execDirect(QStringLiteral(
+        "CREATE TABLE IF NOT EXISTS sum_digest (firma BIGINT NOT NULL, periode INTEGER NOT NULL, "
+        "tbl TEXT NOT NULL, nrows BIGINT NOT NULL, digest BIGINT NOT NULL, PRIMARY KEY (firma, "
+        "periode, tbl))"));
+    db.execDirect(QStringLiteral("ALTER TABLE sum_digest ENABLE ROW LEVEL SECURITY"));
+    db.execDirect(QStringLiteral("REVOKE ALL ON sum_digest FROM PUBLIC"));
+    db.execDirect(
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION tallvero_sums_written() RETURNS trigger LANGUAGE plpgsql "
+            "SET search_path = pg_catalog, %1, pg_temp AS $fn$\n"
+            "BEGIN\n"
+            "  IF TG_OP = 'TRUNCATE' THEN\n"
+            "    DELETE FROM sum_digest WHERE tbl = TG_TABLE_NAME;\n"
+            "  ELSE\n"
+            "    DELETE FROM sum_digest d USING (SELECT DISTINCT firma, periode FROM written) w "
+            "WHERE d.tbl = TG_TABLE_NAME AND d.firma = w.firma AND d.periode = w.periode;\n"
+            "  END IF;\n"
+            "  IF TG_OP = 'UPDATE' THEN\n"
+            "    DELETE FROM sum_digest d USING (SELECT DISTINCT firma, periode FROM written_old) "
+            "w WHERE d.tbl = TG_TABLE_NAME AND d.firma = w.firma AND d.periode = w.periode;\n"
+            "  END IF;\n"
+            "  RETURN NULL;\n"
+            "END $fn$")
+            .arg(schema));
+    // Only its triggers call it.
+    db.execDirect(QStringLiteral("REVOKE ALL ON FUNCTION tallvero_sums_written() FROM PUBLIC"));
+    // A trigger with transition tables may have only one event.
+    static const char* const kTriggers[][2] = {
+        {"ins", "INSERT ON %1 REFERENCING NEW TABLE AS written"},
+        {"upd", "UPDATE ON %1 REFERENCING OLD TABLE AS written_old NEW TABLE AS written"},
+        {"del", "DELETE ON %1 REFERENCING OLD TABLE AS written"},
+        {"trunc", "TRUNCATE ON %1"}};
+    QList<SumLevel> levels = plainLevels();
+    levels += warehouseLevels();
+    for (const SumLevel& l : levels)
+        for (const auto& t : kTriggers)
+            db.execDirect(QStringLiteral("CREATE OR REPLACE TRIGGER tallvero_digest_%1 AFTER %2 "
+                                         "FOR EACH STATEMENT EXECUTE FUNCTION "
+                                         "tallvero_sums_written()")
+                              .arg(QLatin1String(t[0]),
+                                   QString::fromLatin1(t[1]).arg(QLatin1String(l.table))));
     db.execDirect(
         QStringLiteral("CREATE OR REPLACE AGGREGATE tallvero_sum8(BIGINT) (SFUNC = int8pl, "
                        "STYPE = BIGINT, COMBINEFUNC = int8pl, PARALLEL = SAFE)"));
@@ -404,8 +453,7 @@ void createRebuildFunction(Database& db) {
     db.execDirect(QStringLiteral("REVOKE ALL ON FUNCTION tallvero_sum8(BIGINT) FROM PUBLIC"));
     // Runs as the owner (users may not write the sum tables), so with a
     // fixed search path and the rights check of tallvero_may_rebuild.
-    db.execDirect(rebuildFunctionSql(
-        db.scalar(QStringLiteral("SELECT quote_ident(current_schema())")).toString()));
+    db.execDirect(rebuildFunctionSql(schema));
 }
 
 } // namespace cache::server

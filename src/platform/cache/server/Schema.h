@@ -11,7 +11,7 @@ namespace cache::server {
 // the rebuild as a server function.
 // 3: login passwords only as Argon2id hashes (SQLite) or role passwords
 // (PostgreSQL, with roles, grants and row-level security).
-constexpr int kSchemaVersion = 4;
+constexpr int kSchemaVersion = 5;
 
 // Dimensions of a sales line, in the order of the detail key where they
 // occur there. Bits of a DimSet.

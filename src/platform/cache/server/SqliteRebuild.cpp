@@ -1,12 +1,12 @@
 #include "SqliteRebuild.h"
 
 #include "../Factory.h"
+#include "RebuildCore.h"
 #include "Schema.h"
 
 #include <QSqlDriver>
 #include <algorithm>
 #include <array>
-#include <map>
 #include <sqlite3.h>
 #include <string>
 #include <vector>
@@ -14,15 +14,6 @@
 namespace cache::server {
 
 namespace {
-
-// Code ranks by dimension bit; rank 0 means the level does not keep it.
-using Key = std::array<uint32_t, kDimCount>;
-
-struct Row {
-    Key key;
-    qint64 id;
-    qint64 s[4];
-};
 
 [[noreturn]] void fail(sqlite3* db, const char* what) {
     throw CacheError(err::Sql, QStringLiteral("%1: %2").arg(QLatin1String(what),
@@ -60,61 +51,25 @@ sqlite3* nativeHandle(Database& db) {
     return h;
 }
 
-const char* const kTables[] = {"wsum_full", "wsum_org", "wsum_prod", "wsum_top",
-                               "psum_full", "psum_org", "psum_prod", "psum_top"};
-
-DimSet dimsOf(const char* table) {
-    for (const QList<SumLevel>* fam : {&warehouseLevels(), &plainLevels()})
-        for (const SumLevel& l : *fam)
-            if (qstrcmp(l.table, table) == 0) return l.dims;
-    Q_UNREACHABLE();
-}
-
 } // namespace
 
 struct SqliteRebuild::Impl {
     sqlite3* db = nullptr;
     qint64 firma = 0;
-    std::array<std::vector<std::string>, kDimCount> codes; // by rank
-    std::vector<Key> byDim;                                // by dimension id
-    std::vector<bool> known;
-    std::vector<int> slot; // row of a dimension id in the period being built
+    DimRanks ranks;
     std::vector<std::unique_ptr<Stmt>> inserts, deletes;
     std::vector<DimSet> dims;
     std::unique_ptr<Stmt> span, scan, range;
 
-    // Sums rows that agree on the kept dimensions. Ranks follow the byte
-    // order of the codes (SQLite's BINARY collation), so the result comes
-    // in primary-key order and the inserts stay local in the b-tree.
-    static std::vector<Row> aggregate(const std::vector<Row>& src, DimSet keep) {
-        std::vector<Row> rows = src;
-        for (Row& r : rows)
-            for (int i = 0; i < kDimCount; ++i)
-                if (!(keep & (1u << i))) r.key[size_t(i)] = 0;
-        std::sort(rows.begin(), rows.end(),
-                  [](const Row& a, const Row& b) { return a.key < b.key; });
-        std::vector<Row> out;
-        out.reserve(rows.size());
-        for (const Row& r : rows) {
-            if (!out.empty() && out.back().key == r.key) {
-                for (int i = 0; i < 4; ++i)
-                    out.back().s[i] += r.s[i];
-            } else {
-                out.push_back(r);
-            }
-        }
-        return out;
-    }
-
-    void write(size_t t, int p, const std::vector<Row>& rows) {
+    void write(size_t t, int p, const std::vector<LevelRow>& rows) {
         sqlite3_stmt* h = inserts[t]->h();
-        for (const Row& r : rows) {
+        for (const LevelRow& r : rows) {
             int n = 1;
             sqlite3_bind_int64(h, n++, firma);
             sqlite3_bind_int(h, n++, p);
             for (int i = 0; i < kDimCount; ++i)
                 if (dims[t] & (1u << i)) {
-                    const std::string& c = codes[size_t(i)][r.key[size_t(i)]];
+                    const std::string& c = ranks.code(i, r.key[size_t(i)]);
                     sqlite3_bind_text(h, n++, c.data(), int(c.size()), SQLITE_STATIC);
                 }
             for (int i = 0; i < 4; ++i)
@@ -132,52 +87,31 @@ SqliteRebuild::SqliteRebuild(Database& db, qint64 firma) : d_(std::make_unique<I
     Stmt q(h, "SELECT dimid, pcnr, habtnr, abtnr, hgrp, ugrp, hkgrp, hvart, vart, styp FROM "
               "sales_dim WHERE firma = ?");
     sqlite3_bind_int64(q.h(), 1, firma);
-    std::vector<std::pair<qint64, std::array<std::string, kDimCount>>> raw;
-    std::array<std::map<std::string, uint32_t>, kDimCount> seen;
     int rc;
     while ((rc = sqlite3_step(q.h())) == SQLITE_ROW) {
-        std::array<std::string, kDimCount> c;
+        DimCodes c;
         for (int i = 0; i < kDimCount; ++i) {
             const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(q.h(), 1 + i));
             const int len = sqlite3_column_bytes(q.h(), 1 + i);
             c[size_t(i)].assign(t ? t : "", size_t(len));
-            seen[size_t(i)].emplace(c[size_t(i)], 0);
         }
-        raw.emplace_back(sqlite3_column_int64(q.h(), 0), std::move(c));
+        d_->ranks.add(sqlite3_column_int64(q.h(), 0), std::move(c));
     }
     if (rc != SQLITE_DONE) fail(h, "sales_dim");
-    for (int i = 0; i < kDimCount; ++i) {
-        uint32_t r = 1;
-        d_->codes[size_t(i)].emplace_back();
-        for (auto& [code, rank] : seen[size_t(i)]) {
-            rank = r++;
-            d_->codes[size_t(i)].push_back(code);
-        }
-    }
-    for (const auto& [id, c] : raw) {
-        if (id < 0) continue;
-        Key k{};
-        for (int i = 0; i < kDimCount; ++i)
-            k[size_t(i)] = seen[size_t(i)][c[size_t(i)]];
-        if (size_t(id) >= d_->byDim.size()) {
-            d_->byDim.resize(size_t(id) + 1);
-            d_->known.resize(size_t(id) + 1);
-        }
-        d_->byDim[size_t(id)] = k;
-        d_->known[size_t(id)] = true;
-    }
+    d_->ranks.finish();
 
-    for (const char* t : kTables) {
-        const DimSet dims = dimsOf(t);
+    for (const SumTable& st : sumTables()) {
+        const std::string t = st.name;
+        const DimSet dims = st.dims;
         const QStringList cols = dimColumns(dims);
-        std::string sql = "INSERT INTO " + std::string(t) + " (firma, periode, " +
+        std::string sql = "INSERT INTO " + t + " (firma, periode, " +
                           cols.join(QStringLiteral(", ")).toStdString() +
                           ", umsatz, kosten, skonto, nachlass) VALUES (?, ?";
         for (int i = 0; i < cols.size() + 4; ++i)
             sql += ", ?";
         sql += ")";
         d_->inserts.push_back(std::make_unique<Stmt>(h, sql));
-        d_->deletes.push_back(std::make_unique<Stmt>(h, "DELETE FROM " + std::string(t) +
+        d_->deletes.push_back(std::make_unique<Stmt>(h, "DELETE FROM " + t +
                                                             " WHERE firma = ? AND periode = ?"));
         d_->dims.push_back(dims);
     }
@@ -194,7 +128,6 @@ SqliteRebuild::SqliteRebuild(Database& db, qint64 firma) : d_(std::make_unique<I
     d_->range = std::make_unique<Stmt>(
         h, "SELECT dimid, umsatz, kosten, skonto, nachlass FROM sales_line NOT INDEXED WHERE "
            "rowid BETWEEN ? AND ? AND firma = ? AND periode = ?");
-    d_->slot.assign(d_->byDim.size(), -1);
 }
 
 SqliteRebuild::~SqliteRebuild() = default;
@@ -206,7 +139,6 @@ qint64 SqliteRebuild::period(int p) {
         sqlite3_bind_int(del->h(), 2, p);
         del->run();
     }
-    std::vector<Row> full;
     qint64 lines = 0;
     sqlite3_stmt* span = d.span->h();
     sqlite3_bind_int64(span, 1, d.firma);
@@ -229,35 +161,22 @@ qint64 SqliteRebuild::period(int p) {
     sqlite3_bind_int(s, at, p);
     int rc;
     while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-        const qint64 id = sqlite3_column_int64(s, 0);
-        if (id < 0 || size_t(id) >= d.byDim.size() || !d.known[size_t(id)]) {
+        const qint64 sums[4] = {sqlite3_column_int64(s, 1), sqlite3_column_int64(s, 2),
+                                sqlite3_column_int64(s, 3), sqlite3_column_int64(s, 4)};
+        try {
+            d.ranks.addLine(sqlite3_column_int64(s, 0), sums);
+        } catch (...) {
             sqlite3_reset(s);
-            for (const Row& r : full)
-                d.slot[size_t(r.id)] = -1;
-            throw CacheError(err::GenerateFailed,
-                             QStringLiteral("Verkaufszeile mit unbekannter Dimension %1").arg(id));
+            throw;
         }
-        int& slot = d.slot[size_t(id)];
-        if (slot < 0) {
-            slot = int(full.size());
-            Row r;
-            r.key = d.byDim[size_t(id)];
-            r.id = id;
-            for (int i = 0; i < 4; ++i)
-                r.s[i] = 0;
-            full.push_back(r);
-        }
-        Row& r = full[size_t(slot)];
-        for (int i = 0; i < 4; ++i)
-            r.s[i] += sqlite3_column_int64(s, 1 + i);
         ++lines;
     }
     sqlite3_reset(s);
-    for (const Row& r : full)
-        d.slot[size_t(r.id)] = -1;
+    const std::vector<LevelRow> full = d.ranks.takePeriod();
     if (rc != SQLITE_DONE) fail(d.db, "sales_line");
-    for (size_t t = 0; t < d.dims.size(); ++t)
-        d.write(t, p, Impl::aggregate(full, d.dims[t]));
+    const std::vector<std::vector<LevelRow>> levels = aggregateLevels(full);
+    for (size_t t = 0; t < levels.size(); ++t)
+        d.write(t, p, levels[t]);
     return lines;
 }
 

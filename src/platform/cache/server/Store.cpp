@@ -1,6 +1,7 @@
 #include "Store.h"
 
 #include "../Factory.h"
+#include "PgRebuild.h"
 #include "SqliteRebuild.h"
 #include "Text.h"
 
@@ -224,12 +225,24 @@ qint64 Store::rebuildPeriods(qint64 firma, const QList<int>& periods,
         if (progress && !progress({done, int(periods.size()), p}))
             throw CacheError(err::GenerateFailed, QStringLiteral("Aufbau abgebrochen"));
     };
-    if (db_.engine() == Engine::Sqlite) {
-        SqliteRebuild fast(db_, firma);
+    auto each = [&](auto& rebuild) {
         for (int p : periods) {
             fault(p);
-            lines += fast.period(p);
+            lines += rebuild.period(p);
             report(p);
+        }
+        return lines;
+    };
+    if (db_.engine() == Engine::Sqlite) {
+        SqliteRebuild fast(db_, firma);
+        return each(fast);
+    }
+    if (PgRebuild::usable(db_)) {
+        PgRebuild fast(db_, firma);
+        for (qsizetype i = 0; i < periods.size(); ++i) {
+            fault(periods[i]);
+            lines += fast.period(periods[i], i + 1 < periods.size() ? periods[i + 1] : -1);
+            report(periods[i]);
         }
         return lines;
     }
