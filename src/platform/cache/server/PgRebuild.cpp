@@ -153,6 +153,8 @@ PgRebuild::PgRebuild(Database& db, qint64 firma) : d_(std::make_unique<Impl>()) 
     d_->firma = std::to_string(firma);
     // Planned per period, its plans are too small for JIT to pay.
     pgExec(d_->c, "SET LOCAL jit = off");
+    PgResult(d_->c, "SELECT pg_advisory_xact_lock($1, ($2::bigint & 2147483647)::integer)",
+             {std::to_string(kRebuildLockKey), d_->firma});
     PgResult q(d_->c,
                "SELECT dimid, pcnr, habtnr, abtnr, hgrp, ugrp, hkgrp, hvart, vart, styp FROM "
                "sales_dim WHERE firma = $1",

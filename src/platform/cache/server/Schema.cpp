@@ -381,6 +381,9 @@ QString rebuildFunctionSql(const QString& schema) {
                "  IF NOT tallvero_may_rebuild(p_firma) THEN RAISE EXCEPTION 'Keine Berechtigung "
                "für den Aufbau der Periodensummen von Firma %', p_firma USING ERRCODE = '42501'; "
                "END IF;\n"
+               // Rebuilds of one company queue instead of colliding on the
+               // rows they both write (PgRebuild takes the same lock).
+               "  PERFORM pg_advisory_xact_lock(%5, (p_firma & 2147483647)::integer);\n"
                "  WHILE p <= p_bis LOOP\n"
                "    WITH a AS MATERIALIZED (SELECT dimid, count(*) AS c, %4(umsatz) AS u, "
                "%4(kosten) AS k, %4(skonto) AS s, %4(nachlass) AS n FROM sales_line WHERE firma = "
@@ -393,7 +396,8 @@ QString rebuildFunctionSql(const QString& schema) {
                "  END LOOP;\n"
                "  RETURN lines;\n"
                "END $fn$")
-        .arg(parts.join(QStringLiteral(",\n")), writes.join(QStringLiteral(",\n")), schema, sum);
+        .arg(parts.join(QStringLiteral(",\n")), writes.join(QStringLiteral(",\n")), schema, sum)
+        .arg(kRebuildLockKey);
 }
 } // namespace
 

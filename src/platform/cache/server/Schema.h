@@ -78,5 +78,8 @@ void createBatchSchema(Database& db);
 // written). Created by createSchema and upgradeSchema; Store::generate and
 // the import call it.
 void createRebuildFunction(Database& db);
+// First key of the transaction-level advisory lock that a rebuild of one
+// company holds (the second is the company), on PostgreSQL.
+constexpr int kRebuildLockKey = 1952671094;
 
 } // namespace cache::server
