@@ -8,6 +8,7 @@
 #include "platform/cache/server/Store.h"
 #include "retrieval/FrmNeueDaten.h"
 #include "retrieval/RebuildProgress.h"
+#include "support/HookedObject.h"
 #include "support/LoggedIn.h"
 #include "windows/ProgramLog.h"
 
@@ -51,27 +52,6 @@ struct Probe {
     int faultAfter = -1;
 };
 
-class ProbeObject : public cache::CacheObject {
-public:
-    ProbeObject(std::unique_ptr<cache::CacheObject> inner, QString cls, Probe& p)
-        : inner_(std::move(inner)), cls_(std::move(cls)), p_(p) {}
-    QString property(const QString& name) override { return inner_->property(name); }
-    QString call(const QString& method, const QStringList& args) override {
-        if (method.compare(QLatin1String("Xecute"), Qt::CaseInsensitive) != 0) {
-            p_.calls << cls_ + QLatin1Char('.') + method + QLatin1Char('(') +
-                            args.join(QLatin1Char('|')) + QLatin1Char(')');
-            if (p_.onCall) p_.onCall();
-        }
-        return inner_->call(method, args);
-    }
-    void SYS_Close() override { inner_->SYS_Close(); }
-
-private:
-    std::unique_ptr<cache::CacheObject> inner_;
-    QString cls_;
-    Probe& p_;
-};
-
 class ProbeFactory : public cache::server::ServerFactory {
 public:
     explicit ProbeFactory(Probe& p) : p_(p) {
@@ -86,7 +66,14 @@ public:
             };
     }
     std::unique_ptr<cache::CacheObject> classHandle(const QString& cls) override {
-        return std::make_unique<ProbeObject>(ServerFactory::classHandle(cls), cls, p_);
+        return std::make_unique<testsupport::HookedObject>(
+            ServerFactory::classHandle(cls), cls,
+            [&p = p_](const QString& c, const QString& method, const QStringList& args) {
+                if (method.compare(QLatin1String("Xecute"), Qt::CaseInsensitive) == 0) return;
+                p.calls << c + QLatin1Char('.') + method + QLatin1Char('(') +
+                               args.join(QLatin1Char('|')) + QLatin1Char(')');
+                if (p.onCall) p.onCall();
+            });
     }
 
 private:

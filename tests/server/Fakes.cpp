@@ -1,5 +1,7 @@
 #include "Fakes.h"
 
+#include "support/HookedObject.h"
+
 namespace fakes {
 
 using cache::CacheError;
@@ -133,27 +135,17 @@ std::unique_ptr<cache::CacheQuery> FakeFactory::query(const QString& className, 
 // --- recording decorator ---------------------------------------------------------
 
 namespace {
-
-class RecordingObject : public cache::CacheObject {
-public:
-    RecordingObject(std::unique_ptr<cache::CacheObject> inner, QString cls, CallLog& log)
-        : inner_(std::move(inner)), cls_(std::move(cls)), log_(log) {}
-    QString property(const QString& name) override { return inner_->property(name); }
-    QString call(const QString& method, const QStringList& args) override {
-        if (method.compare(QLatin1String("Xecute"), Qt::CaseInsensitive) == 0)
-            log_.add(QStringLiteral("Xecute ") + args.value(0));
-        else
-            log_.add(QStringLiteral("call ") + cls_ + QLatin1Char('.') + method);
-        return inner_->call(method, args);
-    }
-    void SYS_Close() override { inner_->SYS_Close(); }
-
-private:
-    std::unique_ptr<cache::CacheObject> inner_;
-    QString cls_;
-    CallLog& log_;
-};
-
+std::unique_ptr<cache::CacheObject> recording(std::unique_ptr<cache::CacheObject> inner,
+                                              const QString& cls, CallLog& log) {
+    return std::make_unique<testsupport::HookedObject>(
+        std::move(inner), cls,
+        [&log](const QString& c, const QString& method, const QStringList& args) {
+            if (method.compare(QLatin1String("Xecute"), Qt::CaseInsensitive) == 0)
+                log.add(QStringLiteral("Xecute ") + args.value(0));
+            else
+                log.add(QStringLiteral("call ") + c + QLatin1Char('.') + method);
+        });
+}
 } // namespace
 
 bool RecordingFactory::connect(const QString& connectString) {
@@ -169,13 +161,13 @@ void RecordingFactory::disconnect() {
 }
 
 std::unique_ptr<cache::CacheObject> RecordingFactory::classHandle(const QString& className) {
-    return std::make_unique<RecordingObject>(inner_->classHandle(className), className, log_);
+    return recording(inner_->classHandle(className), className, log_);
 }
 
 std::unique_ptr<cache::CacheObject> RecordingFactory::open(const QString& className,
                                                            const QString& id) {
     log_.add(QStringLiteral("open ") + className + QLatin1Char(' ') + id);
-    return std::make_unique<RecordingObject>(inner_->open(className, id), className, log_);
+    return recording(inner_->open(className, id), className, log_);
 }
 
 std::unique_ptr<cache::CacheQuery> RecordingFactory::query(const QString& className,
