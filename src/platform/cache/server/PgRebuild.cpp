@@ -29,13 +29,19 @@ uint64_t hashCode(const std::string& s) {
 } // namespace
 
 bool PgRebuild::usable(Database& db) {
-    QString list;
+    // to_regclass: a database not yet brought to the schema with the
+    // digests (no owner has connected since the update) has no sum_digest.
+    QStringList tables = {QStringLiteral("sales_line"), QStringLiteral("sales_dim"),
+                          QStringLiteral("sum_digest")};
     for (const SumTable& t : sumTables())
-        list += QStringLiteral("'%1'::regclass, ").arg(QLatin1String(t.name));
+        tables << QString::fromLatin1(t.name);
+    QString list;
+    for (const QString& t : tables)
+        list += QStringLiteral("%1to_regclass('%2')").arg(list.isEmpty() ? "" : ", ", t);
     return db
-        .scalar(QStringLiteral("SELECT bool_and(pg_has_role(relowner, 'USAGE') AND NOT "
-                               "relforcerowsecurity) FROM pg_class WHERE oid IN (%1'sales_line'"
-                               "::regclass, 'sales_dim'::regclass, 'sum_digest'::regclass)")
+        .scalar(QStringLiteral("SELECT count(*) = %1 AND bool_and(pg_has_role(relowner, 'USAGE') "
+                               "AND NOT relforcerowsecurity) FROM pg_class WHERE oid IN (%2)")
+                    .arg(tables.size())
                     .arg(list))
         .toBool();
 }
