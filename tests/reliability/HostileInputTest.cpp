@@ -390,6 +390,7 @@ TEST_P(HostileInput, LoginRefuses) {
     };
     // The quotes of the code travel doubled, and the server reads them back.
     ASSERT_TRUE(dialogLogin(u("1"), kQuoteUser, kQuotePassword));
+    ASSERT_FALSE(log.xecutes().isEmpty());
     EXPECT_EQ(log.xecutes().last(), u("S FIRMA=1,FIL=0,PERSONAL=\"O\"\"NEIL'S\""));
     EXPECT_EQ(srv::userContext().BenutzerName, u("Quentin Quote"));
 
