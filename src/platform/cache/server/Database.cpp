@@ -1,6 +1,7 @@
 #include "Database.h"
 
 #include "../Factory.h"
+#include "PgCall.h"
 
 #include <QAtomicInt>
 #include <QDir>
@@ -131,19 +132,6 @@ private:
     int fd_ = -1;
     bool armed_ = false, fired_ = false, stop_ = false;
 };
-
-namespace {
-PGconn* pgConnection(QSqlDatabase& db) {
-    if (!db.isValid() || !db.driver())
-        return nullptr;
-    const QVariant h = db.driver()->handle();
-    // The driver registers the handle under the struct's own name.
-    if (!h.isValid() ||
-        (qstrcmp(h.typeName(), "pg_conn*") != 0 && qstrcmp(h.typeName(), "PGconn*") != 0))
-        return nullptr;
-    return *static_cast<PGconn* const*>(h.constData());
-}
-} // namespace
 
 // Arms the watchdog for the length of one call to the server.
 class WatchedCall {

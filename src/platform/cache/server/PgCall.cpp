@@ -8,11 +8,20 @@
 
 namespace cache::server {
 
+PGconn* pgConnection(QSqlDatabase& db) {
+    if (!db.isValid() || !db.driver()) return nullptr;
+    const QVariant h = db.driver()->handle();
+    // The driver registers the handle under the struct's own name.
+    if (!h.isValid() ||
+        (qstrcmp(h.typeName(), "pg_conn*") != 0 && qstrcmp(h.typeName(), "PGconn*") != 0))
+        return nullptr;
+    return *static_cast<PGconn* const*>(h.constData());
+}
+
 PGconn* pgHandle(Database& db) {
-    const QVariant v = db.handle().driver()->handle();
-    if (qstrcmp(v.typeName(), "pg_conn*") != 0 && qstrcmp(v.typeName(), "PGconn*") != 0)
-        throw CacheError(err::Sql, QStringLiteral("Keine PostgreSQL-Verbindung"));
-    return *static_cast<PGconn* const*>(v.constData());
+    PGconn* c = pgConnection(db.handle());
+    if (!c) throw CacheError(err::Sql, QStringLiteral("Keine PostgreSQL-Verbindung"));
+    return c;
 }
 
 void pgFail(PGconn* c) {
@@ -96,11 +105,20 @@ void PgCopy::appendInt(std::string* out, qint64 v) {
 void PgCopy::appendText(std::string* out, std::string_view s) {
     for (char ch : s) {
         switch (ch) {
-        case '\\': out->append("\\\\"); break;
-        case '\t': out->append("\\t"); break;
-        case '\n': out->append("\\n"); break;
-        case '\r': out->append("\\r"); break;
-        default: out->push_back(ch);
+        case '\\':
+            out->append("\\\\");
+            break;
+        case '\t':
+            out->append("\\t");
+            break;
+        case '\n':
+            out->append("\\n");
+            break;
+        case '\r':
+            out->append("\\r");
+            break;
+        default:
+            out->push_back(ch);
         }
     }
 }

@@ -12,8 +12,10 @@
 
 namespace cache::server {
 
-// The connection under the QtSql driver; throws CacheError(Sql) when the
-// database is not PostgreSQL.
+// The connection under a QtSql database, or null when it is not PostgreSQL.
+PGconn* pgConnection(QSqlDatabase& db);
+// The same for the server database; throws CacheError(Sql) when it is not
+// PostgreSQL.
 PGconn* pgHandle(Database& db);
 // Throws the connection's last error: NotConnected when the link is gone,
 // Sql otherwise.

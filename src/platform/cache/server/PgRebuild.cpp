@@ -3,6 +3,7 @@
 #include "PgCall.h"
 #include "RebuildCore.h"
 #include "Schema.h"
+#include "Store.h"
 
 #include <QHash>
 #include <QStringList>
@@ -33,8 +34,8 @@ bool PgRebuild::usable(Database& db) {
     // digests (no owner has connected since the update) has no sum_digest.
     QStringList tables = {QStringLiteral("sales_line"), QStringLiteral("sales_dim"),
                           QStringLiteral("sum_digest")};
-    for (const SumTable& t : sumTables())
-        tables << QString::fromLatin1(t.name);
+    for (const SumLevel& l : allSumLevels())
+        tables << QString::fromLatin1(l.table);
     QString list;
     for (const QString& t : tables)
         list += QStringLiteral("%1to_regclass('%2')").arg(list.isEmpty() ? "" : ", ", t);
@@ -53,7 +54,7 @@ struct PgRebuild::Impl {
     std::array<std::vector<uint64_t>, kDimCount> codeHash; // by rank
     // Stored digests by period and table: rows, digest.
     QHash<int, std::map<std::string, std::pair<qint64, qint64>>> digests;
-    int pending = -1; // the period whose lines query is on its way
+    int pending = -1;          // the period whose lines query is on its way
     PGresult* ready = nullptr; // its result, once the connection was needed
     int readyPeriod = -1;
 
@@ -98,14 +99,6 @@ struct PgRebuild::Impl {
         return PgResult(r);
     }
 
-    struct Level {
-        const SumTable* table;
-        std::string copy; // COPY statement
-        std::vector<LevelRow> rows;
-        qint64 count = 0;
-        qint64 digest = 0;
-    };
-
     // Order-free: the sum of the rows' hashes, each over the kept codes
     // and the four sums.
     qint64 digestOf(const std::vector<LevelRow>& rows, DimSet dims) const {
@@ -121,18 +114,22 @@ struct PgRebuild::Impl {
         return qint64(sum);
     }
 
-    void write(const Level& l, const std::string& period) {
-        const std::string table = l.table->name;
+    // Replaces the level's rows of the period and stores their digest.
+    void write(const SumLevel& l, const std::vector<LevelRow>& rows, qint64 digest,
+               const std::string& period) {
+        const std::string table = l.table;
         PgResult(c, "DELETE FROM " + table + " WHERE firma = $1 AND periode = $2", {firma, period});
-        if (!l.rows.empty()) {
-            PgCopy copy(c, l.copy);
+        if (!rows.empty()) {
+            PgCopy copy(c, "COPY " + table + " (firma, periode, " +
+                               dimColumns(l.dims).join(QStringLiteral(", ")).toStdString() +
+                               ", umsatz, kosten, skonto, nachlass) FROM STDIN");
             std::string& buf = copy.buffer();
-            for (const LevelRow& r : l.rows) {
+            for (const LevelRow& r : rows) {
                 buf += firma;
                 buf.push_back('\t');
                 buf += period;
                 for (int i = 0; i < kDimCount; ++i)
-                    if (l.table->dims & (1u << i)) {
+                    if (l.dims & (1u << i)) {
                         buf.push_back('\t');
                         PgCopy::appendText(&buf, ranks.code(i, r.key[size_t(i)]));
                     }
@@ -150,7 +147,7 @@ struct PgRebuild::Impl {
                  "INSERT INTO sum_digest (firma, periode, tbl, nrows, digest) VALUES ($1, $2, $3, "
                  "$4, $5) ON CONFLICT (firma, periode, tbl) DO UPDATE SET nrows = "
                  "excluded.nrows, digest = excluded.digest",
-                 {firma, period, table, std::to_string(l.count), std::to_string(l.digest)});
+                 {firma, period, table, std::to_string(rows.size()), std::to_string(digest)});
     }
 };
 
@@ -206,27 +203,21 @@ qint64 PgRebuild::period(int periode, int following) {
                    "SELECT periode, tbl, nrows, digest FROM sum_digest WHERE firma = $1 AND "
                    "periode BETWEEN $2 AND $3",
                    {d.firma, period, std::to_string(last)});
-        for (int p = periode; p <= last; p = p % 100 >= 12 ? (p / 100 + 1) * 100 + 1 : p + 1)
+        for (int p : periodsBetween(periode, last))
             d.digests[p];
         for (int row = 0; row < q.rows(); ++row)
             d.digests[int(q.number(row, 0))][q.text(row, 1)] = {q.number(row, 2), q.number(row, 3)};
     }
     const auto stored = d.digests.take(periode);
-    std::vector<std::vector<LevelRow>> levels = aggregateLevels(full);
-    for (size_t i = 0; i < levels.size(); ++i) {
-        const SumTable& t = sumTables()[i];
-        Impl::Level l;
-        l.table = &t;
-        l.rows = std::move(levels[i]);
-        l.count = qint64(l.rows.size());
-        l.digest = d.digestOf(l.rows, t.dims);
-        const auto it = stored.find(t.name);
-        if (it != stored.end() && it->second == std::pair(l.count, l.digest)) continue;
+    const std::vector<std::vector<LevelRow>> levels = aggregateLevels(full);
+    for (qsizetype i = 0; i < allSumLevels().size(); ++i) {
+        const SumLevel& l = allSumLevels()[i];
+        const std::vector<LevelRow>& rows = levels[size_t(i)];
+        const qint64 digest = d.digestOf(rows, l.dims);
+        const auto it = stored.find(l.table);
+        if (it != stored.end() && it->second == std::pair(qint64(rows.size()), digest)) continue;
         d.settle();
-        l.copy = "COPY " + std::string(t.name) + " (firma, periode, " +
-                 dimColumns(t.dims).join(QStringLiteral(", ")).toStdString() +
-                 ", umsatz, kosten, skonto, nachlass) FROM STDIN";
-        d.write(l, period);
+        d.write(l, rows, digest, period);
     }
     return lines;
 }

@@ -8,15 +8,15 @@
 
 namespace cache::server {
 
-const std::vector<SumTable>& sumTables() {
-    static const std::vector<SumTable> t = [] {
-        std::vector<SumTable> out;
+const QList<SumLevel>& allSumLevels() {
+    static const QList<SumLevel> all = [] {
+        QList<SumLevel> out;
         for (const QList<SumLevel>* fam : {&warehouseLevels(), &plainLevels()})
             for (auto it = fam->rbegin(); it != fam->rend(); ++it)
-                out.push_back({it->table, it->dims});
+                out << *it;
         return out;
     }();
-    return t;
+    return all;
 }
 
 void DimRanks::add(qint64 id, DimCodes codes) {
@@ -109,15 +109,16 @@ std::vector<LevelRow> aggregateLevel(const std::vector<LevelRow>& src, DimSet ke
 
 std::vector<std::vector<LevelRow>> aggregateLevels(const std::vector<LevelRow>& finest) {
     // Each level from the smallest level already made that keeps all its
-    // dimensions (sumTables() lists the finest first).
-    const std::vector<SumTable>& tables = sumTables();
-    std::vector<std::vector<LevelRow>> out(tables.size());
-    for (size_t t = 0; t < tables.size(); ++t) {
+    // dimensions (allSumLevels() lists the finest first).
+    const QList<SumLevel>& tables = allSumLevels();
+    std::vector<std::vector<LevelRow>> out(size_t(tables.size()));
+    for (qsizetype t = 0; t < tables.size(); ++t) {
         const std::vector<LevelRow>* from = &finest;
-        for (size_t m = 0; m < t; ++m)
-            if ((tables[m].dims & tables[t].dims) == tables[t].dims && out[m].size() < from->size())
-                from = &out[m];
-        out[t] = aggregateLevel(*from, tables[t].dims);
+        for (qsizetype m = 0; m < t; ++m)
+            if ((tables[m].dims & tables[t].dims) == tables[t].dims &&
+                out[size_t(m)].size() < from->size())
+                from = &out[size_t(m)];
+        out[size_t(t)] = aggregateLevel(*from, tables[t].dims);
     }
     return out;
 }

@@ -24,12 +24,8 @@ struct LevelRow {
     qint64 s[4];
 };
 
-// The eight sum tables, finest first, and the dimensions each keeps.
-struct SumTable {
-    const char* name;
-    DimSet dims;
-};
-const std::vector<SumTable>& sumTables();
+// The eight sum tables, finest first.
+const QList<SumLevel>& allSumLevels();
 
 class DimRanks {
 public:
@@ -58,7 +54,7 @@ private:
 
 // Sums rows that agree on the kept dimensions, sorted by key.
 std::vector<LevelRow> aggregateLevel(const std::vector<LevelRow>& src, DimSet keep);
-// The rows of every sum table (in the order of sumTables()) from a
+// The rows of every sum table (in the order of allSumLevels()) from a
 // period's groups by dimension id.
 std::vector<std::vector<LevelRow>> aggregateLevels(const std::vector<LevelRow>& finest);
 

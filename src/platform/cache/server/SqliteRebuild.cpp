@@ -57,18 +57,18 @@ struct SqliteRebuild::Impl {
     sqlite3* db = nullptr;
     qint64 firma = 0;
     DimRanks ranks;
-    std::vector<std::unique_ptr<Stmt>> inserts, deletes;
-    std::vector<DimSet> dims;
+    std::vector<std::unique_ptr<Stmt>> inserts, deletes; // by allSumLevels()
     std::unique_ptr<Stmt> span, scan, range;
 
     void write(size_t t, int p, const std::vector<LevelRow>& rows) {
         sqlite3_stmt* h = inserts[t]->h();
+        const DimSet dims = allSumLevels()[qsizetype(t)].dims;
         for (const LevelRow& r : rows) {
             int n = 1;
             sqlite3_bind_int64(h, n++, firma);
             sqlite3_bind_int(h, n++, p);
             for (int i = 0; i < kDimCount; ++i)
-                if (dims[t] & (1u << i)) {
+                if (dims & (1u << i)) {
                     const std::string& c = ranks.code(i, r.key[size_t(i)]);
                     sqlite3_bind_text(h, n++, c.data(), int(c.size()), SQLITE_STATIC);
                 }
@@ -100,10 +100,9 @@ SqliteRebuild::SqliteRebuild(Database& db, qint64 firma) : d_(std::make_unique<I
     if (rc != SQLITE_DONE) fail(h, "sales_dim");
     d_->ranks.finish();
 
-    for (const SumTable& st : sumTables()) {
-        const std::string t = st.name;
-        const DimSet dims = st.dims;
-        const QStringList cols = dimColumns(dims);
+    for (const SumLevel& l : allSumLevels()) {
+        const std::string t = l.table;
+        const QStringList cols = dimColumns(l.dims);
         std::string sql = "INSERT INTO " + t + " (firma, periode, " +
                           cols.join(QStringLiteral(", ")).toStdString() +
                           ", umsatz, kosten, skonto, nachlass) VALUES (?, ?";
@@ -111,9 +110,8 @@ SqliteRebuild::SqliteRebuild(Database& db, qint64 firma) : d_(std::make_unique<I
             sql += ", ?";
         sql += ")";
         d_->inserts.push_back(std::make_unique<Stmt>(h, sql));
-        d_->deletes.push_back(std::make_unique<Stmt>(h, "DELETE FROM " + t +
-                                                            " WHERE firma = ? AND periode = ?"));
-        d_->dims.push_back(dims);
+        d_->deletes.push_back(
+            std::make_unique<Stmt>(h, "DELETE FROM " + t + " WHERE firma = ? AND periode = ?"));
     }
     // The period's lines, summed per dimension id here, which is cheaper
     // than a GROUP BY that would need the id in the index. Lines come in

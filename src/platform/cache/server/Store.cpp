@@ -225,26 +225,22 @@ qint64 Store::rebuildPeriods(qint64 firma, const QList<int>& periods,
         if (progress && !progress({done, int(periods.size()), p}))
             throw CacheError(err::GenerateFailed, QStringLiteral("Aufbau abgebrochen"));
     };
-    auto each = [&](auto& rebuild) {
-        for (int p : periods) {
-            fault(p);
-            lines += rebuild.period(p);
-            report(p);
+    // Per period in this process; `period(p, next)` may start on the next.
+    auto each = [&](auto&& period) {
+        for (qsizetype i = 0; i < periods.size(); ++i) {
+            fault(periods[i]);
+            lines += period(periods[i], i + 1 < periods.size() ? periods[i + 1] : -1);
+            report(periods[i]);
         }
         return lines;
     };
     if (db_.engine() == Engine::Sqlite) {
         SqliteRebuild fast(db_, firma);
-        return each(fast);
+        return each([&](int p, int) { return fast.period(p); });
     }
     if (PgRebuild::usable(db_)) {
         PgRebuild fast(db_, firma);
-        for (qsizetype i = 0; i < periods.size(); ++i) {
-            fault(periods[i]);
-            lines += fast.period(periods[i], i + 1 < periods.size() ? periods[i + 1] : -1);
-            report(periods[i]);
-        }
-        return lines;
+        return each([&](int p, int next) { return fast.period(p, next); });
     }
     // The server function takes a range of consecutive periods in one
     // statement; a year at a time keeps the progress moving.
