@@ -4,11 +4,11 @@
 #include "Import.h"
 #include "PgCall.h"
 #include "Schema.h"
+#include "SqliteRebuild.h"
 #include "Text.h"
 
 #include <QDateTime>
 #include <QFile>
-#include <QSqlDriver>
 #include <array>
 #include <condition_variable>
 #include <cstring>
@@ -596,13 +596,6 @@ private:
     bool done_ = false;
     std::thread thread_;
 };
-
-sqlite3* sqliteHandle(Database& db) {
-    const QVariant v = db.handle().driver()->handle();
-    if (qstrcmp(v.typeName(), "sqlite3*") != 0)
-        throw CacheError(err::Sql, QStringLiteral("Keine SQLite-Verbindung"));
-    return *static_cast<sqlite3* const*>(v.constData());
-}
 
 class SqliteSink final : public Sink {
 public:

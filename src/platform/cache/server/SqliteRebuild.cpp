@@ -42,7 +42,9 @@ private:
     sqlite3_stmt* h_ = nullptr;
 };
 
-sqlite3* nativeHandle(Database& db) {
+} // namespace
+
+sqlite3* sqliteHandle(Database& db) {
     const QVariant v = db.handle().driver()->handle();
     if (qstrcmp(v.typeName(), "sqlite3*") != 0)
         throw CacheError(err::Sql, QStringLiteral("Keine SQLite-Verbindung"));
@@ -50,8 +52,6 @@ sqlite3* nativeHandle(Database& db) {
     if (!h) throw CacheError(err::NotConnected, QStringLiteral("Keine Verbindung zur Datenbank"));
     return h;
 }
-
-} // namespace
 
 struct SqliteRebuild::Impl {
     sqlite3* db = nullptr;
@@ -80,7 +80,7 @@ struct SqliteRebuild::Impl {
 };
 
 SqliteRebuild::SqliteRebuild(Database& db, qint64 firma) : d_(std::make_unique<Impl>()) {
-    d_->db = nativeHandle(db);
+    d_->db = sqliteHandle(db);
     d_->firma = firma;
     sqlite3* h = d_->db;
 

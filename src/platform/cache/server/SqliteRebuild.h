@@ -11,7 +11,13 @@
 
 #include <memory>
 
+struct sqlite3;
+
 namespace cache::server {
+
+// The connection's native handle, for the bulk paths that bypass QtSql;
+// throws CacheError when the database is not SQLite or not open.
+sqlite3* sqliteHandle(Database& db);
 
 class SqliteRebuild {
 public:
