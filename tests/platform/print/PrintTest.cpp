@@ -188,34 +188,6 @@ TEST(Measuring, TextSizeFollowsPointsLinesAndTheMetricFont) {
     }
 }
 
-TEST(Rendering, PenFollowsTheSurfaceNumbering) {
-    const double at50dpi = 50.0 / TwipsPerInch;
-    // 57 twips are two pixels at 50 dpi: a real width. 10 twips are a third
-    // of a pixel: the thinnest line instead of a faint one.
-    const struct {
-        int style;
-        double width, scale;
-        Qt::PenStyle qtStyle;
-        bool cosmetic;
-    } pens[] = {{PenDot, 0, at50dpi, Qt::DotLine, true},
-                {PenSolid, 57, at50dpi, Qt::SolidLine, false},
-                {PenSolid, 10, at50dpi, Qt::SolidLine, true},
-                {PenSolid, 10, 1200 / TwipsPerInch, Qt::SolidLine, false},
-                {PenNone, 57, at50dpi, Qt::NoPen, false}};
-    DrawState st;
-    st.penColour = Red;
-    for (const auto& p : pens) {
-        SCOPED_TRACE(p.width);
-        st.penStyle = p.style;
-        st.penWidth = p.width;
-        const QPen pen = PainterRenderer::penFor(st, p.scale);
-        EXPECT_EQ(pen.style(), p.qtStyle);
-        if (p.qtStyle == Qt::NoPen) continue;
-        EXPECT_EQ(std::pair(pen.isCosmetic(), pen.color()), std::pair(p.cosmetic, QColor(Qt::red)));
-        EXPECT_DOUBLE_EQ(pen.widthF(), p.cosmetic ? 0 : p.width);
-    }
-}
-
 // One page with every kind of operation at 144 dpi (a tenth of a pixel per
 // twip): where the ink lands and in which colour.
 TEST(Rendering, EveryKindInItsPlaceAndColour) {
@@ -244,6 +216,8 @@ TEST(Rendering, EveryKindInItsPlaceAndColour) {
         s.setBrushStyle(brush);
         s.DrawTextInBox(QString(), x, box.y(), box.width(), box.height(), false, shaded);
     }
+    s.setPenStyle(PenNone);
+    s.DrawLine(9000, 6000, 12000, 7000);
     s.setPenStyle(PenDot);
     s.setPenWidth(0);
     s.DrawLine(1000, 9000, 10000, 9000);
@@ -263,7 +237,8 @@ TEST(Rendering, EveryKindInItsPlaceAndColour) {
     for (const auto& p : probes)
         EXPECT_TRUE(p.is(image.pixel(pixels(QRectF(p.x, p.y, 0, 0), dpi).topLeft()))) << p.what;
     EXPECT_TRUE(hasInk(image.pixel(457, 300)) || hasInk(image.pixel(456, 300))); // the rim
-    // The frame runs along the box's edges; the box without pen and shade leaves no ink.
+    // The frame runs along the box's edges; the box without pen and shade and
+    // the line without pen leave no ink.
     const QRect frame = inkBox(image, pixels(box.adjusted(-500, -500, 500, 500), dpi));
     const QRect want = pixels(box, dpi);
     EXPECT_TRUE(want.adjusted(-1, -1, 1, 1).contains(frame) &&
