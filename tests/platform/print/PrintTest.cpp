@@ -108,8 +108,8 @@ TEST(RecordingSurface, OperationsKeepTheirSettingsAndTheJsonFormReadsBack) {
     QString error;
     EXPECT_EQ(fromJson(json, &error), s.displayList());
     EXPECT_TRUE(error.isEmpty()) << error.toStdString();
-    EXPECT_EQ(std::tuple(s.fontFace(), s.fontPoints(), s.textRotation()),
-              std::tuple(QStringLiteral("Arial"), 16.0, 900));
+    EXPECT_EQ(std::tuple(s.fontFace(), s.fontPoints(), s.textRotation(), s.state().penWidth),
+              std::tuple(QStringLiteral("Arial"), 16.0, 900, 0.0));
 
     // An unknown kind is skipped and reported; a colour that is no RGB name is black.
     QJsonObject line = json[1].toObject();
