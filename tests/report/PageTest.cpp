@@ -1,13 +1,13 @@
-// The report page on the recording surface: geometry, cell texts of every
-// table mode, titles and footer, the cut of the current-year curves, the
-// header, and one full page against a reference image.
+// The report page on the recording surface: where the table's boxes land,
+// the cell texts of every table mode, titles and footer, the header, the
+// value-axis grid, the cut of the current-year curves, and one full page
+// against a reference image.
 
 #include "report/Page.h"
 
 #include "platform/print/Export.h"
 #include "platform/print/RecordingSurface.h"
 
-#include <QFile>
 #include <QImage>
 #include <QLocale>
 #include <cmath>
@@ -17,7 +17,7 @@ using namespace report;
 
 namespace {
 
-constexpr double c = kWidth / 12;
+constexpr double c = kWidth / 12, T = kTop + kHeight; // column width, table top
 
 values::PeriodValueStore tables() {
     values::PeriodValueStore s;
@@ -35,91 +35,81 @@ PageInputs inputs(QDate day = QDate(2024, 4, 15)) {
     return in;
 }
 
-// Text ops in drawing order.
-std::vector<print::Op> texts(const print::RecordingSurface& s) {
-    std::vector<print::Op> out;
-    for (const print::Op& op : s.displayList())
-        if (op.kind == print::OpKind::Text) out.push_back(op);
-    return out;
-}
-
-const print::Op* textAt(const print::RecordingSurface& s, double xMm, double yMm) {
-    for (const print::Op& op : s.displayList())
-        if (op.kind == print::OpKind::Text && std::abs(op.x - xMm * 57) < 0.01 &&
-            std::abs(op.y - yMm * 57) < 0.01)
-            return &op;
-    return nullptr;
-}
-
-// The value cell of month j and series s.
-QString cell(const print::RecordingSurface& s, int j, int sr) {
-    const print::Op* op = textAt(s, kLeft + (j - 1) * c, kTop + kHeight + 6 * sr);
-    return op ? op->text : QStringLiteral("<none>");
-}
-
 class Page : public ::testing::Test {
 protected:
     void SetUp() override { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
     void table(const values::PeriodValueStore& st, const PageInputs& in = inputs()) {
         surface.BeginDocument();
-        DrawValueTable(kLeft, kTop, kWidth, kHeight, surface, st, in);
-        surface.EndDocument();
+        DrawValueTable(kLeft, kTop, kWidth, kHeight, surface, st, in, &axes);
+    }
+    // The text box at (x, y) mm.
+    const print::Op* at(double xMm, double yMm) const {
+        for (const print::Op& op : surface.displayList())
+            if (op.kind == print::OpKind::Text && std::abs(op.x - xMm * 57) < 0.1 &&
+                std::abs(op.y - yMm * 57) < 0.1)
+                return &op;
+        return nullptr;
+    }
+    QString textAt(double xMm, double yMm) const {
+        const print::Op* op = at(xMm, yMm);
+        return op ? op->text : QStringLiteral("<none>");
+    }
+    std::vector<print::Op> texts() const {
+        std::vector<print::Op> out;
+        for (const print::Op& op : surface.displayList())
+            if (op.kind == print::OpKind::Text) out.push_back(op);
+        return out;
     }
     print::RecordingSurface surface;
+    PageAxes axes;
 };
 
 } // namespace
 
-TEST_F(Page, TableGeometry) {
+TEST_F(Page, TableBoxesLandWhereThePageHasThem) {
     table(tables());
-    // Month header: column k at left + k c, 6 mm high, times 57.
-    const print::Op* jan = textAt(surface, kLeft, kTop + kHeight);
-    ASSERT_NE(jan, nullptr);
-    EXPECT_EQ(jan->text, QStringLiteral("Jänner"));
-    EXPECT_NEAR(jan->w, c * 57, 1e-9);
-    EXPECT_NEAR(jan->h, 6 * 57, 1e-9);
-    EXPECT_EQ(jan->state.align, print::AlignCenter);
-    EXPECT_EQ(jan->state.fontFace, QStringLiteral("Arial"));
-    EXPECT_EQ(jan->state.fontPoints, 10);
-    const print::Op* dec = textAt(surface, kLeft + 11 * c, kTop + kHeight);
-    ASSERT_NE(dec, nullptr);
-    EXPECT_EQ(dec->text, QStringLiteral("Dezember"));
-    // Value rows 162 .. 192, in the series colours.
-    const print::Op* v = textAt(surface, kLeft + 2 * c, 168); // series 2: blue
-    ASSERT_NE(v, nullptr);
-    EXPECT_EQ(v->state.textColour, 0xFF0000u);
-    EXPECT_TRUE(v->shaded);
-    EXPECT_EQ(textAt(surface, kLeft + 2 * c, 162)->state.textColour, 255u);
-    // Title cell and row labels left of the table.
-    const print::Op* title = textAt(surface, kLeft - 2 * c, kTop + kHeight);
-    ASSERT_NE(title, nullptr);
-    EXPECT_NEAR(title->x, 12.1667 * 57, 0.1);
-    EXPECT_EQ(title->state.align, print::AlignLeft);
-    const print::Op* label = textAt(surface, kLeft - 2.25 * c, 162);
-    ASSERT_NE(label, nullptr);
-    EXPECT_NEAR(label->x, 7.4375 * 57, 0.01);
-    EXPECT_NEAR(label->w, 2.25 * c * 57, 1e-9);
-    EXPECT_EQ(label->text, QStringLiteral(" U KJ* 2024"));
-    // Two heavy frames, 0.5 mm, around the two groups of rows.
+    const struct {
+        double x, y, columns; // mm on the page; width in columns
+        const char* text;
+        int align;
+        quint32 colour;
+        bool shaded;
+    } rows[] = {
+        {50, 156, 1, "Jänner", print::AlignCenter, 0, false},
+        {258.0833, 156, 1, "Dezember", print::AlignCenter, 0, false},
+        {87.8333, 162, 1, "0", print::AlignCenter, 255, true},      // series 1 red
+        {87.8333, 168, 1, "0", print::AlignCenter, 0xFF0000, true}, // series 2 blue
+        {12.1667, 156, 2, " in % v. 2020-2022", print::AlignLeft, 0, false},
+        {7.4375, 162, 2.25, " U KJ* 2024", print::AlignLeft, 0, true},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.text);
+        const print::Op* op = at(r.x, r.y);
+        ASSERT_NE(op, nullptr);
+        EXPECT_EQ(op->text, QString::fromUtf8(r.text));
+        EXPECT_NEAR(op->w, r.columns * c * 57, 1e-9);
+        EXPECT_NEAR(op->h, 6 * 57, 1e-9);
+        EXPECT_EQ(std::tuple(op->state.align, op->state.textColour, op->shaded),
+                  std::tuple(r.align, r.colour, r.shaded));
+        EXPECT_EQ(std::pair(op->state.fontFace, op->state.fontPoints),
+                  std::pair(QStringLiteral("Arial"), 10.0));
+    }
+    // Two heavy frames, 0.5 mm, unfilled, around the two groups of rows.
     int frames = 0;
     for (const print::Op& op : surface.displayList())
-        if (op.kind == print::OpKind::Rect && op.state.penWidth == 28.5) {
-            EXPECT_NEAR(op.x1, (kLeft - 2.25 * c) * 57, 1e-6);
-            EXPECT_NEAR(op.x2, (kLeft + kWidth) * 57, 1e-6);
-            EXPECT_EQ(op.state.brushStyle, print::BrushHollow);
-            ++frames;
-        }
+        frames += op.kind == print::OpKind::Rect && op.state.penWidth == 28.5 &&
+                  op.state.brushStyle == print::BrushHollow &&
+                  std::abs(op.x1 - 7.4375 * 57) < 0.1 && op.x2 == 277 * 57;
     EXPECT_EQ(frames, 2);
     // The first thing drawn is panel 1's base line, 0.5 mm.
     const print::Op& first = surface.displayList().front();
-    EXPECT_EQ(first.kind, print::OpKind::Line);
-    EXPECT_NEAR(first.y1, 88.5 * 57, 1e-6);
-    EXPECT_EQ(first.state.penWidth, 28.5);
+    EXPECT_EQ(std::tuple(first.kind, first.y1, first.state.penWidth),
+              std::tuple(print::OpKind::Line, 88.5 * 57, 28.5));
 }
 
-// The cell texts of every table mode: amounts grouped, percentages not;
-// against the three-year mean (2) or the previous year (3) a zero or empty
-// divisor shows 0; DB percent shows series 4..6 with two decimals.
+// Amounts grouped, percentages not; against the three-year mean (2) or the
+// previous year (3) a zero or empty divisor shows 0; DB percent shows series
+// 4..6 with two decimals.
 TEST_F(Page, CellTextsOfEveryMode) {
     values::PeriodValueStore st = tables();
     for (int sr = 1; sr <= 6; ++sr) {
@@ -160,17 +150,16 @@ TEST_F(Page, CellTextsOfEveryMode) {
         st.GraphValues.at(3, 5) = r.db ? 1234.56 : 20;
         PageInputs in = inputs();
         in.dbPercent = r.db;
-        table(st, in);
-        EXPECT_EQ(cell(surface, r.month, r.series), QLatin1String(r.want));
+        EXPECT_EQ(ValueCellText(st, in, r.month, r.series), QLatin1String(r.want));
     }
     // Nothing fetched: 0 everywhere, the reference rows 100%.
     for (int mode : {0, 1, 4, 2}) {
         values::PeriodValueStore empty;
         empty.TableMode = mode;
-        table(empty);
-        EXPECT_EQ(cell(surface, 7, 1), QStringLiteral("0")) << mode;
-        EXPECT_EQ(cell(surface, 7, 5), QStringLiteral("0")) << mode;
-        EXPECT_EQ(cell(surface, 7, 3), mode == 2 ? QStringLiteral("100%") : QStringLiteral("0"));
+        for (int sr : {1, 3, 5})
+            EXPECT_EQ(ValueCellText(empty, inputs(), 7, sr),
+                      mode == 2 && sr == 3 ? QStringLiteral("100%") : QStringLiteral("0"))
+                << mode << " " << sr;
     }
 }
 
@@ -181,10 +170,9 @@ TEST_F(Page, TitlesAndFooterInBothYearModes) {
     for (int mode = 0; mode <= 4; ++mode) {
         st.TableMode = mode;
         table(st);
-        EXPECT_EQ(textAt(surface, kLeft - 2 * c, kTop + kHeight)->text,
-                  QString::fromUtf8(titles[mode]));
+        EXPECT_EQ(textAt(kLeft - 2 * c, T), QString::fromUtf8(titles[mode]));
     }
-    const print::Op* footer = textAt(surface, kLeft - 2 * c, kTop + kHeight + 42);
+    const print::Op* footer = at(kLeft - 2 * c, T + 42);
     ASSERT_NE(footer, nullptr);
     EXPECT_EQ(footer->text,
               QStringLiteral("Gedruckt durch: Demo Müller am 15.04.2024 um 14:07 Uhr.  "
@@ -200,11 +188,11 @@ TEST_F(Page, TitlesAndFooterInBothYearModes) {
     in.BenutzerName =
         QStringLiteral("Maximiliane Mustermann-Oberhuber von und zu Niederösterreich");
     table(st, in);
-    EXPECT_EQ(textAt(surface, kLeft, kTop + kHeight)->text, QStringLiteral("März"));
-    EXPECT_EQ(textAt(surface, kLeft + 10 * c, kTop + kHeight)->text, QStringLiteral("Jänner"));
-    EXPECT_EQ(textAt(surface, kLeft + 11 * c, kTop + kHeight)->text, QStringLiteral("Februar"));
-    EXPECT_EQ(textAt(surface, kLeft - 2.25 * c, 162 + 6 * 4)->text, QStringLiteral(" DB WJ 2023"));
-    const print::Op* long_ = textAt(surface, kLeft - 2 * c, kTop + kHeight + 42);
+    EXPECT_EQ(textAt(kLeft, T), QStringLiteral("März"));
+    EXPECT_EQ(textAt(kLeft + 10 * c, T), QStringLiteral("Jänner"));
+    EXPECT_EQ(textAt(kLeft + 11 * c, T), QStringLiteral("Februar"));
+    EXPECT_EQ(textAt(kLeft - 2.25 * c, T + 6 * 5), QStringLiteral(" DB WJ 2023"));
+    const print::Op* long_ = at(kLeft - 2 * c, T + 42);
     ASSERT_NE(long_, nullptr);
     EXPECT_TRUE(long_->text.endsWith(QStringLiteral(" *.) WJ .. Wirtschaftsjahr")));
     EXPECT_GT(long_->w, shortWidth + 2000); // grows with the name, never clipped
@@ -215,89 +203,73 @@ TEST_F(Page, CurrentYearCurvesStopAtTheCompletedMonth) {
     for (int m = 1; m <= 12; ++m)
         for (int sr = 1; sr <= 6; ++sr)
             st.GraphValues.at(m, sr) = 1000 * sr + 10 * m;
-    auto seriesOps = [&](quint32 colour, double width) {
+    // Lines of the panel-1 curves and markers drawn with a series pen.
+    auto draw = [&](QDate day, quint32 colour, double width) {
+        surface.BeginDocument();
+        DrawGraph(kLeft, kTop, kWidth, kHeight, surface, st, inputs(day));
         int lines = 0, markers = 0;
         for (const print::Op& op : surface.displayList()) {
             if (op.state.penColour != colour || op.state.penWidth != width) continue;
-            if (op.kind == print::OpKind::Line && op.y1 < 156 * 57) ++lines;
-            if (op.kind == print::OpKind::Circle) ++markers;
+            lines += op.kind == print::OpKind::Line && op.y1 < 156 * 57;
+            markers += op.kind == print::OpKind::Circle;
         }
         return std::pair{lines, markers};
     };
-    auto draw = [&](QDate day) {
-        surface.BeginDocument();
-        DrawGraph(kLeft, kTop, kWidth, kHeight, surface, st, inputs(day));
-        surface.EndDocument();
-    };
     // January, calendar year: one marker at January, a segment of no length.
-    draw(QDate(2024, 1, 10));
-    auto [lines, markers] = seriesOps(255, 57);
-    EXPECT_EQ(markers, 1);
-    EXPECT_EQ(lines, 1);
-    const print::Op* only = nullptr;
+    EXPECT_EQ(draw(QDate(2024, 1, 10), 255, 57), std::pair(1, 1));
+    const print::Op& only = surface.displayList().front();
+    EXPECT_EQ(std::pair(only.x1, only.y1), std::pair(only.x2, only.y2));
     for (const print::Op& op : surface.displayList())
-        if (op.kind == print::OpKind::Circle && op.state.penWidth == 57) only = &op;
-    ASSERT_NE(only, nullptr);
-    EXPECT_NEAR(only->x, (kLeft + c / 2) * 57, 1e-6);
-    EXPECT_EQ(only->r, 57);
+        if (op.kind == print::OpKind::Circle && op.state.penWidth == 57) {
+            EXPECT_EQ(std::pair(op.x, op.r), std::pair((kLeft + c / 2) * 57, 57.0));
+        }
     // The previous year keeps all twelve months.
-    EXPECT_EQ(seriesOps(0xFF0000, 43).first, 12);
-
+    EXPECT_EQ(draw(QDate(2024, 1, 10), 0xFF0000, 43).first, 12);
+    // June, calendar year: five completed months; series 4 in panel 2 too.
+    EXPECT_EQ(draw(QDate(2024, 6, 3), 255, 57).second, 5);
+    EXPECT_EQ(draw(QDate(2024, 6, 3), 255, 28).second, 5);
     // January, fiscal year: March .. December, ten months.
     st.YearMode = 1;
-    draw(QDate(2024, 1, 10));
-    EXPECT_EQ(seriesOps(255, 57).second, 10);
-    // June, calendar year: five completed months.
-    st.YearMode = 0;
-    draw(QDate(2024, 6, 3));
-    EXPECT_EQ(seriesOps(255, 57).second, 5);
-    EXPECT_EQ(seriesOps(255, 28).second, 5); // series 4 in panel 2
+    EXPECT_EQ(draw(QDate(2024, 1, 10), 255, 57).second, 10);
 }
 
 TEST_F(Page, HeaderTexts) {
     values::PeriodValueStore st = tables();
     PageInputs in = inputs();
-    in.SHGRP = QStringLiteral("20 Armaturen");
-    in.SPG = QStringLiteral("P Privat");
     surface.BeginDocument();
     DrawPageHeader(kLeft, kTop, kWidth, kHeight, surface, st, in);
-    surface.EndDocument();
-    const auto t = texts(surface);
+    auto t = texts();
     ASSERT_EQ(t.size(), 5u);
-    EXPECT_EQ(t[0].text, QStringLiteral("Tallvero"));
-    EXPECT_EQ(t[0].state.fontPoints, 16);
-    EXPECT_NEAR(t[0].y, 15 * 57, 1e-9);
-    EXPECT_EQ(t[1].text, QStringLiteral("HKG:P Privat HG:20 Armaturen "));
-    EXPECT_NEAR(t[1].y, 21.5 * 57, 1e-9);
+    EXPECT_EQ(std::tuple(t[0].text, t[0].state.fontPoints, t[0].y),
+              std::tuple(QStringLiteral("Tallvero"), 16.0, 15 * 57.0));
+    // No filter: the selection line is empty, its frame is still drawn.
+    EXPECT_EQ(std::tuple(t[1].text, t[1].state.penStyle, t[1].y),
+              std::tuple(QString(), int(print::PenSolid), 21.5 * 57));
     EXPECT_EQ(t[2].text, QStringLiteral("Jahresmittelwerte Monatilcher Wert in €"));
-    EXPECT_EQ(t[2].state.rotation, 900);
-    EXPECT_NEAR(t[2].x, (kLeft - 36) * 57, 1e-9);
-    EXPECT_NEAR(t[2].w, kHeight * 57, 1e-9);
+    EXPECT_EQ(std::tuple(t[2].state.rotation, t[2].x, t[2].w),
+              std::tuple(900, (kLeft - 36) * 57, kHeight * 57));
     EXPECT_EQ(t[3].text, QStringLiteral("Umsatz"));
     EXPECT_EQ(t[4].text, QStringLiteral("Deckungsbeitrag"));
     EXPECT_EQ(surface.textRotation(), 0);
 
     // Cash discount and rebate, DB percent, absolute view.
-    in.auswahlChecked = true;
-    in.dbPercent = true;
+    in.SHGRP = QStringLiteral("20 Armaturen");
+    in.auswahlChecked = in.dbPercent = true;
     st.DisplayMode = 1;
     st.GraphMode = 2;
     surface.BeginDocument();
     DrawPageHeader(kLeft, kTop, kWidth, kHeight, surface, st, in);
-    const auto u = texts(surface);
-    EXPECT_EQ(u[2].text, QStringLiteral("Absolut Monatilcher Wert in €"));
-    EXPECT_EQ(u[3].text, QStringLiteral("Skonto"));
-    EXPECT_EQ(u[4].text, QStringLiteral("Nachlass in % von Umsatz"));
+    t = texts();
+    EXPECT_EQ(t[1].text, QStringLiteral("HG:20 Armaturen "));
+    EXPECT_EQ(t[2].text, QStringLiteral("Absolut Monatilcher Wert in €"));
+    EXPECT_EQ(t[3].text, QStringLiteral("Skonto"));
+    EXPECT_EQ(t[4].text, QStringLiteral("Nachlass in % von Umsatz"));
 }
 
 TEST_F(Page, AxisLabelsAndGrid) {
-    values::PeriodValueStore st = tables(); // nothing fetched: 0 .. 1 in eleven steps
-    surface.BeginDocument();
-    PageAxes axes;
-    DrawValueTable(kLeft, kTop, kWidth, kHeight, surface, st, inputs(), &axes);
-    EXPECT_EQ(axes.panel[0].AxisMax, 1);
-    EXPECT_EQ(axes.panel[0].AxisMin, 0);
-    EXPECT_EQ(axes.panel[0].N, 11);
+    table(tables()); // nothing fetched: 0 .. 1 in eleven steps
+    EXPECT_EQ(std::tuple(axes.panel[0].AxisMax, axes.panel[0].AxisMin, axes.panel[0].N),
+              std::tuple(1, 0, 11));
     int labels = 0, zero = 0, one = 0, dotted = 0;
     for (const print::Op& op : surface.displayList()) {
         if (op.kind == print::OpKind::Text && op.state.align == print::AlignRight) {
@@ -305,11 +277,9 @@ TEST_F(Page, AxisLabelsAndGrid) {
             zero += op.text == QStringLiteral("0 €");
             one += op.text == QStringLiteral("1 €");
         }
-        if (op.kind == print::OpKind::Line && op.state.penStyle == print::PenDot) ++dotted;
+        dotted += op.kind == print::OpKind::Line && op.state.penStyle == print::PenDot;
     }
-    EXPECT_EQ(labels, 24); // twelve lines per panel
-    EXPECT_EQ(zero, 12);
-    EXPECT_EQ(one, 12);
+    EXPECT_EQ(std::tuple(labels, zero, one), std::tuple(24, 12, 12)); // twelve lines per panel
     EXPECT_EQ(dotted, 22); // one minor line in each of the eleven intervals
 
     // Percent labels in panel 2 with the DB-percent tick.
@@ -321,16 +291,12 @@ TEST_F(Page, AxisLabelsAndGrid) {
     }
     PageInputs in = inputs();
     in.dbPercent = true;
-    surface.BeginDocument();
-    DrawValueTable(kLeft, kTop, kWidth, kHeight, surface, pct, in, &axes);
-    bool euro = false, percent = false;
-    for (const print::Op& op : surface.displayList())
-        if (op.kind == print::OpKind::Text && op.state.align == print::AlignRight) {
-            euro = euro || op.text.endsWith(QStringLiteral(" €"));
-            percent = percent || op.text == QStringLiteral("1600%");
-        }
-    EXPECT_TRUE(euro);
-    EXPECT_TRUE(percent); // the panel's top line, AxisMax 1600, not grouped
+    table(pct, in);
+    QStringList labelTexts;
+    for (const print::Op& op : texts())
+        if (op.state.align == print::AlignRight) labelTexts << op.text;
+    EXPECT_TRUE(labelTexts.contains(QStringLiteral("81.000 €"))); // panel 1 keeps euros
+    EXPECT_TRUE(labelTexts.contains(QStringLiteral("1600%")));    // panel 2's top, not grouped
 }
 
 // A whole page at 40 dpi against the reference image: catches gross
@@ -353,10 +319,8 @@ TEST_F(Page, FullPageLooksLikeTheReference) {
     const QString path = QStringLiteral(TALLVERO_TEST_DATA "/page-40dpi.png");
     if (qEnvironmentVariable("TALLVERO_UPDATE_GOLDEN") == QLatin1String("1")) got.save(path);
     const QImage want = QImage(path).convertToFormat(QImage::Format_RGB32);
-    ASSERT_FALSE(want.isNull()) << path.toStdString();
-    ASSERT_EQ(got.size(), want.size());
-    double diff = 0;
-    int far = 0;
+    ASSERT_EQ(got.size(), want.size()) << path.toStdString();
+    double diff = 0, far = 0;
     for (int y = 0; y < got.height(); ++y)
         for (int x = 0; x < got.width(); ++x) {
             const QRgb a = got.pixel(x, y), b = want.pixel(x, y);

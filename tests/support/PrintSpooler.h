@@ -1,18 +1,18 @@
 #pragma once
 
-// A CUPS scheduler of the test's own: cupsd with a private configuration,
-// spool and log in a temporary folder, listening only on a local socket,
-// with one CUPS-PDF queue whose output lands in that folder. While the
-// object lives, the process's CUPS client (and so QPrinter) talks to it.
-// Needs root (the CUPS-PDF backend refuses to run otherwise) and the
-// packages cups, printer-driver-cups-pdf and poppler-utils. The printer's
-// PDF goes through PostScript and loses its text; the document as sent
-// keeps it.
+// A CUPS scheduler of the test's own: cupsd with configuration, spool and
+// logs in a temporary folder, listening only on a local socket, with one
+// CUPS-PDF queue writing into that folder. While the object lives, the
+// process's CUPS client (and so QPrinter) talks to it. Needs root (the
+// CUPS-PDF backend refuses to run otherwise) and the packages cups,
+// printer-driver-cups-pdf and poppler-utils. The printer's PDF goes through
+// PostScript and loses its text; the document as sent keeps it.
 
 #include <QList>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <optional>
 
 namespace testsupport {
 
@@ -33,14 +33,13 @@ public:
         QString document; // the file the client sent, as the spooler keeps it
         QString pdf;      // what the queue's printer made of it
     };
-    // Every job the queue was given, by id; waits up to timeoutMs until all
-    // of them have ended.
+    // Every job of the queue, by id; waits up to timeoutMs for all to end.
     QList<Job> jobs(int timeoutMs);
     // The scheduler's and the backend's logs, for a failure message.
     QString logs() const;
 
-    // Pages of a PDF with each page's orientation after its rotation, and
-    // the text of the whole file (poppler-utils).
+    // A PDF's pages, each with its orientation after its rotation, and the
+    // text of the whole file.
     struct PdfPage {
         bool a4 = false, landscape = false;
     };
@@ -48,11 +47,11 @@ public:
     static QString pdfText(const QString& file);
 
 private:
-    bool start();
+    QString start();
     QTemporaryDir dir_;
     QProcess cupsd_;
-    QString problem_, queue_, socket_, backendConfig_, oldServer_;
-    bool hadServer_ = false;
+    QString problem_, queue_, socket_, backendConfig_;
+    std::optional<QByteArray> oldServer_;
 };
 
 } // namespace testsupport
