@@ -405,6 +405,8 @@ TEST_P(HostileInput, ReportToolRefusesOrFindsNothing) {
     const std::tuple<const char*, QStringList, bool> runs[] = {
         {"--hg", {"--ug", "2001"}, false},
         {"--vart", {"--extended"}, false},
+        {"--hkg", {}, false},
+        {"--hvart", {}, false},
         {"--firma", {}, false},
         {"--filiale", {}, true},
         {"--user", {}, false},
