@@ -52,10 +52,6 @@ protected:
         values::resetStore();
         setXwgdat(QStringLiteral("12403`1240401"));
     }
-    void TearDown() override {
-        window.reset();
-        env.reset();
-    }
     void setXwgdat(const QString& v) {
         auto d = site_->db->open();
         cache::server::Store(*d).setGlobal(QStringLiteral("XWGDAT"), v);
@@ -113,7 +109,7 @@ protected:
 
     testsupport::DemoSite* site_ = nullptr;
     std::unique_ptr<testenv::Env> env;
-    std::unique_ptr<mw::FMStart> window;
+    std::unique_ptr<mw::FMStart> window; // declared after env: goes first
     QStringList statuses;
     int rebuildOpened = 0, opened = 0;
     std::optional<int> copies; // the printer dialog's answer (nothing = cancelled)
@@ -126,7 +122,7 @@ protected:
     // What a drill-down changes and "Zurück" or a refusal must leave as it was.
     struct Screen {
         mw::SelectionState selection;
-        QStringList values; // PeriodValues, "-" for an empty cell
+        QList<values::Cell> values; // PeriodValues
         print::DisplayList page;
         QList<QStringList> rows;
         GroupLevel level;
@@ -141,8 +137,7 @@ protected:
         const values::Table& P = values::store().PeriodValues;
         for (int n = 1; P.hasCells() && n <= 72; ++n)
             for (int m = 1; m <= 2; ++m)
-                s.values << (P(n, m).isEmpty() ? QStringLiteral("-")
-                                               : QString::number(P(n, m).value()));
+                s.values << P(n, m);
         for (int i = 0; i < window->ctList->topLevelItemCount(); ++i) {
             QStringList r;
             for (int c = 0; c < window->ctList->columnCount(); ++c)
@@ -169,17 +164,12 @@ protected:
 TEST_P(MainWindow, StartUpToTheFirstPage) {
     using platform::MsgButtons;
     using platform::MsgIcon;
-    const QStringList all = {"Überprüfung Berechtigung",
-                             "Firma Setzten",
-                             "Hauptgruppen lesen ..",
-                             "Abteilung lesen ..",
-                             "Profitcenter lesen ..",
-                             "Hauptabteilung lesen ..",
-                             "Hauptkundengruppe lesen ..",
-                             "Hauptversandart lesen ..",
-                             "Defaultparameter ..",
-                             "Überprüfung Datenbasis",
-                             "Fertig!"};
+    const QStringList all =
+        QStringLiteral("Überprüfung Berechtigung|Firma Setzten|Hauptgruppen lesen ..|"
+                       "Abteilung lesen ..|Profitcenter lesen ..|Hauptabteilung lesen ..|"
+                       "Hauptkundengruppe lesen ..|Hauptversandart lesen ..|"
+                       "Defaultparameter ..|Überprüfung Datenbasis|Fertig!")
+            .split('|');
     const struct {
         const char* user;
         QDate today;
@@ -228,25 +218,19 @@ TEST_P(MainWindow, StartUpToTheFirstPage) {
     EXPECT_TRUE(values::store().SelectionChanged); // the company field was set
 }
 
+// Which months come and from which selection: the period query's tests. Here
+// the store, the redraw and the status line of a fetch and of one that breaks off.
 TEST_P(MainWindow, F5FetchesIntoTheStore) {
     start("DEMO", "demo");
-    choose(window->SHGRP, QStringLiteral("20"));
     const int before = window->redraws();
     window->mNeuZeichnen->trigger();
     const values::Table& P = values::store().PeriodValues;
     ASSERT_TRUE(P.hasCells());
-    for (int n = 1; n <= 72; ++n)
-        EXPECT_EQ(P(n, 1).isEmpty(), n > 64) << n; // up to April 2024
     EXPECT_FALSE(values::store().SelectionChanged);
     auto* status = window->findChild<QLabel*>(QStringLiteral("fetchStatus"));
     EXPECT_EQ(status->text(), QStringLiteral("64 Monate geholt"));
     EXPECT_EQ(window->redraws(), before + 1);
     EXPECT_EQ(values::store().MonthYearValues(3, 1), P(63, 1)); // the redraw derived the tables
-    // A changed main group is read for the next run.
-    const double hg20 = P(50, 1).value();
-    choose(window->SHGRP, QString());
-    window->cmdÜbernehmen->click();
-    EXPECT_GT(P(50, 1).value(), hg20);
     // A fetch that breaks off says where, and keeps the months it got.
     testsupport::QueryHook hook;
     hook.budget = 20;
@@ -263,35 +247,27 @@ TEST_P(MainWindow, F5FetchesIntoTheStore) {
                                   .arg(f.months));
 }
 
-// A restricted user: F5 without a department is refused, and so is a
-// department of another one, chosen in the box or by a double-click. The
-// details never list such a department (M1 of his own main department 10),
-// so the row is added as a details run would add it; the drill-down first
+// A choice the lists refuse changes nothing: the handler's message, and the
+// lists, flags, figures and page as before. The details never list a
+// department a restricted user may not choose (M1 of his own main department
+// 10), so the row is added as a details run would add it; the drill-down first
 // sets the main department back to its empty entry, which must be undone.
-TEST_P(MainWindow, ARestrictedUserKeepsToHisOwnDepartments) {
-    const QString refused = QStringLiteral("Sie dürfen nur Ihre eigene Abteilung selektieren.");
+TEST_P(MainWindow, ARefusedDrillDownChangesNothing) {
     start("ABTLEITER", "abt");
     auto* w = window.get();
-    w->mNeuZeichnen->trigger();
-    ASSERT_EQ(env->messages().size(), 1);
-    EXPECT_EQ(env->messages().first().text, QStringLiteral("Sie Müssen eine Abteilung auswählen!"));
-    EXPECT_FALSE(values::store().PeriodValues.hasCells());
-    choose(w->SABTNR, QStringLiteral("M3"));
-    ASSERT_EQ(env->messages().size(), 2);
-    EXPECT_EQ(env->messages().last().text, refused);
-    EXPECT_EQ(w->SABTNR->currentText(), QString());
 
     choose(w->SHABT, QStringLiteral("10"));
     w->mDetails[0]->trigger();
     w->mNeuZeichnen->trigger();
-    EXPECT_EQ(w->lastFetch().months, 64);
+    EXPECT_EQ(w->lastFetch().months, 64); // a main department is enough
     ASSERT_EQ(w->detailsLevel(), GroupLevel::Abt);
     w->addRow({QStringLiteral("M1"), QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("1"),
                QStringLiteral("1")});
     const Screen before = screen();
     doubleClick(QStringLiteral("M1"));
-    ASSERT_EQ(env->messages().size(), 3);
-    EXPECT_EQ(env->messages().last().text, refused);
+    ASSERT_EQ(env->messages().size(), 1);
+    EXPECT_EQ(env->messages().last().text,
+              QStringLiteral("Sie dürfen nur Ihre eigene Abteilung selektieren."));
     EXPECT_EQ(screen(), before);
     EXPECT_EQ(w->drillSteps(), 0);
     EXPECT_FALSE(w->cmdZurück->isEnabled());
@@ -528,60 +504,41 @@ TEST_P(MainWindow, ZoomBoxAndPreviewStayInStep) {
     EXPECT_EQ(w->VSPrinter1->zoomMode(), print::ZoomWholePage);
     // Typed text: a percentage, a mode by name in any case (the box then
     // shows its item, one round only), or nothing it knows.
-    const struct {
-        const char* typed;
-        int mode;
-        double zoom;
-        const char* shown;
-        int runs;
-    } typed[] = {{"125", print::ZoomPercent, 125, "125%", 1},
-                 {"150%", print::ZoomPercent, 150, "150%", 1},
-                 {"seitenBREITE", print::ZoomPageWidth, 0, "Seitenbreite", 2},
-                 {"Alle Seiten", print::ZoomAllPages, 0, "Alle Seiten", 2},
-                 {"irgendwas", print::ZoomAllPages, 0, "Alle Seiten", 2}};
-    for (const auto& t : typed) {
-        SCOPED_TRACE(t.typed);
-        const int runs = w->zoomHandlerRuns();
-        w->cmbZoom->setEditText(QString::fromUtf8(t.typed));
+    const std::tuple<const char*, int, double, const char*, int> typed[] = {
+        {"125", print::ZoomPercent, 125, "125%", 1},
+        {"150%", print::ZoomPercent, 150, "150%", 1},
+        {"seitenBREITE", print::ZoomPageWidth, 0, "Seitenbreite", 2},
+        {"zwei seiten", print::ZoomTwoPages, 0, "Zwei Seiten", 2},
+        {"Ganze Seite", print::ZoomWholePage, 0, "Ganze Seite", 2},
+        {"Alle Seiten", print::ZoomAllPages, 0, "Alle Seiten", 2},
+        {"irgendwas", print::ZoomAllPages, 0, "Alle Seiten", 2}};
+    for (const auto& [text, mode, zoom, shown, runs] : typed) {
+        SCOPED_TRACE(text);
+        const int before = w->zoomHandlerRuns();
+        w->cmbZoom->setEditText(QString::fromUtf8(text));
         w->cmbZoom_Click();
-        EXPECT_EQ(w->VSPrinter1->zoomMode(), t.mode);
-        if (t.zoom > 0) {
-            EXPECT_DOUBLE_EQ(w->VSPrinter1->zoom(), t.zoom);
+        EXPECT_EQ(w->VSPrinter1->zoomMode(), mode);
+        if (zoom > 0) {
+            EXPECT_DOUBLE_EQ(w->VSPrinter1->zoom(), zoom);
         }
-        EXPECT_EQ(w->cmbZoom->currentText(), QString::fromUtf8(t.shown));
-        EXPECT_EQ(w->zoomHandlerRuns(), runs + t.runs);
+        EXPECT_EQ(w->cmbZoom->currentText(), QString::fromUtf8(shown));
+        EXPECT_EQ(w->zoomHandlerRuns(), before + runs);
     }
-    // Every item of the box: the preview takes it, the box shows it again.
-    const int modes[] = {print::ZoomWholePage, print::ZoomPageWidth, print::ZoomTwoPages,
-                         print::ZoomAllPages,  print::ZoomPercent,   print::ZoomPercent,
-                         print::ZoomPercent,   print::ZoomPercent};
-    for (int i = 0; i < 8; ++i) {
-        w->cmbZoom->setCurrentIndex(i);
-        w->cmbZoom_Click();
-        EXPECT_EQ(w->VSPrinter1->zoomMode(), modes[i]) << i;
-        EXPECT_EQ(w->cmbZoom->currentText(), w->cmbZoom->itemText(i)) << i;
-    }
-    EXPECT_DOUBLE_EQ(w->VSPrinter1->zoom(), 400);
     // A zoom the preview chose itself: the system's decimal separator and no
     // grouping; confirming the text reads it back.
     const QLocale de(QLocale::German), us(QLocale::English, QLocale::UnitedStates);
-    const struct {
-        double zoom;
-        QLocale locale;
-        const char* text;
-        double back;
-    } zooms[] = {{10, de, "10%", 10},
-                 {87.5, de, "87,5%", 87},
-                 {87.5, us, "87.5%", 87.5},
-                 {1000, de, "1000%", 1000},
-                 {1000, us, "1000%", 1000}};
-    for (const auto& z : zooms) {
-        QLocale::setDefault(z.locale);
-        w->VSPrinter1->setZoom(z.zoom);
+    const std::tuple<double, QLocale, const char*, double> zooms[] = {{10, de, "10%", 10},
+                                                                      {87.5, de, "87,5%", 87},
+                                                                      {87.5, us, "87.5%", 87.5},
+                                                                      {1000, de, "1000%", 1000},
+                                                                      {1000, us, "1000%", 1000}};
+    for (const auto& [zoom, locale, text, back] : zooms) {
+        QLocale::setDefault(locale);
+        w->VSPrinter1->setZoom(zoom);
         emit w->VSPrinter1->zoomChanged();
-        EXPECT_EQ(w->cmbZoom->currentText().toStdString(), z.text);
+        EXPECT_EQ(w->cmbZoom->currentText().toStdString(), text);
         w->cmbZoom_Click();
-        EXPECT_DOUBLE_EQ(w->VSPrinter1->zoom(), z.back) << z.text;
+        EXPECT_DOUBLE_EQ(w->VSPrinter1->zoom(), back) << text;
     }
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     const int redraws = w->redraws();
@@ -656,6 +613,7 @@ TEST_P(MainWindow, ExportsPageAndTable) {
     }
 }
 
+// Which rows and columns: the detail query's tests. Here the list they fill.
 TEST_P(MainWindow, DetailsPaneFillsAndSortsItsList) {
     start("DEMO", "demo");
     auto* w = window.get();
@@ -663,14 +621,9 @@ TEST_P(MainWindow, DetailsPaneFillsAndSortsItsList) {
     choose(w->SHABT, QStringLiteral("10"));
     w->cmdÜbernehmenDetails->click();
     ASSERT_EQ(l->columnCount(), 5); // mask 3: customer groups
-    EXPECT_EQ(l->headerItem()->text(1), QStringLiteral("P Umsatz"));
     EXPECT_EQ(l->headerItem()->text(4), QStringLiteral("G DB"));
-    ASSERT_GT(l->topLevelItemCount(), 1);
-    EXPECT_EQ(l->topLevelItem(0)->text(0), QString()); // total first
+    EXPECT_EQ(l->topLevelItemCount(), w->SABTNR->count()); // the total and each department
     EXPECT_EQ(l->columnWidth(0), 25);
-    // Every department row belongs to main department 10.
-    for (int i = 1; i < l->topLevelItemCount(); ++i)
-        EXPECT_GE(w->SABTNR->findText(l->topLevelItem(i)->text(0) + ' ', Qt::MatchStartsWith), 1);
     // "Daten holen" from the menu: the details only while the pane is shown.
     const int before = w->lastDetails().requests;
     w->chkHKGRP->setChecked(false); // mask 1: no split
