@@ -256,7 +256,6 @@ TEST_P(MainWindow, F5FetchesIntoTheStore) {
 TEST_P(MainWindow, ARefusedDrillDownChangesNothing) {
     start("ABTLEITER", "abt");
     auto* w = window.get();
-
     choose(w->SHABT, QStringLiteral("10"));
     w->mDetails[0]->trigger();
     w->mNeuZeichnen->trigger();
