@@ -284,6 +284,8 @@ TEST_P(MainWindow, OptionBoxesAndTheExtendedSelectionWindow) {
     w->chkHVArt->setChecked(true);
     EXPECT_FALSE(w->chkHKGRP->isChecked());
     EXPECT_EQ(w->selection().SplitMask, 9);
+    w->chkUGRP->setChecked(false);
+    EXPECT_EQ(w->selection().SplitMask, 8);
     w->optJahr[2]->click();
     w->optJahrMonat[1]->click();
     EXPECT_FALSE(w->optJahr[2]->isEnabled());
