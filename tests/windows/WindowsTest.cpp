@@ -3,6 +3,7 @@
 // button.
 
 #include "platform/ui/ScriptedUi.h"
+#include "support/Utf8.h"
 #include "windows/FrmAbout.h"
 #include "windows/FrmProgrammverlauf.h"
 #include "windows/ProgramLog.h"
@@ -29,6 +30,8 @@ using platform::RecordedMessage;
 
 namespace {
 
+using testsupport::u;
+
 QString cell(QTreeView* view, int row, int column) {
     return view->model()->index(row, column).data().toString();
 }
@@ -36,27 +39,12 @@ QString cell(QTreeView* view, int row, int column) {
 // Every test starts with an empty log and no window.
 class LogTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        frmProgrammverlauf::shutdown();
-        programLog().clear();
-    }
+    void SetUp() override { TearDown(); }
     void TearDown() override {
         frmProgrammverlauf::shutdown();
         programLog().clear();
     }
 };
-
-// --- the log and its window ----------------------------------------------
-
-TEST_F(LogTest, KeepsTheNewestHundredEntriesNewestFirst) {
-    for (int i = 1; i <= 150; ++i)
-        WriteLog(QStringLiteral("fmstart.cmdÜbernehmen"), QStringLiteral("Datenabfrage"),
-                 QStringLiteral("1|%1").arg(i));
-    ASSERT_EQ(programLog().rowCount(), 100);
-    // Row r holds entry 150 - r: the latest first, entries 1..50 gone.
-    for (int r = 0; r < 100; ++r)
-        EXPECT_EQ(programLog().entries()[r].parameter, QStringLiteral("1|%1").arg(150 - r)) << r;
-}
 
 TEST_F(LogTest, RowTextIsSplitAtSemicolons) {
     const struct {
@@ -93,70 +81,53 @@ TEST_F(LogTest, WritesFromAnotherThreadArriveInTheLogsThread) {
     EXPECT_EQ(programLog().entries().first().text, QStringLiteral("4"));
 }
 
-// A tool window over the log: read-only columns, the list fills the window,
-// earlier and later entries both show.
-TEST_F(LogTest, WindowShowsTheLogInThreeColumns) {
-    WriteLog(QStringLiteral("eins"), QStringLiteral("a"), QStringLiteral("1"));
-    ASSERT_EQ(frmProgrammverlauf::existing(), nullptr);
+// 150 entries written before the window first opens: it lists the newest
+// 100, newest first, in read-only columns that fill the window. The close
+// button only hides it (reopened, the same rows) until the program ends.
+TEST_F(LogTest, TheWindowShowsTheNewestHundredEntriesAndSurvivesItsCloseButton) {
+    for (int i = 1; i <= 150; ++i)
+        WriteLog(QStringLiteral("fmstart.cmdÜbernehmen"), QString::number(i), QStringLiteral("p"));
     frmProgrammverlauf* w = frmProgrammverlauf::instance();
-    EXPECT_EQ(w->objectName(), QStringLiteral("frmProgrammverlauf"));
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("Programmverlauf"));
-    EXPECT_TRUE(w->isWindow() && w->windowFlags().testFlag(Qt::Tool));
-    EXPECT_FALSE(w->isVisible()); // created, not shown
-    QTreeView* view = w->findChild<QTreeView*>(QStringLiteral("Verlauf"));
-    ASSERT_EQ(view, w->Verlauf());
+    EXPECT_TRUE(w->windowFlags().testFlag(Qt::Tool) && !w->isVisible()); // created, not shown
+    QTreeView* view = w->Verlauf();
     const QAbstractItemModel* m = view->model();
     ASSERT_EQ(m->columnCount(), 3);
     for (int c = 0; c < 3; ++c)
         EXPECT_EQ(m->headerData(c, Qt::Horizontal).toString(),
                   QStringList({"Programmteil", "Text", "Parameter"})[c]);
-    EXPECT_FALSE(m->data(m->index(0, 1), Qt::EditRole).isValid()); // read-only
-    EXPECT_GT(view->header()->sectionSize(0), 100);
+    EXPECT_FALSE(m->data(m->index(0, 1), Qt::EditRole).isValid());
+    const auto expectNewestHundred = [&] {
+        ASSERT_EQ(m->rowCount(), 100);
+        for (int r = 0; r < 100; ++r)
+            EXPECT_EQ(cell(view, r, 1), QString::number(150 - r)) << r;
+    };
+    expectNewestHundred();
 
-    EXPECT_EQ(frmProgrammverlauf::showInstance(nullptr), w);
+    QPointer<frmProgrammverlauf> shown = frmProgrammverlauf::showInstance(nullptr);
+    EXPECT_EQ(shown.data(), w);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
     for (const QSize size : {QSize(500, 200), QSize(900, 450)}) {
         w->resize(size);
         QApplication::processEvents();
         EXPECT_EQ(view->geometry(), w->rect()) << size.width();
     }
-    w->StatusText(QStringLiteral("frmNeueDaten.OKButton_Click"),
-                  QStringLiteral("Daten Holen erledigt um"), QStringLiteral("08:16:02"));
-    w->StatusText(QStringLiteral("nur Teil"));
-    ASSERT_EQ(m->rowCount(), 3);
-    const QStringList shown{
-        "nur Teil", "",  "", "frmNeueDaten.OKButton_Click", "Daten Holen erledigt um", "08:16:02",
-        "eins",     "a", "1"};
-    for (int i = 0; i < 9; ++i)
-        EXPECT_EQ(cell(view, i / 3, i % 3), shown[i]) << i;
-}
-
-TEST_F(LogTest, CloseButtonOnlyHidesUntilTheProgramEnds) {
-    for (int i = 0; i < 7; ++i)
-        WriteLog(QStringLiteral("t"), QString::number(i), {});
-    QPointer<frmProgrammverlauf> w = frmProgrammverlauf::showInstance(nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
-
-    // What the window's close button sends.
-    QCloseEvent ev;
+    QCloseEvent ev; // what the window's close button sends
     QApplication::sendEvent(w, &ev);
-    EXPECT_FALSE(ev.isAccepted());
-    EXPECT_FALSE(w->isVisible());
-    EXPECT_FALSE(w->close());
-    ASSERT_TRUE(w);
-
-    EXPECT_EQ(frmProgrammverlauf::showInstance(nullptr), w.data());
+    EXPECT_FALSE(ev.isAccepted() || w->isVisible() || w->close());
+    ASSERT_EQ(frmProgrammverlauf::showInstance(nullptr), shown.data());
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
-    ASSERT_EQ(w->Verlauf()->model()->rowCount(), 7);
-    EXPECT_EQ(cell(w->Verlauf(), 0, 1), QStringLiteral("6"));
+    expectNewestHundred();
 
+    w->StatusText(QStringLiteral("nur Teil"));
+    EXPECT_EQ(m->rowCount(), 100);
+    EXPECT_EQ(QStringList({cell(view, 0, 0), cell(view, 0, 1), cell(view, 1, 1)}),
+              QStringList({"nur Teil", "", "150"}));
     w->setQuitting(true);
     EXPECT_TRUE(w->close());
-    w->setQuitting(false);
     frmProgrammverlauf::shutdown();
-    EXPECT_TRUE(w.isNull());
+    EXPECT_TRUE(shown.isNull());
     EXPECT_EQ(frmProgrammverlauf::existing(), nullptr);
-    EXPECT_EQ(programLog().rowCount(), 7); // the log outlives the window
+    EXPECT_EQ(programLog().rowCount(), 100); // the log outlives the window
 }
 
 TEST_F(LogTest, OwnerGivenLaterBecomesTheParent) {
@@ -164,7 +135,6 @@ TEST_F(LogTest, OwnerGivenLaterBecomesTheParent) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
     EXPECT_EQ(w->parentWidget(), nullptr);
     WriteLog(QStringLiteral("vor"), QStringLiteral("dem"), QStringLiteral("Hauptfenster"));
-
     auto* main = new QWidget;
     main->show();
     QPointer<frmProgrammverlauf> owned = frmProgrammverlauf::instance(main);
@@ -173,13 +143,11 @@ TEST_F(LogTest, OwnerGivenLaterBecomesTheParent) {
     EXPECT_TRUE(w->isWindow() && w->windowFlags().testFlag(Qt::Tool));
     EXPECT_TRUE(w->isVisible());                  // re-parenting keeps an open window open
     EXPECT_EQ(frmProgrammverlauf::instance(), w); // no owner: keeps the one it has
-
     // The owner takes the window with it; the log stays.
     delete main;
     EXPECT_TRUE(owned.isNull());
-    frmProgrammverlauf* again = frmProgrammverlauf::instance();
-    ASSERT_EQ(again->Verlauf()->model()->rowCount(), 1);
-    EXPECT_EQ(cell(again->Verlauf(), 0, 2), QStringLiteral("Hauptfenster"));
+    EXPECT_EQ(cell(frmProgrammverlauf::instance()->Verlauf(), 0, 2),
+              QStringLiteral("Hauptfenster"));
 }
 
 // --- GetKeyValue -----------------------------------------------------------
@@ -195,79 +163,58 @@ RegValue rawValue(quint32 type, const QByteArray& data, quint32 length) {
 }
 
 // Texts end at their NUL or stated length, other types come back raw, a DWORD
-// as its unsigned decimal value; names are case-insensitive; every key opened
-// (with full access) is closed again.
-TEST(GetKeyValue, ValuesOfEachType) {
+// as its unsigned decimal value; names are case-insensitive. A key that does
+// not open is not closed, every key opened (with full access) is closed
+// again, and a failure leaves the output as it was.
+TEST(GetKeyValue, ValuesOfEachTypeAndFailures) {
+    const QString fits(1023, QLatin1Char('x')); // 1024 bytes fit the buffer, 1025 do not
     const struct {
         const char* name;
-        RegValue value;
-        const char* expected;
+        std::optional<RegValue> value; // none: not stored
+        QString expected;              // null: GetKeyValue fails
+        bool opens = true;
+        quint32 root = HKEY_LOCAL_MACHINE;
+        QString key = kKey;
     } rows[] = {
-        {"mitNul", RegValue::text(QStringLiteral("C:\\Programme\\Überall")),
-         "C:\\Programme\\Überall"},
-        {"ohneNul", rawValue(REG_SZ, "abc", 3), "abc"},
-        {"kurz", rawValue(REG_SZ, QByteArray("C:\\Tools\0Rest dahinter", 22), 9), "C:\\Tools"},
-        {"leer", RegValue::text(QString()), ""},
-        {"bin", rawValue(REG_BINARY, "\x41\xe4\x42", 3), "A\u00e4B"},
-        {"d0", RegValue::dword(0u), "0"},
-        {"d1", RegValue::dword(1u), "1"},
-        {"d12345678", RegValue::dword(0x12345678u), "305419896"},
-        {"dFF00", RegValue::dword(0x0000FF00u), "65280"},
-        {"d345678", RegValue::dword(0x00345678u), "3430008"}, // top byte 0 is the final NUL
-        {"d80000000", RegValue::dword(0x80000000u), "2147483648"},
-        {"dFFFFFFFF", RegValue::dword(0xFFFFFFFFu), "4294967295"},
+        {"mitNul", RegValue::text(u("C:\\Programme\\Überall")), u("C:\\Programme\\Überall")},
+        {"ohneNul", rawValue(REG_SZ, "abc", 3), u("abc")},
+        {"kurz", rawValue(REG_SZ, QByteArray("C:\\Tools\0Rest dahinter", 22), 9), u("C:\\Tools")},
+        {"leer", RegValue::text(QString()), u("")},
+        {"bin", rawValue(REG_BINARY, "\x41\xe4\x42", 3), u("A\u00e4B")},
+        {"d0", RegValue::dword(0u), u("0")},
+        {"d12345678", RegValue::dword(0x12345678u), u("305419896")},
+        {"dFF00", RegValue::dword(0x0000FF00u), u("65280")},
+        {"d345678", RegValue::dword(0x00345678u), u("3430008")}, // top byte 0 is the final NUL
+        {"dFFFFFFFF", RegValue::dword(0xFFFFFFFFu), u("4294967295")},
+        {"passt", RegValue::text(fits), fits},
+        {"zuLang", RegValue::text(fits + QLatin1Char('x')), {}},
+        {"fehlt", std::nullopt, {}},
+        {"keinSchluessel", RegValue::dword(1u), {}, false, HKEY_LOCAL_MACHINE, kKey + "\\Fehlt"},
+        {"andereWurzel", RegValue::dword(1u), {}, false, HKEY_CURRENT_USER},
     };
     MemoryRegistry reg;
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
-        reg.setValue(HKEY_LOCAL_MACHINE, kKey, QString::fromLatin1(r.name), r.value);
-        QString val = QStringLiteral("vorher");
-        EXPECT_TRUE(
-            GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey, QString::fromLatin1(r.name).toUpper(), val));
-        EXPECT_EQ(val, QString::fromUtf8(r.expected));
+        const QString name = QString::fromLatin1(r.name);
+        if (r.value) reg.setValue(HKEY_LOCAL_MACHINE, kKey, name, *r.value);
+        const int opens = reg.opens(), attempts = reg.openAttempts();
+        QString val = u("vorher");
+        EXPECT_EQ(GetKeyValue(reg, r.root, r.key, name.toUpper(), val), !r.expected.isNull());
+        EXPECT_EQ(val, r.expected.isNull() ? u("vorher") : r.expected);
+        EXPECT_EQ(reg.openAttempts(), attempts + 1);
+        EXPECT_EQ(reg.opens(), opens + (r.opens ? 1 : 0));
+        EXPECT_EQ(reg.closes(), reg.opens());
+        EXPECT_EQ(reg.openHandles(), 0);
     }
-    EXPECT_EQ(reg.opens(), int(std::size(rows)));
-    EXPECT_EQ(reg.closes(), reg.opens());
-    EXPECT_EQ(reg.openHandles(), 0);
     for (quint32 mask : reg.accessMasks())
         EXPECT_EQ(mask, 0x2003Fu);
-    // The raw bytes of the example: 78 56 34 12.
     EXPECT_EQ(RegValue::dword(0x12345678u).data, QByteArrayLiteral("\x78\x56\x34\x12"));
 }
 
-// A key that does not open is not closed; a value that cannot be read
-// closes the key; neither touches the output.
-TEST(GetKeyValue, FailuresLeaveTheValueAndNoOpenKey) {
-    MemoryRegistry reg;
-    // 1024 bytes fit the buffer, 1025 do not.
-    reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("passt"),
-                 RegValue::text(QString(1023, QLatin1Char('x'))));
-    reg.setValue(HKEY_LOCAL_MACHINE, kKey, QStringLiteral("zuLang"),
-                 RegValue::text(QString(1024, QLatin1Char('x'))));
-    QString val = QStringLiteral("unberührt");
-    EXPECT_FALSE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey + QStringLiteral("\\Fehlt"),
-                             QStringLiteral("passt"), val));
-    EXPECT_FALSE(GetKeyValue(reg, HKEY_CURRENT_USER, kKey, QStringLiteral("passt"), val));
-    EXPECT_EQ(reg.openAttempts(), 2);
-    EXPECT_EQ(reg.opens(), 0);
-    EXPECT_EQ(reg.closes(), 0);
-    EXPECT_FALSE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey, QStringLiteral("fehlt"), val));
-    EXPECT_FALSE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey, QStringLiteral("zuLang"), val));
-    EXPECT_EQ(val, QStringLiteral("unberührt"));
-    EXPECT_EQ(reg.opens(), 2);
-    EXPECT_EQ(reg.closes(), 2);
-    EXPECT_EQ(reg.openHandles(), 0);
-    ASSERT_TRUE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, kKey, QStringLiteral("passt"), val));
-    EXPECT_EQ(val.size(), 1023);
-}
-
-// --- the INI file ----------------------------------------------------------
-
+// The INI file that stands in for the registry: typed values in sections.
 TEST(IniRegistry, ReadsTypedValuesFromSections) {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("registry.ini"));
-    QFile f(path);
+    QFile f(dir.filePath(QStringLiteral("registry.ini")));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(R"(; Stand-in for the machine's registry
 [HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Shared Tools\MSINFO]
@@ -284,27 +231,30 @@ Ohne=Überall\Text
 # a key without values
 )");
     f.close();
-
-    IniRegistry reg(path);
+    IniRegistry reg(f.fileName());
     const QString msinfo = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO");
     const struct {
-        const char* name;
-        const char* expected;
-    } cases[] = {{"PATH", "C:\\Programme\\Gemeinsame Dateien\\MSINFO32.EXE"},
-                 {"path", "C:\\Programme\\Gemeinsame Dateien\\MSINFO32.EXE"},
+        const char *name, *expected; // no expected value: none to read
+        quint32 root = HKEY_LOCAL_MACHINE;
+        const char* key = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
+    } cases[] = {{"path", "C:\\Programme\\Gemeinsame Dateien\\MSINFO32.EXE"},
                  {"Zahl", "305419896"},
                  {"Hex", "4294967295"},
                  {"Roh", "AB"},
                  {"", "Standard"},
-                 {"Ohne", "Überall\\Text"}};
+                 {"Ohne", "Überall\\Text"},
+                 {"Kaputt", nullptr}, // a malformed number is no value at all
+                 {"x", nullptr, HKEY_CURRENT_USER, "Software\\Leer"},
+                 {"PATH", nullptr, HKEY_USERS}};
     for (const auto& c : cases) {
-        QString val;
-        EXPECT_TRUE(GetKeyValue(reg, HKEY_LOCAL_MACHINE, msinfo, QString::fromUtf8(c.name), val))
+        QString val = QStringLiteral("unberührt");
+        EXPECT_EQ(
+            GetKeyValue(reg, c.root, QString::fromUtf8(c.key), QString::fromUtf8(c.name), val),
+            c.expected != nullptr)
             << c.name;
-        EXPECT_EQ(val, QString::fromUtf8(c.expected)) << c.name;
+        EXPECT_EQ(val, QString::fromUtf8(c.expected ? c.expected : "unberührt")) << c.name;
     }
     EXPECT_EQ(reg.openHandles(), 0);
-
     // Key names are case-insensitive; the type in hex(N) is kept.
     const auto key = reg.open(HKEY_LOCAL_MACHINE, msinfo.toLower(), kKeyAccessMask);
     ASSERT_TRUE(key.has_value());
@@ -312,20 +262,11 @@ Ohne=Überall\Text
     ASSERT_TRUE(typ7.has_value());
     EXPECT_EQ(typ7->type, 7u);
     EXPECT_EQ(typ7->data, QByteArray("a\0b\0\0", 5));
-    // A malformed number is no value at all.
-    EXPECT_FALSE(reg.queryValue(*key, QStringLiteral("Kaputt"), kValueBufferSize).has_value());
     reg.close(*key);
-    EXPECT_FALSE(reg.queryValue(*key, QStringLiteral("PATH"), kValueBufferSize).has_value());
-
     EXPECT_TRUE(reg.open(HKEY_CURRENT_USER, QStringLiteral("Software\\Leer"), kKeyAccessMask));
-    QString val = QStringLiteral("unberührt");
-    EXPECT_FALSE(GetKeyValue(reg, HKEY_CURRENT_USER, QStringLiteral("Software\\Leer"),
-                             QStringLiteral("x"), val));
-    EXPECT_FALSE(GetKeyValue(reg, HKEY_USERS, msinfo, QStringLiteral("PATH"), val));
-    EXPECT_EQ(val, QStringLiteral("unberührt"));
-
-    IniRegistry missing(dir.filePath(QStringLiteral("gibtsnicht.ini")));
-    EXPECT_FALSE(missing.open(HKEY_LOCAL_MACHINE, msinfo, kKeyAccessMask));
+    EXPECT_FALSE(reg.queryValue(*key, QStringLiteral("PATH"), kValueBufferSize).has_value());
+    EXPECT_FALSE(IniRegistry(dir.filePath(QStringLiteral("fehlt.ini")))
+                     .open(HKEY_LOCAL_MACHINE, msinfo, kKeyAccessMask));
     EXPECT_TRUE(IniRegistry::defaultPath().endsWith(QStringLiteral("/registry.ini")));
 }
 
@@ -333,13 +274,6 @@ Ohne=Überall\Text
 
 const QString kMsinfo = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO");
 const QString kLocation = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location");
-const RecordedMessage kNotAvailable{QStringLiteral("Tallvero"),
-                                    QStringLiteral("Systeminformationen sind momentan nicht "
-                                                   "verfügbar"),
-                                    MsgIcon::None,
-                                    MsgButtons::Ok,
-                                    platform::MsgAnswer::Ok,
-                                    -1};
 
 struct AboutEnv {
     platform::ScriptedUi ui;
@@ -355,7 +289,6 @@ struct AboutEnv {
 // Which key answers, what is started, and when the user is told.
 TEST(StartSysInfo, KeysFolderAndStart) {
     QTemporaryDir withTool, withoutTool;
-    ASSERT_TRUE(withTool.isValid() && withoutTool.isValid());
     QFile tool(withTool.filePath(QStringLiteral("MSINFO32.EXE")));
     ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
     tool.close();
@@ -378,6 +311,13 @@ TEST(StartSysInfo, KeysFolderAndStart) {
         {"failed start", QStringLiteral("/gibt/es/nicht"), {}, false, {"/gibt/es/nicht"}, true, 1},
         // clang-format on
     };
+    const RecordedMessage notAvailable{
+        QStringLiteral("Tallvero"),
+        QStringLiteral("Systeminformationen sind momentan nicht verfügbar"),
+        MsgIcon::None,
+        MsgButtons::Ok,
+        platform::MsgAnswer::Ok,
+        -1};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
         AboutEnv env;
@@ -393,8 +333,7 @@ TEST(StartSysInfo, KeysFolderAndStart) {
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
         QTest::mouseClick(box.cmdSysInfo(), Qt::LeftButton);
         EXPECT_EQ(env.started, r.started);
-        EXPECT_EQ(env.ui.messages(),
-                  r.told ? QList<RecordedMessage>{kNotAvailable} : QList<RecordedMessage>{});
+        EXPECT_EQ(env.ui.messages(), r.told ? QList{notAvailable} : QList<RecordedMessage>{});
         EXPECT_EQ(env.reg.openAttempts(), r.openAttempts);
         EXPECT_TRUE(box.isVisible()); // the about box stays open
     }
@@ -404,63 +343,46 @@ TEST(StartSysInfo, KeysFolderAndStart) {
 }
 
 TEST(FrmAbout, VersionPartsArePlainIntegers) {
-    const struct {
-        const char* in;
-        const char* out;
-    } cases[] = {
-        {"1.2.15", "1.2.15"}, {"1.02.3", "1.2.3"},  {"2", "2.0.0"},           {"", "0.0.0"},
-        {"3.4", "3.4.0"},     {"1.2.3.4", "1.2.3"}, {"1.2.15-beta", "1.2.15"}};
-    for (const auto& c : cases)
-        EXPECT_EQ(frmAbout::versionText(QString::fromLatin1(c.in)), QString::fromLatin1(c.out))
-            << c.in;
+    for (const auto& [in, out] : {std::pair{"1.2.15", "1.2.15"},
+                                  {"1.02.3", "1.2.3"},
+                                  {"2", "2.0.0"},
+                                  {"", "0.0.0"},
+                                  {"3.4", "3.4.0"},
+                                  {"1.2.3.4", "1.2.3"},
+                                  {"1.2.15-beta", "1.2.15"}})
+        EXPECT_EQ(frmAbout::versionText(QString::fromLatin1(in)), QString::fromLatin1(out)) << in;
 }
 
-// One ownerless, non-modal box per process with its texts and links; OK and
-// Escape only hide it.
+// One ownerless, non-modal box per process showing the program's version;
+// OK and Escape only hide it.
 TEST(FrmAbout, OneOwnerlessNonModalBoxForTheProcess) {
     const QString oldVersion = QCoreApplication::applicationVersion();
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.2.15"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.02.15"));
     AboutEnv env;
     QPointer<frmAbout> box = frmAbout::showInstance(env.ui, env.reg, env.starter);
     QCoreApplication::setApplicationVersion(oldVersion);
-    ASSERT_TRUE(box);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
     EXPECT_EQ(frmAbout::instance(env.ui, env.reg, env.starter), box.data());
-    EXPECT_EQ(box->parentWidget(), nullptr);
-    EXPECT_FALSE(box->isModal());
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-
-    EXPECT_EQ(box->objectName(), QStringLiteral("frmAbout"));
-    EXPECT_EQ(box->windowTitle(), QStringLiteral("Info zu Tallvero"));
+    EXPECT_TRUE(box->parentWidget() == nullptr && !box->isModal());
     const auto label = [&](const char* name) {
         return box->findChild<QLabel*>(QString::fromLatin1(name));
     };
-    ASSERT_TRUE(label("lblTitle") && label("lblVersion") && label("lblDescription") &&
-                label("picIcon") && label("lblKontakt") && label("lblWebseite"));
-    EXPECT_EQ(label("lblTitle")->text(), QStringLiteral("Tallvero"));
+    ASSERT_TRUE(label("lblVersion") && label("picIcon") && label("lblKontakt"));
     EXPECT_EQ(label("lblVersion")->text(), QStringLiteral("1.2.15"));
-    EXPECT_FALSE(label("lblDescription")->text().isEmpty());
     EXPECT_FALSE(label("picIcon")->pixmap().isNull());
     EXPECT_TRUE(label("lblKontakt")->text().contains(QStringLiteral("href=\"mailto:")));
-    EXPECT_TRUE(label("lblWebseite")->text().contains(QStringLiteral("href=\"https://")));
-    EXPECT_TRUE(label("lblKontakt")->openExternalLinks());
-    EXPECT_EQ(box->findChild<QPushButton*>(QStringLiteral("cmdOK")), box->cmdOK());
-    EXPECT_EQ(box->findChild<QPushButton*>(QStringLiteral("cmdSysInfo")), box->cmdSysInfo());
-    EXPECT_EQ(box->cmdOK()->text(), QStringLiteral("OK"));
-    EXPECT_EQ(box->cmdSysInfo()->text(), QStringLiteral("&Systeminfo..."));
-
-    QTest::mouseClick(box->cmdOK(), Qt::LeftButton);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    ASSERT_FALSE(box.isNull());
-    EXPECT_FALSE(box->isVisible());
+    for (const bool escape : {false, true}) {
+        EXPECT_EQ(frmAbout::showInstance(env.ui, env.reg, env.starter), box.data());
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
+        if (escape)
+            QTest::keyClick(box, Qt::Key_Escape);
+        else
+            QTest::mouseClick(box->cmdOK(), Qt::LeftButton);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        ASSERT_FALSE(box.isNull());
+        EXPECT_FALSE(box->isVisible());
+    }
     EXPECT_TRUE(env.ui.messages().isEmpty());
-
-    // Opened a second time: the same box again; Escape closes it like OK.
-    QPointer<frmAbout> next = frmAbout::showInstance(env.ui, env.reg, env.starter);
-    EXPECT_EQ(next.data(), box.data());
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(next));
-    QTest::keyClick(next, Qt::Key_Escape);
-    EXPECT_FALSE(next->isVisible());
     EXPECT_EQ(frmAbout::existing(), box.data());
 }
 
