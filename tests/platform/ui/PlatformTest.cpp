@@ -1,7 +1,6 @@
-// The fake clock and its timers, and the settings store over real (and
-// damaged) INI files.
+// The settings store over real (and damaged) INI files. The fake clock and
+// the scripted message boxes are checked by every session test.
 
-#include "platform/clock/FakeClock.h"
 #include "platform/settings/QSettingsStore.h"
 
 #include <QDir>
@@ -12,39 +11,6 @@
 using namespace platform;
 
 namespace {
-
-// The session's idle timer and pauses rest on these rules.
-TEST(FakeClock, TimersFireWhenDueRestartFromNowAndStopThemselves) {
-    FakeClock clock(QDateTime(QDate(2024, 4, 15), QTime(23, 59, 0), Qt::UTC), 10);
-    auto t = clock.createTimer();
-    auto once = clock.createTimer();
-    QList<qint64> fired;
-    t->setCallback([&] { fired << clock.elapsedMs(); });
-    t->setInterval(60000);
-    t->start();
-    once->setInterval(1000);
-    once->setCallback([&] {
-        fired << -1;
-        once->stop(); // a callback may stop its own timer
-    });
-    once->start();
-    clock.advance(30000);
-    t->start(); // a restart counts from now: due at 90000
-    clock.advance(59999);
-    EXPECT_EQ(fired, QList<qint64>{-1});
-    clock.advance(120001);
-    EXPECT_EQ(fired, (QList<qint64>{-1, 90000, 150000, 210000}));
-    t->stop();
-    clock.advance(600000);
-    EXPECT_EQ(fired.size(), 4);
-    EXPECT_FALSE(t->isActive() || once->isActive());
-    // Seconds wrap at midnight; processEvents steps the time.
-    EXPECT_DOUBLE_EQ(clock.secondsSinceMidnight(), 750.0);
-    clock.processEvents();
-    EXPECT_DOUBLE_EQ(clock.secondsSinceMidnight(), 750.01);
-    EXPECT_EQ(clock.now().date(), QDate(2024, 4, 16));
-    EXPECT_EQ(clock.processEventsCalls(), 1);
-}
 
 // Values written come back; damaged files keep what is readable and default
 // the rest; a path that cannot be read is reported in German.
