@@ -30,9 +30,6 @@ namespace {
 testsupport::DemoSite& site() {
     return testsupport::demoSite(TestEngine::Postgres, QStringLiteral("faults"), 20000);
 }
-int serverPort() {
-    return site().port.toInt();
-}
 
 // Kills the client's server processes from the server side (another
 // connection, as an administrator would); the number killed.
@@ -87,7 +84,7 @@ protected:
         site(); // activates its database
         if (reference_.isEmpty()) {
             // The reference: every month of the demo, fetched on a healthy link.
-            login(serverPort());
+            login(site().port.toInt());
             if (fetch().result == retrieval::FetchResult::Done) reference_ = snapshot();
         }
         ASSERT_FALSE(reference_.isEmpty());
@@ -146,7 +143,7 @@ TEST_F(Faults, NoServerAtLoginRunsTheAttemptsAndEnds) {
     const testsupport::ScopedEnv limit("TALLVERO_PG_CONNECT_TIMEOUT", "2");
     for (const bool silent : {false, true}) {
         SCOPED_TRACE(silent ? "host that never answers" : "nothing listens");
-        std::optional<FaultProxy> proxy(std::in_place, serverPort());
+        std::optional<FaultProxy> proxy(std::in_place, site().port.toInt());
         proxy->setMode(FaultProxy::Mode::Blackhole);
         makeEnv(proxy->port());
         if (!silent) proxy.reset(); // its port refuses from now on
@@ -208,7 +205,7 @@ TEST_F(Faults, FetchThroughAFaultThenHealthy) {
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
-        FaultProxy proxy(serverPort());
+        FaultProxy proxy(site().port.toInt());
         login(proxy.port());
         if (r.atMonth == 0) {
             expectHealthyFetch("before");
@@ -265,7 +262,7 @@ TEST_F(Faults, FetchThroughAFaultThenHealthy) {
 // the bulk rebuild: nothing changes; the dialog's own failure handling is
 // shown with a scripted fault in the rebuild dialog tests.
 TEST_F(Faults, BackendKilledDuringGenerierenKeepsTheOldSums) {
-    login(serverPort());
+    login(site().port.toInt());
     const QStringList before = sumsFingerprint();
     retrieval::FrmNeueDaten dialog(env->s(), env->ui, env->clock);
     dialog.Form_Load();

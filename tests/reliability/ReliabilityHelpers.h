@@ -48,8 +48,7 @@ inline QByteArray fingerprint(cache::server::Database& d) {
 
 // Revenue and cost in cents, straight from the sales lines.
 struct Money {
-    qint64 umsatz = 0;
-    qint64 kosten = 0;
+    qint64 umsatz = 0, kosten = 0;
     bool operator==(const Money&) const = default;
 };
 
@@ -65,11 +64,7 @@ inline Money salesLines(cache::server::Database& d, qint64 firma, int fromPeriod
         binds << value;
     }
     QSqlQuery& q = d.exec(sql, binds);
-    Money m;
-    if (q.next()) {
-        m.umsatz = q.value(0).toLongLong();
-        m.kosten = q.value(1).toLongLong();
-    }
+    const Money m = q.next() ? Money{q.value(0).toLongLong(), q.value(1).toLongLong()} : Money{};
     q.finish();
     return m;
 }

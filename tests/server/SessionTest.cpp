@@ -143,26 +143,6 @@ TEST(Connection, SixtySecondsWithoutServerWorkCloseTheConnectionAndTheNextCallRe
     EXPECT_TRUE(env.messages().isEmpty());
 }
 
-TEST(Connection, AServerThatRejectsTheSessionLineIsReportedAndDropped) {
-    Env env;
-    env.fake.xecute = [](const QString& line) -> QString {
-        if (line.startsWith(QLatin1String("S FIRMA=")))
-            throw cache::CacheError(8, u("<SYNTAX> Müll"));
-        return u("ok");
-    };
-    bool failed = false;
-    EXPECT_EQ(env.s().DBCall(kWjLine, failed), QString());
-    EXPECT_TRUE(failed);
-    EXPECT_EQ(env.messages(), QList<RecordedMessage>{accessError(
-                                  kNoResult + "DBCall Aufruf von ZK.Windwos Xecute " + kWjLine, 8,
-                                  u("<SYNTAX> Müll"), at(0))});
-    EXPECT_FALSE(env.s().factory()->isConnected());
-    // The next call tries the whole connection again.
-    env.fake.xecute = [](const QString&) { return u("ok"); };
-    EXPECT_EQ(env.s().DBCall(kWjLine, failed), u("ok"));
-    EXPECT_EQ(env.fake.log.connectTimes.size(), 2);
-}
-
 // A command line whose first word is numeric gives the credentials and needs
 // no dialog; two blanks make an empty word, which takes its default. Else the
 // settings store decides and the dialog asks. Expected: Firma, Filiale,
