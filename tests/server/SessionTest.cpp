@@ -76,8 +76,8 @@ TEST(Connection, FailedAttemptsFollowTheTimeline) {
             dialogShownAt << env.clock.elapsedMs();
             EXPECT_EQ(env.server.text(ServerField::BSERVERIP), u("kaputt"));
             if (r.fault == Fixed) {
-                for (MsgAnswer a : {MsgAnswer::No, MsgAnswer::Yes, MsgAnswer::Yes})
-                    env.ui.queueAnswer(a); // allow, allow, save
+                for (MsgAnswer a : {MsgAnswer::No, MsgAnswer::Yes})
+                    env.ui.queueAnswer(a); // allow; saving takes the box's first button
                 env.server.clickEdit();
                 EXPECT_FALSE(env.server.editUnlocked()); // put back
                 env.server.clickEdit();
@@ -96,6 +96,7 @@ TEST(Connection, FailedAttemptsFollowTheTimeline) {
         EXPECT_EQ(env.fake.log.connectTimes, r.attempts);
         EXPECT_EQ(env.fake.factoriesMade, r.attempts.size()); // a new factory for every attempt
         EXPECT_EQ(env.messages(), r.messages);
+        EXPECT_EQ(env.ui.unanswered(), r.fault == Fixed ? 1 : 0);
         EXPECT_EQ(dialogShownAt, r.fault == RefusedOnce ? QList<qint64>() : QList<qint64>{20000});
         EXPECT_EQ(env.endCalls, ends ? 1 : 0);
         EXPECT_FALSE(env.server.isVisible());
