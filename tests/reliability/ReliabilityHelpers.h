@@ -48,8 +48,7 @@ inline QByteArray fingerprint(cache::server::Database& d) {
 
 // Revenue and cost in cents, straight from the sales lines.
 struct Money {
-    qint64 umsatz = 0;
-    qint64 kosten = 0;
+    qint64 umsatz = 0, kosten = 0;
     bool operator==(const Money&) const = default;
 };
 
@@ -65,11 +64,7 @@ inline Money salesLines(cache::server::Database& d, qint64 firma, int fromPeriod
         binds << value;
     }
     QSqlQuery& q = d.exec(sql, binds);
-    Money m;
-    if (q.next()) {
-        m.umsatz = q.value(0).toLongLong();
-        m.kosten = q.value(1).toLongLong();
-    }
+    const Money m = q.next() ? Money{q.value(0).toLongLong(), q.value(1).toLongLong()} : Money{};
     q.finish();
     return m;
 }
@@ -98,15 +93,12 @@ public:
 
     ToolRun inProcess(const QStringList& args, const QString& json,
                       const std::optional<QString>& envPassword = {}) {
-        QString out, err;
-        QTextStream o(&out), e(&err);
-        reporttool::ReportContext ctx{settings, o, e, envPassword, {}, {}};
         ToolRun r;
+        QTextStream o(&r.out), e(&r.err);
+        reporttool::ReportContext ctx{settings, o, e, envPassword, {}, {}};
         r.code = reporttool::run(args, ctx);
         o.flush();
         e.flush();
-        r.out = out;
-        r.err = err;
         r.json = readFile(json);
         return r;
     }
@@ -119,23 +111,20 @@ public:
     // bytes on the command line): "$0" is the binary, "$@" the arguments.
     ToolRun binary(const QStringList& args, const QString& json, const QProcessEnvironment& env,
                    const QString& script = {}) {
-        const auto p =
-            script.isEmpty()
-                ? testsupport::runProcess(QStringLiteral(TALLVERO_REPORT_BIN), args, env)
-                : testsupport::runProcess(QStringLiteral("/bin/sh"),
-                                          QStringList{QStringLiteral("-c"), script,
-                                                      QStringLiteral(TALLVERO_REPORT_BIN)} +
-                                              args,
-                                          env);
+        const QString bin = QStringLiteral(TALLVERO_REPORT_BIN);
+        const auto p = script.isEmpty()
+                           ? testsupport::runProcess(bin, args, env)
+                           : testsupport::runProcess(QStringLiteral("/bin/sh"),
+                                                     QStringList{"-c", script, bin} + args, env);
         return {p.code, p.outText(), p.errText(), readFile(json)};
     }
 
+    // The file's bytes, and the file removed; empty when there is none.
     static QByteArray readFile(const QString& file) {
         QFile f(file);
         if (file.isEmpty() || !f.open(QIODevice::ReadOnly)) return {};
         const QByteArray bytes = f.readAll();
-        f.close();
-        QFile::remove(file);
+        f.remove();
         return bytes;
     }
 

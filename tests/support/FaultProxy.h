@@ -29,13 +29,12 @@ public:
 
     // Listens on 127.0.0.1 at a free port and forwards to targetPort.
     explicit FaultProxy(int targetPort) : target_(targetPort) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a = loopback(0);
         socklen_t len = sizeof a;
         if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr*>(&a), len) != 0 ||
-            ::listen(listen_, 64) != 0)
+            ::listen(listen_, 64) != 0 ||
+            ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
             throw std::runtime_error("FaultProxy: no listening socket");
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
         port_ = ntohs(a.sin_port);
         thread_ = std::thread([this] { run(); });
     }
@@ -46,8 +45,6 @@ public:
             closeLink(l, false);
         ::close(listen_);
     }
-    FaultProxy(const FaultProxy&) = delete;
-    FaultProxy& operator=(const FaultProxy&) = delete;
 
     int port() const { return port_; }
     int accepted() const { return accepted_; }
@@ -55,8 +52,7 @@ public:
     // Resets every open connection (the peers see a reset, not a close) and
     // returns once the proxy thread has done it.
     void cutAll() {
-        cut_ = true;
-        while (cut_)
+        for (cut_ = true; cut_;)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 
@@ -72,18 +68,12 @@ private:
         return a;
     }
     static void closeLink(Link& l, bool reset) {
+        const linger lg{1, 0};
         for (int* fd : {&l.client, &l.server}) {
-            if (*fd < 0) continue;
-            const linger lg{1, 0};
-            if (reset) ::setsockopt(*fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
-            ::close(*fd);
+            if (*fd >= 0 && reset) ::setsockopt(*fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+            if (*fd >= 0) ::close(*fd);
             *fd = -1;
         }
-    }
-    static bool sendAll(int fd, const char* p, ssize_t n) {
-        for (ssize_t w = 0; n > 0; p += w, n -= w)
-            if ((w = ::send(fd, p, static_cast<size_t>(n), MSG_NOSIGNAL)) <= 0) return false;
-        return true;
     }
     void accept(Mode mode) {
         Link l;
@@ -99,6 +89,14 @@ private:
                 ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         }
         links_.push_back(l);
+    }
+    // Copies what one side sent to the other; false when either side is gone.
+    static bool forward(int from, int to, std::vector<char>& buf) {
+        ssize_t n = ::recv(from, buf.data(), buf.size(), 0), w = 0;
+        if (n <= 0) return false;
+        for (const char* p = buf.data(); n > 0; p += w, n -= w)
+            if ((w = ::send(to, p, static_cast<size_t>(n), MSG_NOSIGNAL)) <= 0) return false;
+        return true;
     }
     void run() {
         std::vector<char> buf(64 * 1024);
@@ -121,20 +119,18 @@ private:
             if (fds[0].revents & POLLIN) accept(mode);
             for (size_t i = 0; i < polled; ++i) {
                 Link& l = links_[i];
-                for (int side = 0; side < 2 && l.client >= 0; ++side) {
-                    if (!(fds[1 + 2 * i + side].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-                    const int from = side == 0 ? l.client : l.server;
-                    const int to = side == 0 ? l.server : l.client;
-                    const ssize_t n = ::recv(from, buf.data(), buf.size(), 0);
-                    if (n <= 0 || !sendAll(to, buf.data(), n)) closeLink(l, false);
-                }
+                for (int side = 0; side < 2 && l.client >= 0; ++side)
+                    if ((fds[1 + 2 * i + side].revents & (POLLIN | POLLHUP | POLLERR)) &&
+                        !forward(side == 0 ? l.client : l.server, side == 0 ? l.server : l.client,
+                                 buf))
+                        closeLink(l, false);
             }
             std::erase_if(links_, [](const Link& l) { return l.client < 0; });
         }
     }
 
     int target_;
-    int listen_ = -1;
+    int listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
     int port_ = 0;
     std::atomic<Mode> mode_{Mode::Pass};
     std::atomic<bool> cut_{false}, stop_{false};
