@@ -6,8 +6,6 @@
 #                                     superuser "tallvero" and the gate role
 #                                     "tallvero_gate" with generated passwords
 #   pg-test-cluster.sh stop DIR
-#   pg-test-cluster.sh restart DIR  -> starts a stopped cluster again on
-#                                      its port (fault tests)
 # What a client needs is in DIR/env (PGPASSFILE=DIR/pgpass, PGSSLMODE=
 # verify-full, PGSSLROOTCERT=DIR/tls/ca.crt); DIR/tls/other-ca.crt is a
 # second authority that did not sign the server's certificate. Passwords
@@ -89,12 +87,7 @@ EOF
     fi
   done
   echo "PostgreSQL did not start, see $dir/server.log" >&2; exit 1 ;;
-restart)
-  port=$(cat "$dir/port")
-  as_owner "$BIN/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 -o "$OPTS -p $port" \
-    start >/dev/null
-  echo "$port" ;;
 stop)
   [ -d "$dir/data" ] && as_owner "$BIN/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true ;;
-*) echo "usage: $0 start|stop|restart DIR" >&2; exit 2 ;;
+*) echo "usage: $0 start|stop DIR" >&2; exit 2 ;;
 esac
