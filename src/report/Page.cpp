@@ -340,9 +340,6 @@ QString cellText(const values::PeriodValueStore& st, const PageInputs& in, int j
             break;
         }
     });
-    if (st.TableMode == 2 || st.TableMode == 3) {
-        if (text.isEmpty()) text = QStringLiteral("0");
-    }
     if (in.dbPercent && s >= 4) step([&] { text = formatPercent2(G(j, s).value() / 100); });
     if (text.isEmpty()) text = QStringLiteral("0");
     return text;
