@@ -18,25 +18,29 @@
 #include <utility>
 
 #define FUZZ_CHECK(cond)                                                                           \
-    ((cond) ? void() : fuzzsupport::fail("invariant failed: ", QStringLiteral(#cond), __LINE__))
-#define FUZZ_EQUAL(...) fuzzsupport::equal({__VA_ARGS__}, __LINE__)
+    ((cond) ? void()                                                                               \
+            : fuzzsupport::fail("invariant failed: ", QStringLiteral(#cond), __FILE__, __LINE__))
+#define FUZZ_EQUAL(...) fuzzsupport::equal({__VA_ARGS__}, __FILE__, __LINE__)
 
 namespace fuzzsupport {
 
-// The line is the fuzz target's.
-[[noreturn]] inline void fail(const char* what, const QString& detail, int line = 0) {
+// Without a place, the stack trace that libFuzzer prints shows it.
+[[noreturn]] inline void fail(const char* what, const QString& detail, const char* file = nullptr,
+                              int line = 0) {
     std::fprintf(stderr, "%s%s", what, qPrintable(detail));
-    std::fprintf(stderr, line > 0 ? " (line %d)\n" : "\n", line);
+    if (file) std::fprintf(stderr, " (%s:%d)", file, line);
+    std::fputc('\n', stderr);
     std::abort();
 }
 
 // Pairs of texts that must be equal; a failure names the row and both texts.
-inline void equal(std::initializer_list<std::pair<QString, QString>> rows, int line) {
+inline void equal(std::initializer_list<std::pair<QString, QString>> rows, const char* file,
+                  int line) {
     for (size_t i = 0; i < rows.size(); ++i) {
         const auto& [got, want] = rows.begin()[i];
         if (got != want)
             fail("invariant failed: ",
-                 QStringLiteral("row %1: \"%2\" != \"%3\"").arg(i).arg(got, want), line);
+                 QStringLiteral("row %1: \"%2\" != \"%3\"").arg(i).arg(got, want), file, line);
     }
 }
 
