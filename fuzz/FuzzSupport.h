@@ -1,9 +1,8 @@
 #pragma once
 
-// Shared by the fuzz targets: the Qt application object, input bytes as
-// text, a server database created once per process, and a check that
-// aborts (so libFuzzer keeps the input as a crash file) when an invariant
-// does not hold.
+// Shared by the fuzz targets, each one source file: checks that abort (so
+// libFuzzer keeps the input as a crash file), LLVMFuzzerInitialize, input
+// bytes as text, and a server database made once per process.
 
 #include "platform/cache/server/Database.h"
 #include "platform/cache/server/Schema.h"
@@ -12,109 +11,93 @@
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QString>
-#include <QStringList>
-
-#include <cstdint>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <memory>
+#include <utility>
 
-#define FUZZ_CHECK(cond)                                                                          \
-    do {                                                                                          \
-        if (!(cond)) {                                                                            \
-            std::fprintf(stderr, "invariant failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__);    \
-            std::abort();                                                                         \
-        }                                                                                         \
-    } while (0)
-
-// An exception that leaves the code under test is a finding, with its text.
-#define FUZZ_NO_ESCAPE(body)                                                                      \
-    do {                                                                                          \
-        try {                                                                                     \
-            body;                                                                                 \
-        } catch (const std::exception& e_) {                                                      \
-            std::fprintf(stderr, "exception escaped (%s:%d): %s\n", __FILE__, __LINE__,           \
-                         e_.what());                                                              \
-            std::abort();                                                                         \
-        } catch (...) {                                                                           \
-            std::fprintf(stderr, "unknown exception escaped (%s:%d)\n", __FILE__, __LINE__);      \
-            std::abort();                                                                         \
-        }                                                                                         \
-    } while (0)
+#define FUZZ_CHECK(cond)                                                                           \
+    ((cond) ? void()                                                                               \
+            : fuzzsupport::fail("invariant failed: ", QStringLiteral(#cond), __FILE__, __LINE__))
+#define FUZZ_EQUAL(...) fuzzsupport::equal({__VA_ARGS__}, __FILE__, __LINE__)
 
 namespace fuzzsupport {
 
-// QtSql loads its drivers as plugins, which needs the application object;
-// libFuzzer's argv lives for the whole process, a copy of argc must too.
-inline void initApp(int* argc, char*** argv) {
-    static int count = *argc;
-    static QCoreApplication* app = new QCoreApplication(count, *argv);
-    (void)app;
+// Without a place, the stack trace that libFuzzer prints shows it.
+[[noreturn]] inline void fail(const char* what, const QString& detail, const char* file = nullptr,
+                              int line = 0) {
+    std::fprintf(stderr, "%s%s", what, qPrintable(detail));
+    if (file) std::fprintf(stderr, " (%s:%d)", file, line);
+    std::fputc('\n', stderr);
+    std::abort();
+}
+
+// Pairs of texts that must be equal; a failure names the row and both texts.
+inline void equal(std::initializer_list<std::pair<QString, QString>> rows, const char* file,
+                  int line) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const auto& [got, want] = rows.begin()[i];
+        if (got != want)
+            fail("invariant failed: ",
+                 QStringLiteral("row %1: \"%2\" != \"%3\"").arg(i).arg(got, want), file, line);
+    }
+}
+
+// An exception that leaves the code under test is a finding, with its text.
+template <class F> auto noEscape(F f) {
+    try {
+        return f();
+    } catch (const std::exception& e) {
+        fail("exception escaped: ", QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        fail("exception escaped", {});
+    }
+}
+
+template <class Pred> bool anyChar(const QString& s, Pred pred) {
+    return std::any_of(s.begin(), s.end(), pred);
 }
 
 inline QByteArray bytes(const uint8_t* data, size_t size) {
-    return QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    return QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
 }
 
-// UTF-8 as text reaches the program from files and command lines: invalid
-// sequences become U+FFFD.
-inline QString utf8(const uint8_t* data, size_t size) {
-    return QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-}
-
-// One byte per character: every code 0..255 stays reachable, the server's
-// row separator 0xFF among them.
-inline QString latin1(const uint8_t* data, size_t size) {
-    return QString::fromLatin1(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-}
-
-// Raw UTF-16 code units, lone surrogates included.
-inline QString utf16(const uint8_t* data, size_t size) {
+// Text in one of three forms, chosen by a selector byte: UTF-8 as files and
+// command lines bring it (invalid sequences become U+FFFD); one byte per
+// character, so every code 0..255 stays reachable, the server's row
+// separator 0xFF among them; raw UTF-16 code units, lone surrogates too.
+inline QString anyText(uint8_t mode, const uint8_t* data, size_t size) {
+    if (mode % 3 == 0) return QString::fromUtf8(bytes(data, size));
+    if (mode % 3 == 1) return QString::fromLatin1(bytes(data, size));
     QString s;
-    s.reserve(static_cast<qsizetype>(size / 2));
     for (size_t i = 0; i + 1 < size; i += 2)
         s += QChar(char16_t(data[i] | (data[i + 1] << 8)));
     return s;
 }
 
-// Text in one of the three forms, chosen by a selector byte.
-inline QString anyText(uint8_t mode, const uint8_t* data, size_t size) {
-    switch (mode % 3) {
-    case 0:
-        return utf8(data, size);
-    case 1:
-        return latin1(data, size);
-    default:
-        return utf16(data, size);
-    }
-}
-
-// An in-memory SQLite server database with the schema, opened once per
-// process (from LLVMFuzzerInitialize). Never destroyed: at exit Qt's
-// database registry may already be gone.
-struct ServerDb {
-    std::unique_ptr<cache::server::Database> db;
-    std::unique_ptr<cache::server::Store> store;
-};
-
-inline ServerDb& openServerDb() {
-    static ServerDb* s = [] {
-        auto* d = new ServerDb;
-        cache::server::DatabaseTarget t;
-        t.engine = cache::server::Engine::Sqlite;
-        t.sqlitePath = QStringLiteral(":memory:");
-        d->db = std::make_unique<cache::server::Database>(t);
-        cache::server::createSchema(*d->db);
-        d->store = std::make_unique<cache::server::Store>(*d->db);
-        return d;
+// An in-memory SQLite server database with the schema, made on first use.
+// Never destroyed: at exit Qt's database registry may already be gone.
+inline cache::server::Store& serverStore() {
+    static cache::server::Store* store = [] {
+        auto* db = new cache::server::Database(
+            {.engine = cache::server::Engine::Sqlite, .sqlitePath = QStringLiteral(":memory:")});
+        cache::server::createSchema(*db);
+        return new cache::server::Store(*db);
     }();
-    return *s;
-}
-
-inline qint64 countRows(cache::server::Database& db, const char* table) {
-    return db.scalar(QStringLiteral("SELECT count(*) FROM %1").arg(QLatin1String(table)))
-        .toLongLong();
+    return *store;
 }
 
 } // namespace fuzzsupport
+
+// A target's own set-up, run once after the application object exists.
+extern "C" void fuzzSetUp() __attribute__((weak));
+
+// QtSql loads its drivers as plugins, which needs the application object;
+// libFuzzer's argv lives for the whole process, a copy of argc must too.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    static int count = *argc;
+    new QCoreApplication(count, *argv);
+    if (fuzzSetUp) fuzzSetUp();
+    return 0;
+}

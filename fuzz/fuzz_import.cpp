@@ -1,12 +1,8 @@
 // The CSV imports (importCsv, importSales, splitCsvLine) into an empty
-// database created once: a file imports whole or not at all; a refused
-// file leaves every table as it was and the database usable; an accepted
-// one holds exactly its rows, and accepted sales lines are in the sums at
-// once. After each input the imported rows are deleted again, so the
-// database does not grow.
-//
-// Input: byte 0 picks the kind of file (sales, firma, ...) and, for sales
-// lines, the encoding; the rest is the file.
+// database: a file imports whole or not at all; a refused file leaves every
+// table as it was and the database usable; an accepted one holds exactly its
+// rows, accepted sales lines are in the sums at once. Input: byte 0 picks the
+// kind of file and, for sales lines, the encoding; the rest is the file.
 
 #include "FuzzSupport.h"
 #include "platform/cache/Factory.h"
@@ -14,53 +10,35 @@
 #include "platform/cache/server/SalesImport.h"
 
 #include <QBuffer>
+#include <numeric>
 
 namespace {
 
-using cache::server::ImportKind;
+namespace cs = cache::server;
 
-const char* const kTables[] = {"sales_line",  "sales_dim",    "firma",       "profitcenter",
-                               "hauptabteilung", "abteilung", "hauptgruppe", "untergruppe",
-                               "versandart",  "pers_edv",     "pers_abt",    "pers_basis"};
+// The table of each ImportKind in its order and sales_dim (what an import
+// adds rows to), then the tables emptied after an input besides.
+const char* const kTables[] = {
+    "sales_line",   "firma",      "profitcenter", "hauptabteilung", "abteilung",  "hauptgruppe",
+    "untergruppe",  "versandart", "pers_edv",     "pers_abt",       "pers_basis", "sales_dim",
+    "import_batch", "psum_top",   "psum_org",     "psum_prod",      "psum_full",  "wsum_top",
+    "wsum_org",     "wsum_prod",  "wsum_full"};
+constexpr int kImportTables = 12;
 
-const char* tableOf(ImportKind k) {
-    switch (k) {
-    case ImportKind::Sales: return "sales_line";
-    case ImportKind::Firma: return "firma";
-    case ImportKind::Profitcenter: return "profitcenter";
-    case ImportKind::Hauptabteilung: return "hauptabteilung";
-    case ImportKind::Abteilung: return "abteilung";
-    case ImportKind::Hauptgruppe: return "hauptgruppe";
-    case ImportKind::Untergruppe: return "untergruppe";
-    case ImportKind::Versandart: return "versandart";
-    case ImportKind::Personal: return "pers_edv";
-    case ImportKind::Personalabteilung: return "pers_abt";
-    case ImportKind::Personalbasis: return "pers_basis";
-    }
-    return "sales_line";
+qint64 rows(const char* table) {
+    const QString sql = QStringLiteral("SELECT count(*) FROM ") + QLatin1String(table);
+    return fuzzsupport::serverStore().db().scalar(sql).toLongLong();
 }
 
-qint64 allRows(cache::server::Database& db) {
-    qint64 n = 0;
-    for (const char* t : kTables)
-        n += fuzzsupport::countRows(db, t);
-    return n;
+qint64 allRows() {
+    return std::accumulate(kTables, kTables + kImportTables, qint64(0),
+                           [](qint64 n, const char* t) { return n + rows(t); });
 }
 
-void emptyTables(cache::server::Database& db, cache::server::Store& store) {
-    for (const char* t : kTables)
-        db.execDirect(QStringLiteral("DELETE FROM %1").arg(QLatin1String(t)));
-    for (const char* t : {"import_batch", "psum_top", "psum_org", "psum_prod", "psum_full",
-                          "wsum_top", "wsum_org", "wsum_prod", "wsum_full"})
-        db.execDirect(QStringLiteral("DELETE FROM %1").arg(QLatin1String(t)));
-    store.resetCaches();
-}
-
-// Quoting every field (quotes doubled) and splitting again gives the
-// fields back.
+// Quoting every field (quotes doubled) and splitting again gives it back.
 void splitRoundTrip(const QString& line, QChar sep) {
-    QStringList fields;
-    if (!cache::server::splitCsvLine(line, sep, &fields)) {
+    QStringList fields, again, quoted;
+    if (!cs::splitCsvLine(line, sep, &fields)) {
         FUZZ_CHECK(line.contains(QLatin1Char('"')));
         return;
     }
@@ -71,114 +49,86 @@ void splitRoundTrip(const QString& line, QChar sep) {
             f = f.trimmed();
         FUZZ_CHECK(fields == plain);
     }
-    QStringList quoted;
     for (QString f : fields)
         quoted << QLatin1Char('"') + f.replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
                       QLatin1Char('"');
-    QStringList again;
-    FUZZ_CHECK(cache::server::splitCsvLine(quoted.join(sep), sep, &again));
-    FUZZ_CHECK(again == fields);
+    FUZZ_CHECK(cs::splitCsvLine(quoted.join(sep), sep, &again) && again == fields);
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    fuzzsupport::initApp(argc, argv);
-    fuzzsupport::openServerDb();
-    return 0;
+extern "C" void fuzzSetUp() {
+    fuzzsupport::serverStore();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    fuzzsupport::ServerDb& s = fuzzsupport::openServerDb();
-    cache::server::Database& db = *s.db;
-    cache::server::Store& store = *s.store;
-
-    const QStringList names = cache::server::importKindNames();
-    ImportKind kind{};
-    FUZZ_CHECK(cache::server::importKindFromName(names.at(data[0] % names.size()), &kind));
+    cs::Store& store = fuzzsupport::serverStore();
+    cs::Database& db = store.db();
+    const QStringList names = cs::importKindNames();
+    cs::ImportKind kind{};
+    FUZZ_CHECK(cs::importKindFromName(names.at(data[0] % names.size()), &kind));
     QByteArray file = fuzzsupport::bytes(data + 1, size - 1);
-    // Every login's password costs an Argon2id hash (tens of milliseconds
-    // by design): a few rows are enough to fuzz them.
-    if (kind == ImportKind::Personal) {
-        qsizetype at = -1;
-        for (int line = 0; line < 9 && (at = file.indexOf('\n', at + 1)) >= 0;)
-            ++line;
-        if (at >= 0) file.truncate(at + 1);
-    }
+    // Every login's password costs an Argon2id hash (tens of milliseconds by
+    // design): a few rows are enough to fuzz them.
+    const QList<QByteArray> lines = file.split('\n');
+    if (kind == cs::ImportKind::Personal && lines.size() > 9)
+        file = lines.mid(0, 9).join('\n') + '\n';
     QBuffer in(&file);
     in.open(QIODevice::ReadOnly);
 
-    cache::server::ImportResult r;
-    try {
-        if (kind == ImportKind::Sales) {
-            // The empty database has no master data: every code is unknown.
-            cache::server::SalesImportOptions o;
-            o.allowUnknown = true;
-            o.force = true;
-            o.encoding = cache::server::SourceEncoding(data[0] / names.size() % 3);
-            const cache::server::SalesImportResult s = cache::server::importSales(store, in, o);
-            FUZZ_CHECK(!s.duplicate);
-            r.errors = s.errors;
-            r.moreErrors = s.moreErrors;
-            r.rows = s.lines;
-            r.companies = s.companies;
-            r.firstPeriod = s.firstPeriod;
-            r.lastPeriod = s.lastPeriod;
-        } else {
-            r = cache::server::importCsv(store, kind, in);
-        }
-    } catch (const std::exception& e) {
-        // Every problem of a file is a row error, never an exception.
-        std::fprintf(stderr, "import threw: %s\n", e.what());
-        std::abort();
+    cs::ImportResult r; // every problem of a file is a row error, never an exception
+    if (kind == cs::ImportKind::Sales) {
+        // The empty database has no master data: every code is unknown.
+        const cs::SalesImportOptions o{.encoding = cs::SourceEncoding(data[0] / names.size() % 3),
+                                       .force = true,
+                                       .allowUnknown = true};
+        const auto s = fuzzsupport::noEscape([&] { return cs::importSales(store, in, o); });
+        FUZZ_CHECK(!s.duplicate);
+        r = {s.lines, s.errors, s.moreErrors, s.companies, s.firstPeriod, s.lastPeriod};
+    } else {
+        r = fuzzsupport::noEscape([&] { return cs::importCsv(store, kind, in); });
     }
-    FUZZ_CHECK(r.errors.size() <= cache::server::kMaxImportErrors);
-    if (r.moreErrors) FUZZ_CHECK(r.errors.size() >= cache::server::kMaxImportErrors);
-    for (const QString& e : r.errors)
+    FUZZ_CHECK(r.errors.size() <= cs::kMaxImportErrors);
+    if (r.moreErrors) FUZZ_CHECK(r.errors.size() >= cs::kMaxImportErrors);
+    // The database stays usable whatever the file did, and on an empty
+    // database the only error a file that passed the row checks can meet is
+    // a key given twice (master data; sales lines have no such key).
+    FUZZ_CHECK(!db.connectionLost());
+    for (const QString& e : r.errors) {
         FUZZ_CHECK(e.startsWith(QLatin1String("Zeile ")) ||
                    e.startsWith(QLatin1String("Datenbankfehler, nichts importiert")));
-    // The database stays usable whatever the file did, and on an empty
-    // database the only error a file that passed the row checks can meet
-    // is a key given twice (master data; sales lines have no such key).
-    FUZZ_CHECK(!db.connectionLost());
-    for (const QString& e : r.errors)
         if (e.startsWith(QLatin1String("Datenbankfehler")))
-            FUZZ_CHECK(kind != ImportKind::Sales && e.contains(QLatin1String("UNIQUE")));
+            FUZZ_CHECK(kind != cs::ImportKind::Sales && e.contains(QLatin1String("UNIQUE")));
+    }
     if (!r.ok()) {
-        FUZZ_CHECK(r.rows == 0);
-        FUZZ_CHECK(allRows(db) == 0);
+        FUZZ_CHECK(r.rows == 0 && allRows() == 0);
     } else {
-        const qint64 stored = fuzzsupport::countRows(db, tableOf(kind));
-        FUZZ_CHECK(allRows(db) == stored + fuzzsupport::countRows(db, "sales_dim"));
-        if (kind == ImportKind::Sales) {
-            FUZZ_CHECK(stored == r.rows);
+        // The tables start empty, so every accepted row is there once.
+        const qint64 stored = rows(kTables[int(kind)]);
+        FUZZ_CHECK(stored == r.rows);
+        FUZZ_CHECK(allRows() == stored + rows("sales_dim"));
+        if (kind == cs::ImportKind::Sales) {
             FUZZ_CHECK((r.rows == 0) == r.companies.isEmpty());
             for (int i = 1; i < r.companies.size(); ++i)
                 FUZZ_CHECK(r.companies[i - 1] < r.companies[i]);
-            if (r.rows > 0) {
-                FUZZ_CHECK(r.firstPeriod >= 101 && r.firstPeriod <= r.lastPeriod);
-                const qint64 outside = db.scalar(QStringLiteral("SELECT count(*) FROM sales_line "
-                                                                "WHERE periode < ? OR periode > ?"),
-                                                 {r.firstPeriod, r.lastPeriod})
-                                           .toLongLong();
-                FUZZ_CHECK(outside == 0);
-                const QString total = QStringLiteral("SELECT COALESCE(SUM(umsatz), 0) FROM %1");
-                FUZZ_CHECK(db.scalar(total.arg(QLatin1String("sales_line"))).toLongLong() ==
-                           db.scalar(total.arg(QLatin1String("psum_top"))).toLongLong());
-            }
-        } else {
-            // The tables start empty, so every accepted row is there once.
-            FUZZ_CHECK(stored == r.rows);
         }
-        emptyTables(db, store);
+        if (kind == cs::ImportKind::Sales && r.rows > 0) {
+            FUZZ_CHECK(r.firstPeriod >= 101 && r.firstPeriod <= r.lastPeriod);
+            const QString outside = QStringLiteral("SELECT count(*) FROM sales_line "
+                                                   "WHERE periode < ? OR periode > ?");
+            FUZZ_CHECK(db.scalar(outside, {r.firstPeriod, r.lastPeriod}).toLongLong() == 0);
+            const QString total = QStringLiteral("SELECT COALESCE(SUM(umsatz), 0) FROM %1");
+            FUZZ_CHECK(db.scalar(total.arg(QLatin1String("sales_line"))).toLongLong() ==
+                       db.scalar(total.arg(QLatin1String("psum_top"))).toLongLong());
+        }
+        for (const char* t : kTables)
+            db.execDirect(QStringLiteral("DELETE FROM %1").arg(QLatin1String(t)));
+        store.resetCaches();
     }
 
-    // The record splitter on the lines of the file, with both separators.
-    const QStringList lines = fuzzsupport::utf8(data + 1, size - 1).split(QLatin1Char('\n'));
-    for (int i = 0; i < lines.size() && i < 8; ++i) {
-        splitRoundTrip(lines[i], QLatin1Char(';'));
-        splitRoundTrip(lines[i], QLatin1Char(','));
-    }
+    for (const QByteArray& line : lines.mid(0, 8))
+        for (const char sep : {';', ','})
+            splitRoundTrip(QString::fromUtf8(line), QLatin1Char(sep));
     return 0;
 }

@@ -1,10 +1,8 @@
-// The settings file: any bytes as "Cache Login.conf" (INI, group Login),
-// read through QSettingsStore and through Session::ReadLoginSettings on
-// the scripted fake server. Reading never crashes or hangs; a key that is
-// missing reads as its default; the session takes exactly what the store
-// reads; a value written to a readable file reads back unchanged.
-//
-// Input: the file.
+// The settings file: the input as "Cache Login.conf" (INI, group Login), read
+// through QSettingsStore and Session::ReadLoginSettings on the scripted fake
+// server. Reading never crashes or hangs; a missing key reads as its default;
+// the session takes exactly what the store reads; a value written to a
+// readable file reads back unchanged.
 
 #include "FuzzSupport.h"
 #include "platform/cache/ConnectString.h"
@@ -18,14 +16,11 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-// A stored "@Variant(...)" list carries its element count, and Qt 6.4
-// reserves that many elements before reading them: a few bytes in the file
-// ask for gigabytes. In the program that costs nothing (the memory is never
-// touched, and when malloc refuses, Qt reads on and the value is simply
-// unreadable); under ASan the shadow of such a block is written, an eighth
-// of its size. So allocations above 1 GiB fail here, as malloc may, and the
-// fuzzer judges what the program does with that; this holds for the seed
-// replay under ctest too.
+// A stored "@Variant(...)" list carries its element count, and Qt 6.4 reserves
+// that many elements before reading them: a few bytes ask for gigabytes. The
+// program never touches them, and when malloc refuses the value is simply
+// unreadable; ASan would write their shadow. So allocations above 1 GiB fail
+// here as malloc may (in the seed replay under ctest too).
 extern "C" const char* __asan_default_options() {
     return "allocator_may_return_null=1:max_allocation_size_mb=1024";
 }
@@ -34,9 +29,10 @@ namespace {
 
 QTemporaryDir* g_dir = nullptr;
 quint64 g_count = 0;
+const QString kUnset = QStringLiteral("\x01vorgabe");
 
 // The keys the program reads.
-const char* const kKeys[] = {"Firma", "Filiale", "Server", "Port", "Namespace", "Name"};
+const QStringList kKeys = {"Firma", "Filiale", "Server", "Port", "Namespace", "Name"};
 
 void readLoginSettings(platform::QSettingsStore& store) {
     platform::FakeClock clock;
@@ -46,65 +42,48 @@ void readLoginSettings(platform::QSettingsStore& store) {
     fakes::FakeServer fake;
     srv::resetRecords();
     srv::Session session(srv::SessionServices{
-        ui,
-        clock,
-        store,
-        login,
-        server,
-        [&fake] { return std::make_unique<fakes::FakeFactory>(fake); },
-        [] {},
-        [] { return QString(); },
-        [] { return false; },
-        [](const QString&) {},
-    });
-    FUZZ_NO_ESCAPE(session.ReadLoginSettings());
+        ui, clock, store, login, server,
+        [&fake] { return std::make_unique<fakes::FakeFactory>(fake); }, [] {},
+        [] { return QString(); }, [] { return false; }, [](const QString&) {}});
+    fuzzsupport::noEscape([&session] { session.ReadLoginSettings(); });
     const srv::UserContext& u = srv::userContext();
     const srv::ConnectionSettings& c = srv::connectionSettings();
-    FUZZ_CHECK(u.Firma == store.read(QStringLiteral("Firma"), QStringLiteral("1")));
-    FUZZ_CHECK(u.Filiale == store.read(QStringLiteral("Filiale"), QStringLiteral("0")));
-    FUZZ_CHECK(c.Server == store.read(QStringLiteral("Server"), srv::kDefaultServer));
-    FUZZ_CHECK(c.Port == store.read(QStringLiteral("Port"), QStringLiteral("1973")));
-    FUZZ_CHECK(c.Namespace == store.read(QStringLiteral("Namespace"), QStringLiteral("ZORVEK")));
-    FUZZ_CHECK(u.Personalcode == store.read(QStringLiteral("Name"), QString()));
-    FUZZ_CHECK(c.ConnectString == cache::makeConnectString(c.Server, c.Port));
     // The fake server accepts any connect string and answers the WJ line.
-    FUZZ_CHECK(c.WJ == fake.wj && ui.messages().isEmpty());
-    FUZZ_CHECK(server.text(srv::ServerField::BSERVERIP) == c.Server);
-    FUZZ_CHECK(login.text(srv::LoginField::BUSER) == u.Personalcode);
+    FUZZ_EQUAL(
+        {u.Firma, store.read("Firma", "1")}, {u.Filiale, store.read("Filiale", "0")},
+        {c.Server, store.read("Server", srv::kDefaultServer)}, {c.Port, store.read("Port", "1973")},
+        {c.Namespace, store.read("Namespace", "ZORVEK")}, {u.Personalcode, store.read("Name", {})},
+        {c.ConnectString, cache::makeConnectString(c.Server, c.Port)}, {c.WJ, fake.wj},
+        {server.text(srv::ServerField::BSERVERIP), c.Server},
+        {login.text(srv::LoginField::BUSER), u.Personalcode});
+    FUZZ_CHECK(ui.messages().isEmpty());
     session.CacheDisconnect();
     srv::resetRecords();
 }
 
-// Qt keeps parsed settings files in a cache and reads a file again only
-// when its size or time stamp changed. Every input gets the same path (a new
-// path per input would grow that cache, and each growth costs a leak scan)
-// and a time stamp of its own, so the file is always read afresh.
+// Qt caches parsed settings files and reads one again only when its size or
+// time stamp changed. Every input gets the same path (new paths would grow
+// that cache, each growth costing a leak scan) and a time stamp of its own.
 void writeFile(const QString& path, const QByteArray& content) {
-    FUZZ_CHECK(QDir().mkpath(QFileInfo(path).absolutePath()));
-    QFile f(path);
-    FUZZ_CHECK(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    FUZZ_CHECK(f.write(content) == content.size());
     // Flushed first: a write after setting the time would set it to now.
-    FUZZ_CHECK(f.flush());
+    QFile f(path);
+    FUZZ_CHECK(f.open(QIODevice::WriteOnly) && f.write(content) == content.size() && f.flush());
     FUZZ_CHECK(f.setFileTime(QDateTime::fromSecsSinceEpoch(1'000'000'000 + qint64(++g_count)),
                              QFileDevice::FileModificationTime));
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    fuzzsupport::initApp(argc, argv);
-    // Writing settings syncs the file to disk; on tmpfs that costs next to
-    // nothing, on a disk it would bound the target to a few dozen runs a
-    // second. scripts/fuzz.sh points TMPDIR at a tmpfs directory it removes.
+// Writing settings syncs the file: cheap on tmpfs, a few dozen runs a second
+// on a disk. scripts/fuzz.sh points TMPDIR at a tmpfs directory of its own.
+extern "C" void fuzzSetUp() {
     const QFileInfo shm(QStringLiteral("/dev/shm"));
     g_dir = qEnvironmentVariableIsEmpty("TMPDIR") && shm.isDir() && shm.isWritable()
                 ? new QTemporaryDir(QStringLiteral("/dev/shm/tallvero-fuzz-settings-XXXXXX"))
                 : new QTemporaryDir;
-    FUZZ_CHECK(g_dir->isValid());
+    FUZZ_CHECK(g_dir->isValid() && QDir(g_dir->path()).mkdir(QStringLiteral("wieder")));
     // libFuzzer ends with exit(); a crash leaves the directory for the post-mortem.
     std::atexit([] { g_dir->remove(); });
-    return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -115,25 +94,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         platform::QSettingsStore store(path);
         FUZZ_CHECK(store.problem().isEmpty() || store.problem().contains(path));
-        // The keys the file holds in the group, as Qt sees them.
         QSettings raw(path, QSettings::IniFormat);
         raw.beginGroup(QStringLiteral("Login"));
         const QStringList present = raw.childKeys();
-        raw.endGroup();
-
-        const QString sentinel = QStringLiteral("\x01vorgabe");
-        QStringList keys = present;
-        for (const char* k : kKeys)
-            keys << QLatin1String(k);
-        for (const QString& k : keys) {
-            const QString v = store.read(k, sentinel);
-            FUZZ_CHECK(v == store.read(k, sentinel));
-            if (!present.contains(k)) FUZZ_CHECK(v == sentinel);
+        for (const QString& k : present + kKeys) {
+            const QString v = store.read(k, kUnset);
+            FUZZ_CHECK(v == store.read(k, kUnset) && (present.contains(k) || v == kUnset));
         }
         readLoginSettings(store);
 
         if (store.problem().isEmpty()) {
-            written = fuzzsupport::utf8(data, std::min<size_t>(size, 120));
+            written = QString::fromUtf8(fuzzsupport::bytes(data, std::min<size_t>(size, 120)));
             store.write(QStringLiteral("Name"), written);
             store.sync();
             // Qt parses the other groups only when it writes: a broken one
@@ -141,15 +112,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (!store.problem().isEmpty()) written = QString();
         }
     }
-    // What the program writes into a file it could read comes back from
-    // the file: read from a copy, Qt's cache of the original cannot answer.
+    // What the program writes into a file it could read comes back from the
+    // file, read from a copy (Qt's cache of the original cannot answer).
     if (!written.isNull()) {
         QFile f(path);
         FUZZ_CHECK(f.open(QIODevice::ReadOnly));
         writeFile(copy, f.readAll());
         platform::QSettingsStore reread(copy);
-        FUZZ_CHECK(reread.problem().isEmpty());
-        FUZZ_CHECK(reread.read(QStringLiteral("Name"), QStringLiteral("\x01vorgabe")) == written);
+        FUZZ_CHECK(reread.problem().isEmpty() &&
+                   reread.read(QStringLiteral("Name"), kUnset) == written);
     }
     return 0;
 }
