@@ -179,6 +179,12 @@ TEST_F(Selection, ARefusedDepartmentGoesBackToTheEmptyEntry) {
         EXPECT_EQ(c.selection().habt, QLatin1String(r.shownHabt));
         EXPECT_EQ(c.selection().abt, QLatin1String(r.shownAbt));
         EXPECT_EQ(c.departmentChosen(), r.chosen);
+        // His main department lists foreign departments too; its details show only his own.
+        if (*r.before) {
+            EXPECT_EQ(c.groupCodes(retrieval::GroupLevel::Abt),
+                      (QStringList{
+                          {}, QStringLiteral("M2"), QStringLiteral("MA"), QStringLiteral("MF")}));
+        }
     }
 }
 
