@@ -219,7 +219,7 @@ TEST(DetailRange, YearsAndMonths) {
     EXPECT_EQ(retrieval::roundedShare(2.5, 1), 2); // halves to even
     EXPECT_EQ(retrieval::roundedShare(3.5, 1), 4);
     EXPECT_EQ(retrieval::roundedShare(7.5, 3), 2);
-    const std::pair<int, const char*> letters[] = {{0, "-"}, {1, ""}, {2, "PG"}, {3, "PG"},
+    const std::pair<int, const char*> letters[] = {{0, "-"},  {1, ""},   {2, "PG"}, {3, "PG"},
                                                    {8, "LS"}, {9, "LS"}, {4, "-"}};
     for (const auto& [mask, want] : letters)
         EXPECT_EQ(retrieval::splitLetters(mask), QLatin1String(want)) << mask;

@@ -82,9 +82,9 @@ TEST_P(PeriodQuery, MonthsUpToTheClock) {
         EXPECT_EQ(o.result, retrieval::FetchResult::Done);
         EXPECT_EQ(o.months, r.months);
         ASSERT_EQ(sent.size(), r.months);
-        EXPECT_EQ((QStringList{sent[0].args.value(1), sent[12].args.value(1),
-                               sent.last().args.value(1)}),
-                  (QStringList{"11901", "12001", r.last}));
+        EXPECT_EQ(
+            (QStringList{sent[0].args.value(1), sent[12].args.value(1), sent.last().args.value(1)}),
+            (QStringList{"11901", "12001", r.last}));
         EXPECT_EQ(filled(), QString(r.months, u'x') + QString(72 - r.months, u'-'));
         EXPECT_FALSE(values::store().SelectionChanged);
         EXPECT_EQ(host.progress.size(), r.months);
@@ -181,10 +181,10 @@ TEST_P(PeriodQuery, RestrictedUserNeedsADepartment) {
     EXPECT_EQ(host.redraws, 0);
     EXPECT_FALSE(values::store().PeriodValues.hasCells());
     EXPECT_FALSE(values::store().SelectionChanged);
-    EXPECT_EQ(env->messages(), QList{testenv::msg("Abteilungsauswahl!",
-                                                  "Sie Müssen eine Abteilung auswählen!",
-                                                  platform::MsgIcon::None, platform::MsgButtons::Ok,
-                                                  platform::MsgAnswer::Ok, 32'400'000)});
+    EXPECT_EQ(env->messages(),
+              QList{testenv::msg("Abteilungsauswahl!", "Sie Müssen eine Abteilung auswählen!",
+                                 platform::MsgIcon::None, platform::MsgButtons::Ok,
+                                 platform::MsgAnswer::Ok, 32'400'000)});
 }
 
 // The report names the month; the months before stay, the bracket is
