@@ -174,7 +174,7 @@ TEST_P(DetailQuery, GroupsAndSplitsEqualTheRawLines) {
 // A restricted user without a department is refused; a request that fails
 // after three keeps the rows so far and names the error. The pointer is
 // back either way.
-TEST_P(DetailQuery, RefusedAndFailedRuns) {
+TEST_P(DetailQuery, RestrictedUserAndFailures) {
     login("ABTLEITER", "abt");
     EXPECT_EQ(run().result, retrieval::DetailOutcome::Result::Refused);
     EXPECT_EQ(env->messages(),

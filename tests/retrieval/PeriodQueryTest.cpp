@@ -4,7 +4,6 @@
 
 #include "retrieval/PeriodQuery.h"
 
-#include "platform/cache/server/Text.h"
 #include "support/HookedFactory.h"
 #include "support/LoggedIn.h"
 #include "windows/ProgramLog.h"
@@ -107,6 +106,7 @@ TEST_P(PeriodQuery, MonthsUpToTheClock) {
 TEST_P(PeriodQuery, RequestsOfEachSelection) {
     using S = retrieval::Selection;
     const S ext{.firma = "1", .abt = "M2", .hvart = "L", .extended = true, .styp = "A"};
+    const S co{.firma = "007", .hgrp = "20", .pg = "P", .hvart = "L"};
     S one = ext, plain = ext;
     one.styp = "B";
     plain.extended = false;
@@ -122,12 +122,7 @@ TEST_P(PeriodQuery, RequestsOfEachSelection) {
         {one, 0, "DatWH", "PeriodenSumme", 1, {"1", "11901", "``M2```B`L"}},
         {ext, 1, "DatWH", "PeriodenSkonto", 3, {"1", "11901", "``M2```L`L"}},
         {plain, 1, "Daten", "PeriodenSumme", 1, {"1", "11901", "", "", "", "", "M2", "", "L"}},
-        {{.firma = "007", .hgrp = "20", .pg = "P", .hvart = "L"},
-         0,
-         "Daten",
-         "PeriodenSumme",
-         1,
-         {"7", "11901", "20", "", "", "", "", "P", "L"}},
+        {co, 0, "Daten", "PeriodenSumme", 1, {"7", "11901", "20", "", "", "", "", "P", "L"}},
     };
     login("DEMO", "demo");
     for (const auto& r : rows) {
@@ -198,10 +193,10 @@ TEST_P(PeriodQuery, FailureAfterMonthThirtyKeepsWhatCame) {
     EXPECT_EQ(o.months, 30);
     EXPECT_EQ(o.failedPeriod, QStringLiteral("12107"));
     EXPECT_EQ(filled(), QString(30, u'x') + QString(42, u'-'));
-    ASSERT_EQ(env->messages().size(), 1);
-    EXPECT_EQ(env->messages().first().title, QStringLiteral("Caché Zugriffsfehler"));
-    EXPECT_TRUE(env->messages().first().text.contains(QStringLiteral("12107")));
-    EXPECT_TRUE(env->messages().first().text.contains(QStringLiteral("Verbindung verloren")));
+    EXPECT_EQ(env->messages(), QList{testenv::accessError(
+                                   "Datenabfrage Periode 12107 (Monat 31 von 63); die bisher "
+                                   "geholten Monate werden angezeigt",
+                                   cache::err::NotConnected, "Verbindung verloren", 32'400'000)});
     EXPECT_FALSE(env->ui.busyCursor());
     EXPECT_EQ(host.redraws, 1);
     EXPECT_EQ(hook.closes, 31); // the failed request's result set too
