@@ -5,7 +5,6 @@
 
 #include <QStringList>
 #include <gtest/gtest.h>
-#include <random>
 
 using namespace values;
 
@@ -24,14 +23,6 @@ void set(PeriodValueStore& s, int slot, double u, double db) {
     s.PeriodValues.at(slot, 2) = db;
 }
 
-// Slots 1..upToSlot filled: revenue = slot * 10, margin = slot.
-PeriodValueStore complete(int upToSlot) {
-    PeriodValueStore s = fetched();
-    for (int n = 1; n <= upToSlot; ++n)
-        set(s, n, n * 10.0, n);
-    return s;
-}
-
 // Months first..last of one column, "-" for an empty cell.
 std::string col(const Table& t, int c, int first = 1, int last = 12) {
     QStringList out;
@@ -48,20 +39,15 @@ const char* const kZeros = "0 0 0 0 0 0 0 0 0 0 0 0";
 
 TEST(Cell, EmptyIsNotZero) {
     const Cell e, z(0.0), x(5.0);
-    EXPECT_TRUE(e.isEmpty());
-    EXPECT_FALSE(z.isEmpty());
-    EXPECT_FALSE(e == z);
+    EXPECT_TRUE(e.isEmpty() && !z.isEmpty() && !(e == z));
     // Empty counts as 0 in arithmetic and gives a number.
     EXPECT_EQ(e + x, Cell(5.0));
     EXPECT_EQ(e + e, Cell(0.0));
-    EXPECT_FALSE((e + e).isEmpty());
     EXPECT_EQ(e / x, Cell(0.0));
     EXPECT_THROW(x / e, CellFailure);
     EXPECT_THROW(x / z, CellFailure);
-    EXPECT_THROW(z / z, CellFailure);
 
     Table t;
-    EXPECT_FALSE(t.hasCells());
     EXPECT_THROW(t(1, 1), CellFailure);
     t.dimension(0, 12, 1, 6);
     EXPECT_TRUE(t(0, 1).isEmpty());
@@ -94,19 +80,19 @@ TEST(AbsolutMittel, WorkedExample) {
     AbsolutMittel(s, 6, false);
     EXPECT_EQ(col(s.GraphValues, 2, 1, 4), "62.5 102.5 165 250");
 
-    // DB percent; months without revenue or margin: the division fails, the
-    // cell stays empty. Revenue itself is untouched.
+    // DB percent: months without revenue or margin fail and stay empty.
     s.GraphMode = 2;
     AbsolutMittel(s, 6, true);
     EXPECT_EQ(col(s.GraphValues, 5), "10 10 10 10 - - - - - - - -");
     EXPECT_EQ(col(s.GraphValues, 2), "100 200 300 400 - - - - - - - -");
 }
 
-// Every month filled up to the fetched slot; the clock month c is running.
+// Every slot filled up to the fetched one (revenue = slot * 10, margin =
+// slot); the clock month is running.
 TEST(AbsolutMittel, RunningMonthInCalendarAndFiscalYear) {
     struct Row {
         int upTo, clock, yearMode, graphMode;
-        const char* cell; // table (A month-year, C cumulative, G graph) and series
+        const char* cells; // each: table (A month-year, C cumulative, G graph) and series
         const char* want;
     };
     const Row rows[] = {
@@ -118,12 +104,9 @@ TEST(AbsolutMittel, RunningMonthInCalendarAndFiscalYear) {
         {63, 3, 0, 1, "G1", "595 605 - - - - - - - - - -"},
         {63, 3, 0, 2, "G1", "610 620 630 - - - - - - - - -"},
         // January: no current-year curve at all; the previous year is whole.
-        {61, 1, 0, 0, "G1", kNone},
-        {61, 1, 0, 0, "G4", kNone},
-        {61, 1, 0, 1, "G1", kNone},
-        {61, 1, 0, 1, "G4", kNone},
-        {61, 1, 0, 0, "C1", kZeros},
-        {61, 1, 0, 0, "C4", kZeros},
+        {61, 1, 0, 0, "G1 G4", kNone},
+        {61, 1, 0, 1, "G1 G4", kNone},
+        {61, 1, 0, 0, "C1 C4", kZeros},
         {61, 1, 0, 0, "G2", "490 495 500 505 510 515 520 525 530 535 540 545"},
         {61, 1, 0, 1, "G2", "475 485 495 505 515 525 535 545 555 565 575 585"},
         // December: up to November.
@@ -136,30 +119,33 @@ TEST(AbsolutMittel, RunningMonthInCalendarAndFiscalYear) {
         {72, 12, 1, 0, "A2", "510 520 530 540 550 560 570 580 590 600 610 620"},
         {72, 12, 1, 0, "C1", "630 1270 1920 2580 3250 3930 4620 5320 6030 0 0 0"},
         {72, 12, 1, 0, "G1", "630 635 640 645 650 655 660 665 670 - - -"},
+        {72, 12, 1, 1, "G1", "615 625 635 645 655 665 675 685 695 - - -"},
+        {72, 12, 1, 1, "G3", "255 265 275 285 295 305 315 325 335 345 355 365"},
         // Clock in January or February: the current fiscal year has not begun.
-        {61, 1, 1, 0, "G1", kNone},
-        {61, 1, 1, 0, "A1", kNone},
-        {62, 2, 1, 0, "G1", kNone},
-        {62, 2, 1, 0, "A1", kNone},
+        {61, 1, 1, 0, "G1 A1", kNone},
+        {62, 2, 1, 0, "G1 A1", kNone},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << "clock " << r.clock << " year mode " << r.yearMode
-                                        << " graph mode " << r.graphMode << " " << r.cell);
-        PeriodValueStore s = complete(r.upTo);
+                                        << " graph mode " << r.graphMode << " " << r.cells);
+        PeriodValueStore s = fetched();
+        for (int n = 1; n <= r.upTo; ++n)
+            set(s, n, n * 10.0, n);
         s.YearMode = r.yearMode;
         s.GraphMode = r.graphMode;
         AbsolutMittel(s, r.clock, false);
-        const Table& t = r.cell[0] == 'A'   ? s.MonthYearValues
-                         : r.cell[0] == 'C' ? s.CumulativeValues
-                                            : s.GraphValues;
-        EXPECT_EQ(col(t, r.cell[1] - '0'), r.want);
+        for (const QString& c : QString::fromLatin1(r.cells).split(QLatin1Char(' '))) {
+            const Table& t = c[0] == 'A'   ? s.MonthYearValues
+                             : c[0] == 'C' ? s.CumulativeValues
+                                           : s.GraphValues;
+            EXPECT_EQ(col(t, c[1].digitValue()), r.want) << c.toStdString();
+        }
     }
 }
 
 TEST(AbsolutMittel, EmptyMonthsAndMeans) {
     PeriodValueStore s = fetched();
-    // Previous year: only January and March have figures; the empty
-    // February counts in the divisor.
+    // Previous year: only January and March; the empty February counts in the divisor.
     set(s, 49, 300, 30);
     set(s, 51, 600, 60);
     AbsolutMittel(s, 6, false);
@@ -175,7 +161,7 @@ TEST(AbsolutMittel, EmptyMonthsAndMeans) {
     EXPECT_EQ(col(s.MonthYearValues, 6, 1, 2), "5 0");
     EXPECT_EQ(col(s.GraphValues, 3, 1, 2), "50 25"); // running mean of the three-year mean
 
-    // DB percent with empty cells: fails, stays empty; with figures it divides.
+    // DB percent with empty cells fails and stays empty; with figures it divides.
     s.GraphMode = 2;
     AbsolutMittel(s, 6, true);
     EXPECT_EQ(col(s.GraphValues, 5, 1, 2), "10 -");
@@ -190,8 +176,7 @@ TEST(AbsolutMittel, BeforeTheFirstFetchNothingStops) {
     PeriodValueStore s;
     AbsolutMittel(s, 5, true);
     EXPECT_FALSE(s.MonthYearValues.hasCells());
-    ASSERT_TRUE(s.CumulativeValues.hasCells());
-    ASSERT_TRUE(s.GraphValues.hasCells());
+    ASSERT_TRUE(s.CumulativeValues.hasCells() && s.GraphValues.hasCells());
     // The sums from PeriodValues failed; the zeros set before them stand,
     // and a running mean of nothing is 0.
     EXPECT_EQ(col(s.CumulativeValues, 2), kZeros);
@@ -200,33 +185,4 @@ TEST(AbsolutMittel, BeforeTheFirstFetchNothingStops) {
     s.GraphMode = 2;
     AbsolutMittel(s, 5, false);
     EXPECT_TRUE(s.GraphValues(1, 1).isEmpty());
-}
-
-// The last-quarter view against a direct computation on random figures.
-TEST(AbsolutMittel, LastQuarterAgainstDirectSums) {
-    std::mt19937 rng(7);
-    std::uniform_int_distribution<int> d(-500, 5000);
-    for (int round = 0; round < 20; ++round) {
-        PeriodValueStore s = fetched();
-        for (int n = 1; n <= 72; ++n)
-            if (d(rng) % 7 != 0) set(s, n, d(rng), d(rng));
-        const int c = 1 + round % 12;
-        s.GraphMode = 1;
-        s.YearMode = round % 2;
-        const int h = s.YearMode ? 2 : 0;
-        AbsolutMittel(s, c, false);
-        for (int m = 1; m <= 12; ++m) {
-            double sum = 0, mean3 = 0;
-            for (int q = 0; q <= 3; ++q) {
-                sum += s.PeriodValues(48 + m - q + h, 1).value();
-                const int t = m - q + h;
-                mean3 += (s.PeriodValues(36 + t, 1).value() + s.PeriodValues(24 + t, 1).value() +
-                          s.PeriodValues(12 + t, 1).value()) /
-                         3;
-            }
-            EXPECT_NEAR(s.GraphValues(m, 2).value(), sum / 4, 1e-9);
-            EXPECT_NEAR(s.GraphValues(m, 3).value(), mean3 / 4, 1e-9);
-            EXPECT_EQ(s.GraphValues(m, 1).isEmpty(), c - 1 < m + h) << c << " " << m;
-        }
-    }
 }
