@@ -201,7 +201,6 @@ TEST_P(Contract, XecuteSessionsRoutinesAndRejectedLines) {
          "3001`Kesselÿ3002`Wärmepumpenÿ3003`Heizkörperÿ3004`Fußbodenheizung"},
         {"d UGRP^ZKCLSU(\"30\")", -1,
          "3001`Kesselÿ3002`Wärmepumpenÿ3003`Heizkörperÿ3004`Fußbodenheizung"},
-        {"d UGRP^ZKCLSU(99)", -1, ""},
         // The second company has its own session; unknown companies have no groups.
         {"S FIRMA=2,FIL=0,PERSONAL=\"DEMO\"", -1, ""}, {"d HGRP^ZKCLSU", 9, ""},
         {"S FIRMA=77,FIL=0,PERSONAL=\"DEMO\"", -1, ""}, {"d HGRP^ZKCLSU", -1, ""},
@@ -263,7 +262,7 @@ TEST_P(Contract, LoginRecordsAndPermissionLevels) {
             EXPECT_EQ(ask(cls, id, pair.section(u'=', 0, 0)), pair.section(u'=', 1))
                 << cls << " " << (id ? id : "") << " " << pair.toStdString();
     for (const char* id :
-         {"1||NIEMAND", "2||NIEMAND", "9||DEMO", "DEMO", "||", "1||DEMO' OR '1'='1", "x||DEMO"})
+         {"1||NIEMAND", "DEMO", "||", "1||DEMO' OR '1'='1", "x||DEMO"})
         EXPECT_EQ(ask("ZK.ParPersEdv", id, u"PNR"_s), u"#5809"_s) << id;
 
     auto edv = factory.open(u"ZK.ParPersEdv"_s, u"1||DEMO"_s);

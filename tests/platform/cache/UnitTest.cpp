@@ -96,18 +96,6 @@ TEST(Schema, QueriesReadTheCoarsestSufficientLevel) {
     EXPECT_STREQ(pickLevel(warehouseLevels(), DimStyp | DimAbt | DimUgrp).table, "wsum_full");
 }
 
-TEST(DemoRandom, ReproducibleAndInRange) {
-    DemoRandom a(42), b(42), c(43);
-    int differs = 0;
-    for (int i = 0; i < 1000; ++i) {
-        const double u = a.uniform();
-        EXPECT_EQ(u, b.uniform());
-        EXPECT_TRUE(u >= 0.0 && u < 1.0) << u;
-        differs += u != c.uniform();
-    }
-    EXPECT_GT(differs, 900);
-}
-
 // The embedded server creates its per-user file with the demo business on
 // first connect, and reports progress while doing so.
 TEST(Embedded, FirstConnectCreatesDemoDatabase) {
