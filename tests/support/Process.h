@@ -40,7 +40,7 @@ inline ProcessRun runProcess(const QString& program, const QStringList& args,
     }
     r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
+    if (!merged) r.err = p.readAllStandardError();
     return r;
 }
 
