@@ -23,7 +23,8 @@ namespace {
 
 bool write(const QString& file, const QString& text) {
     QFile f(file);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text.toUtf8()) >= 0;
+    const QByteArray bytes = text.toUtf8();
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
 QString run(const QString& program, const QStringList& args, int* code = nullptr) {
