@@ -57,7 +57,8 @@ struct Outcome {
     bool wroteJson = false;
 };
 
-// Runs get "--json FILE" added unless their arguments name an output.
+// In-process runs get "--json FILE" added unless their arguments name an
+// output.
 class ReportEnv {
 public:
     // Never the embedded database of whoever runs the tests.
@@ -71,14 +72,6 @@ public:
         reporttool::ReportContext ctx{
             settings ? *settings : noSettings_, o, e, envPassword, std::move(maker), {}};
         r.code = reporttool::run(withOutput(args), ctx);
-        return collect(r, args);
-    }
-    // The binary, with a home of its own and no Qt platform set.
-    Outcome binary(QStringList args, const std::optional<QString>& envPassword = {}) {
-        const auto p =
-            testsupport::runProcess(QStringLiteral(TALLVERO_REPORT_BIN), withOutput(args),
-                                    testsupport::ownHomeEnvironment(dir_.path(), envPassword));
-        Outcome r{p.code, p.outText(), p.errText(), {}, false};
         return collect(r, args);
     }
 
@@ -99,8 +92,8 @@ private:
     int runs_ = 0;
 };
 
-QStringList loginArgs(const QString& user, const QString& password) {
-    const testsupport::DemoSite& s = site();
+QStringList loginArgs(const QString& user, const QString& password,
+                      const testsupport::DemoSite& s = site()) {
     return {QStringLiteral("--server"), s.server, QStringLiteral("--port"),     s.port,
             QStringLiteral("--user"),   user,     QStringLiteral("--password"), password};
 }
@@ -374,15 +367,16 @@ TEST(ReportFiles, TheBinaryWritesTheTablesThePageAndTheCsv) {
                   svg = env.path("seite.svg"), csv = env.path("tabelle.csv");
     QStringList args = demoArgs();
     args.remove(args.indexOf(QStringLiteral("--password")), 2);
-    const Outcome r =
-        env.binary(args + QStringList{"--hg", "20", "--png", png, "--dpi", "50", "--pdf", pdf,
-                                      "--svg", svg, "--csv", csv, "--json", "-"},
-                   QStringLiteral("demo"));
+    const testsupport::ProcessRun r = testsupport::runProcess(
+        QStringLiteral(TALLVERO_REPORT_BIN),
+        args + QStringList{"--hg", "20", "--png", png, "--dpi", "50", "--pdf", pdf, "--svg", svg,
+                           "--csv", csv, "--json", "-"},
+        testsupport::ownHomeEnvironment(env.path({}), QStringLiteral("demo")));
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains("63 Monate geholt, geschrieben: „" + csv + "“, „" + pdf + "“, „" +
-                               png + "“, „" + svg + "“."))
+    EXPECT_TRUE(r.errText().contains("63 Monate geholt, geschrieben: „" + csv + "“, „" + pdf +
+                                     "“, „" + png + "“, „" + svg + "“."))
         << r.err.toStdString();
-    const QJsonObject j = readJson(r.out.toUtf8());
+    const QJsonObject j = readJson(r.out);
     // March: five years and three months.
     EXPECT_EQ(j["fetch"].toObject(), readJson(R"({"months":63,"result":"done",
         "failedPeriod":null,"errorNumber":null,"error":null})"));
@@ -465,11 +459,8 @@ TEST(ReportFiles, TheDetailsCsvHoldsTheGroupsBelowTheSelection) {
 // never the password.
 TEST(ReportLogin, RefusalsBeforeTheQuery) {
     ReportEnv env;
-    const struct {
-        const char* login; // user and password
-        const char* args;
-        const char* message;
-    } cases[] = {
+    // User and password, the further options, the message.
+    const char* const cases[][3] = {
         {"DEMO falsch-7Qz", "", "Passwort Falsch oder Benutzer nicht Aktiv."},
         {"GAST gast", "", "Sie haben keine Berchtigung für dieses Programm."},
         // What the desktop client does not let a restricted user choose.
@@ -479,14 +470,14 @@ TEST(ReportLogin, RefusalsBeforeTheQuery) {
         // A PostgreSQL host where nothing listens: the reason after the retries.
         {"DEMO x", "--server 127.0.0.1 --port 1", "Server.\nVerbindung zu PostgreSQL 127.0.0.1:1/"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.login) + " " + c.args);
-        const QStringList login = words(c.login);
-        QStringList args = words(c.args);
+    for (const auto& [user, options, message] : cases) {
+        SCOPED_TRACE(std::string(user) + " " + options);
+        const QStringList login = words(user);
+        QStringList args = words(options);
         args.replaceInStrings(QStringLiteral("pc.pdf"), env.path(QStringLiteral("pc.pdf")));
         const Outcome r = env.inProcess(loginArgs(login[0], login[1]) + args);
         EXPECT_EQ(r.code, 1);
-        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.message))) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(message))) << r.err.toStdString();
         EXPECT_FALSE(r.err.contains(QStringLiteral("falsch-7Qz")));
         EXPECT_TRUE(r.out.isEmpty());
         EXPECT_FALSE(r.wroteJson);
@@ -563,10 +554,8 @@ TEST(ReportBook, APagePerEntryWithFiguresInTheListsOrder) {
                 want << c.prefix + labels[dim] + e.code + ' ' + e.name;
         }
         const QString pdf = env.path(QStringLiteral("mappe-%1.pdf").arg(login[0] + args.join('_')));
-        const Outcome r =
-            env.inProcess(QStringList{"--server", s.server, "--user", login[0], "--password",
-                                      login[1], "--today", kMarchDay, "--book", pdf} +
-                          args);
+        const Outcome r = env.inProcess(loginArgs(login[0], login[1], s) +
+                                        QStringList{"--today", kMarchDay, "--book", pdf} + args);
         ASSERT_EQ(r.code, 0) << r.err.toStdString();
         EXPECT_EQ(testsupport::pdfSelectionLines(pdf), want);
         EXPECT_FALSE(withoutFigures.isEmpty() && c.only.isEmpty()) << "nothing left out";
