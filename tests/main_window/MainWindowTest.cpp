@@ -162,49 +162,42 @@ protected:
 // month asks to rebuild (the text: main_rules_test), and either answer goes
 // on to the first page.
 TEST_P(MainWindow, StartUpToTheFirstPage) {
-    using platform::MsgButtons;
-    using platform::MsgIcon;
     const QStringList all =
         QStringLiteral("Überprüfung Berechtigung|Firma Setzten|Hauptgruppen lesen ..|"
                        "Abteilung lesen ..|Profitcenter lesen ..|Hauptabteilung lesen ..|"
                        "Hauptkundengruppe lesen ..|Hauptversandart lesen ..|"
                        "Defaultparameter ..|Überprüfung Datenbasis|Fertig!")
             .split('|');
-    const struct {
-        const char* user;
-        QDate today;
-        const char* built;
-        std::optional<MsgAnswer> answer;
-        int rebuilds;
-    } rows[] = {
+    // The user, the clock, the data built, the answer to the question, rebuilds opened.
+    const std::tuple<const char*, QDate, const char*, std::optional<MsgAnswer>, int> rows[] = {
         {"GAST", {2024, 4, 15}, "12403`1240401", {}, 0},
         {"DEMO", {2008, 1, 15}, "10711`1071205", MsgAnswer::Yes, 1},
         {"DEMO", {2008, 1, 15}, "10711`1071205", MsgAnswer::No, 0},
         {"DEMO", {2024, 4, 15}, "12403`1240401", {}, 0}, // built for March, the clock in April
     };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(testing::Message() << r.user << " " << r.built << " " << r.rebuilds);
-        setXwgdat(QString::fromLatin1(r.built));
+    for (const auto& [user, today, built, answer, rebuilds] : rows) {
+        SCOPED_TRACE(testing::Message() << user << " " << built << " " << rebuilds);
+        setXwgdat(QString::fromLatin1(built));
         statuses.clear();
         rebuildOpened = 0;
-        const bool ends = QLatin1String(r.user) == QLatin1String("GAST");
+        const bool ends = QLatin1String(user) == QLatin1String("GAST");
         if (ends)
-            EXPECT_THROW(start(r.user, "gast", r.today), srv::ProgramEnded);
+            EXPECT_THROW(start(user, "gast", today), srv::ProgramEnded);
         else
-            start(r.user, "demo", r.today, 1152, r.answer);
+            start(user, "demo", today, 1152, answer);
         EXPECT_EQ(statuses, ends ? (QStringList{all[0], "Beenden"}) : all);
         EXPECT_EQ(env->endCalls, ends ? 1 : 0);
-        ASSERT_EQ(env->messages().size(), ends || r.answer ? 1 : 0);
-        if (ends || r.answer) {
+        ASSERT_EQ(env->messages().size(), ends || answer ? 1 : 0);
+        if (ends || answer) {
             const platform::RecordedMessage& m = env->messages().first();
             EXPECT_EQ(m.title, ends ? "Abbruch!" : "Tallvero");
             EXPECT_TRUE(m.text.startsWith(ends ? "Sie haben keine Berchtigung für dieses Programm."
                                                : "Daten für Periode:10711"));
-            EXPECT_EQ(m.icon, ends ? MsgIcon::Stop : MsgIcon::None);
-            EXPECT_EQ(m.buttons, ends ? MsgButtons::Ok : MsgButtons::YesNo);
+            EXPECT_EQ(m.icon, ends ? platform::MsgIcon::Stop : platform::MsgIcon::None);
+            EXPECT_EQ(m.buttons, ends ? platform::MsgButtons::Ok : platform::MsgButtons::YesNo);
         }
         EXPECT_EQ(env->ui.pendingAnswers(), 0); // the answer was taken
-        EXPECT_EQ(rebuildOpened, r.rebuilds);
+        EXPECT_EQ(rebuildOpened, rebuilds);
     }
     auto* w = window.get();
     EXPECT_EQ(w->windowTitle(), QStringLiteral("ZORVEK Tallvero   Firma: 1     Filiale: 0     "
@@ -618,16 +611,15 @@ TEST_P(MainWindow, DetailsPaneFillsAndSortsItsList) {
     l->clear();
     for (const char* r : {"|12.345|-7", "10|987|1.000", "20|-1.200|5", "30|4.560|80"})
         l->addTopLevelItem(new QTreeWidgetItem(QString::fromLatin1(r).split('|')));
-    const struct {
-        int header;
-        const char* order; // of the group column afterwards
-    } clicks[] = {{2, "|30|10|20"}, {2, "20|10|30|"}, {3, "10|30|20|"}, {1, "10|30|20|"}};
-    for (const auto& c : clicks) {
-        w->ctList_HeaderClick(c.header);
+    // The header clicked, the order of the group column afterwards.
+    const std::pair<int, const char*> clicks[] = {
+        {2, "|30|10|20"}, {2, "20|10|30|"}, {3, "10|30|20|"}, {1, "10|30|20|"}};
+    for (const auto& [header, order] : clicks) {
+        w->ctList_HeaderClick(header);
         QStringList groups;
         for (int i = 0; i < l->topLevelItemCount(); ++i)
             groups << l->topLevelItem(i)->text(0);
-        EXPECT_EQ(groups.join('|'), QLatin1String(c.order)) << c.header;
+        EXPECT_EQ(groups.join('|'), QLatin1String(order)) << header;
     }
 }
 
