@@ -33,18 +33,16 @@ using testsupport::u;
 const QDate kToday(2024, 1, 15); // 61 months: January 2019 up to January 2024
 
 // The client at 09:00 of kToday, not logged in yet: the command line logs in
-// as `user` at the site's server and port, or at `server` and `port` when
-// given; without a user there is no command line and the login dialog asks.
-inline std::unique_ptr<testenv::Env>
-clientEnv(const testsupport::DemoSite& s, const QString& user, const QString& password,
-          srv::FactoryMaker maker = {}, const QString& server = {}, const QString& port = {}) {
+// as `user` at `where` ("server port", the site's when empty); without a
+// user there is no command line and the login dialog asks.
+inline std::unique_ptr<testenv::Env> clientEnv(const testsupport::DemoSite& s, const QString& user,
+                                               const QString& password,
+                                               srv::FactoryMaker maker = {}, QString where = {}) {
     if (!maker) maker = [] { return std::make_unique<cache::server::ServerFactory>(); };
     auto env =
         std::make_unique<testenv::Env>(std::move(maker), QDateTime(kToday, QTime(9, 0), Qt::UTC));
-    if (!user.isEmpty())
-        env->commandLine = u("1 0 %1 %2 %3 %4")
-                               .arg(user, password, server.isEmpty() ? s.server : server,
-                                    port.isEmpty() ? s.port : port);
+    if (where.isEmpty()) where = s.server + u(" ") + s.port;
+    if (!user.isEmpty()) env->commandLine = u("1 0 %1 %2 %3").arg(user, password, where);
     return env;
 }
 

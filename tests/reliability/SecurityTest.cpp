@@ -8,7 +8,6 @@
 #include "ReliabilityHelpers.h"
 #include "main_window/FMStart.h"
 #include "main_window/Rules.h"
-#include "platform/cache/server/ServerFactory.h"
 #include "server/SessionEnv.h"
 #include "support/DemoSite.h"
 #include "support/Utf8.h"
@@ -22,7 +21,6 @@
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QMutex>
-#include <QSqlRecord>
 #include <QThread>
 #include <QTreeView>
 #include <QUrl>
@@ -74,16 +72,13 @@ testsupport::DemoSite& site(TestEngine e) {
             reliability::addFullUser(d, u("GEHEIM"), kSecret, u("Greta Geheim"), u("B0"));
             d.exec(u("DELETE FROM pers_edv WHERE firma = 2 AND code = 'ABTLEITER'")).finish();
             d.exec(u("INSERT INTO firma (firma, name) VALUES (3, 'Fremd GmbH')")).finish();
-            cache::server::SalesLine l;
-            l.datum = 20240110;
-            l.firma = 3;
-            const char* codes[] = {"1", "10", "M2", "30", "3001", "P", "L", "01", "L"};
-            for (int i = 0; i < 9; ++i)
-                l.codes[i] = u(codes[i]);
-            l.umsatz = 12345600;
-            l.kosten = 10000000;
             cache::server::Store st(d);
-            st.appendSales({l});
+            st.appendSales({{.datum = 20240110,
+                             .firma = 3,
+                             .codes = {{u("1"), u("10"), u("M2"), u("30"), u("3001"), u("P"),
+                                        u("L"), u("01"), u("L")}},
+                             .umsatz = 12345600,
+                             .kosten = 10000000}});
             st.generate(3, 12401, 12401);
         },
         e == TestEngine::Postgres ? &siteOwner() : nullptr);
@@ -127,31 +122,31 @@ bool refusalText(const QString& t) {
 }
 
 // Everything Qt logs while it lives, our categories down to debug.
-struct QtLog {
-    static inline QMutex mutex;
-    static inline QStringList* sink = nullptr;
-    QStringList lines;
-    QtMessageHandler previous;
+class QtLog {
+public:
     QtLog() {
-        const QMutexLocker lock(&mutex);
-        sink = &lines;
-        previous =
+        previous_ =
             qInstallMessageHandler([](QtMsgType, const QMessageLogContext& c, const QString& m) {
-                const QMutexLocker lock(&mutex);
-                if (sink) *sink << QString::fromUtf8(c.category ? c.category : "") + u(": ") + m;
+                const QMutexLocker lock(&mutex_);
+                lines_ << QString::fromUtf8(c.category ? c.category : "") + u(": ") + m;
             });
         QLoggingCategory::setFilterRules(QStringLiteral("tallvero.*.debug=true"));
     }
     ~QtLog() {
         QLoggingCategory::setFilterRules(QString());
-        qInstallMessageHandler(previous);
-        const QMutexLocker lock(&mutex);
-        sink = nullptr;
+        qInstallMessageHandler(previous_);
+        const QMutexLocker lock(&mutex_);
+        lines_.clear();
     }
     QString text() const {
-        const QMutexLocker lock(&mutex);
-        return lines.join(QLatin1Char('\n'));
+        const QMutexLocker lock(&mutex_);
+        return lines_.join(QLatin1Char('\n'));
     }
+
+private:
+    static inline QMutex mutex_;
+    static inline QStringList lines_;
+    QtMessageHandler previous_;
 };
 
 // Neither password, nor a telling piece of it, in any encoding we write.
@@ -690,8 +685,8 @@ TEST(PostgresConnect, VerifyFullWithTheSitesAuthorityOthersRefusedInGerman) {
         }
         if (!c.client) continue;
         const QString port = c.port ? QString::number(c.port) : s.port;
-        auto client =
-            reliability::clientEnv(s, u("GEHEIM"), kSecret, {}, QLatin1String(c.host), port);
+        auto client = reliability::clientEnv(s, u("GEHEIM"), kSecret, {},
+                                             QLatin1String(c.host) + u(" ") + port);
         QString shown;
         client->server.script.push_back([&] {
             for (srv::ServerField f :
