@@ -19,6 +19,7 @@
 #include <tuple>
 
 using platform::RecordedMessage;
+using reliability::kToday;
 using reliability::Money;
 using testsupport::TestEngine;
 
@@ -123,16 +124,9 @@ const QString kQuotePassword = u("x\"y'z");
 
 testsupport::DemoSite& site(TestEngine e) {
     return testsupport::demoSite(e, u("hostile"), 3000, [](cache::server::Database& d) {
-        testsupport::addLogin(d, 1, kQuoteUser, kQuotePassword, u("J"), u("Quentin Quote"),
-                              u("1001"), u("M2"));
-        d.exec(u("INSERT INTO berechtigung (benutzer, programm, teil, stufe) VALUES "
-                 "(?, 'Tallvero', 'alles', 1)"),
-               {kQuoteUser})
-            .finish();
+        reliability::addFullUser(d, kQuoteUser, kQuotePassword, u("Quentin Quote"), u("M2"));
     });
 }
-
-const QDate kToday(2024, 1, 15); // 61 months: January 2019 up to January 2024
 
 class HostileInput : public ::testing::TestWithParam<TestEngine> {
 protected:
@@ -143,10 +137,7 @@ protected:
         windows::programLog().clear();
         auto d = site_->db->open();
         before_ = reliability::fingerprint(*d);
-        for (int n = 1; n <= 61; ++n) {
-            const int p = reliability::periodOfSlot(2024, n);
-            companyOne_.append(reliability::salesLines(*d, 1, p, p));
-        }
+        companyOne_ = reliability::companyOneMonths(*d);
     }
     void TearDown() override {
         env.reset();
@@ -164,9 +155,7 @@ protected:
     }
     // Month n's revenue and margin are zero, or company 1's when `whole`.
     bool right(int n, double umsatz, double marge, bool whole) const {
-        const Money m = whole ? companyOne_[n - 1] : Money{};
-        return std::abs(umsatz - m.umsatz / 100.0) < 0.005 &&
-               std::abs(marge - (m.umsatz - m.kosten) / 100.0) < 0.005;
+        return reliability::shows(whole ? companyOne_[n - 1] : Money{}, umsatz, marge);
     }
     void expectGermanMessages() {
         for (const RecordedMessage& m : env->messages())
@@ -290,17 +279,11 @@ TEST_P(HostileInput, SelectionCodesFindNothing) {
 
 // The login dialog's fields, the session line and the permission check.
 TEST_P(HostileInput, LoginRefuses) {
-    QStringList groups; // company 1's main groups
-    {
-        auto d = site_->db->open();
-        QSqlQuery& q = d->exec(u("SELECT hgrp FROM hauptgruppe WHERE firma = 1 ORDER BY hgrp"));
-        while (q.next())
-            groups << q.value(0).toString();
-        q.finish();
-    }
+    const QStringList groups = reliability::column( // company 1's main groups
+        *site_->db->open(), u("SELECT hgrp FROM hauptgruppe WHERE firma = 1 ORDER BY hgrp"));
     // Through the login dialog's fields, with the settings of this site.
     const auto dialogLogin = [&](const QString& firma, const QString& code, const QString& pw) {
-        env = std::make_unique<testenv::Env>(recording(), QDateTime(kToday, QTime(9, 0), Qt::UTC));
+        env = reliability::clientEnv(*site_, {}, {}, recording());
         env->settings.values = {{u("Server"), site_->server},
                                 {u("Port"), site_->port},
                                 {u("Firma"), firma},

@@ -1,13 +1,18 @@
 #pragma once
 
-// Helpers of the reliability suites: a fingerprint of what a database
-// holds, sums straight from the sales lines with SQL of their own, and runs
-// of the headless report tool in-process and as a binary with an empty home.
+// Helpers of the reliability suites: the client and its logins on a demo
+// site, a fingerprint of what a database holds, sums straight from the sales
+// lines with SQL of their own, and runs of the headless report tool
+// in-process and as a binary with an empty home.
 
 #include "ReportTool.h"
 #include "platform/cache/server/Database.h"
+#include "platform/cache/server/ServerFactory.h"
 #include "platform/settings/SettingsStore.h"
+#include "server/SessionEnv.h"
+#include "support/DemoSite.h"
 #include "support/Process.h"
+#include "support/Utf8.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -17,10 +22,62 @@
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <optional>
 
 namespace reliability {
+
+using testsupport::u;
+
+const QDate kToday(2024, 1, 15); // 61 months: January 2019 up to January 2024
+
+// The client at 09:00 of kToday, not logged in yet: the command line logs in
+// as `user` at `where` ("server port", the site's when empty); without a
+// user there is no command line and the login dialog asks.
+inline std::unique_ptr<testenv::Env> clientEnv(const testsupport::DemoSite& s, const QString& user,
+                                               const QString& password,
+                                               srv::FactoryMaker maker = {}, QString where = {}) {
+    if (!maker) maker = [] { return std::make_unique<cache::server::ServerFactory>(); };
+    auto env =
+        std::make_unique<testenv::Env>(std::move(maker), QDateTime(kToday, QTime(9, 0), Qt::UTC));
+    if (where.isEmpty()) where = s.server + u(" ") + s.port;
+    if (!user.isEmpty()) env->commandLine = u("1 0 %1 %2 %3").arg(user, password, where);
+    return env;
+}
+
+// A login of company 1 with the right "alles" at level 1, for a site's extras.
+inline void addFullUser(cache::server::Database& d, const QString& code, const QString& password,
+                        const QString& name, const QString& department) {
+    testsupport::addLogin(d, 1, code, password, u("J"), name, u("1001"), department);
+    d.exec(u("INSERT INTO berechtigung (benutzer, programm, teil, stufe) VALUES "
+             "(?, 'Tallvero', 'alles', 1)"),
+           {code})
+        .finish();
+}
+
+// Every row of a query as text, and the column names when asked.
+inline QList<QStringList> rows(cache::server::Database& d, const QString& sql,
+                               QStringList* columns = {}) {
+    QList<QStringList> out;
+    QSqlQuery& q = d.exec(sql);
+    const QSqlRecord rec = q.record();
+    for (int i = 0; columns && i < rec.count(); ++i)
+        *columns << rec.fieldName(i);
+    while (q.next()) {
+        out << QStringList();
+        for (int i = 0; i < rec.count(); ++i)
+            out.last() << q.value(i).toString();
+    }
+    q.finish();
+    return out;
+}
+inline QStringList column(cache::server::Database& d, const QString& sql) {
+    QStringList out;
+    for (const QStringList& r : rows(d, sql))
+        out << r.value(0);
+    return out;
+}
 
 // Every row of the tables a request could touch, and the names of all
 // tables: equal fingerprints mean nothing was written or dropped.
@@ -31,14 +88,8 @@ inline QByteArray fingerprint(cache::server::Database& d) {
                           "wsum_full", "server_info", "pers_edv", "berechtigung", "abteilung",
                           "hauptabteilung", "hauptgruppe", "untergruppe", "versandart"}) {
         if (!tables.contains(QLatin1String(t))) continue;
-        QSqlQuery& q = d.exec(QStringLiteral("SELECT * FROM %1").arg(QLatin1String(t)));
-        while (q.next()) {
-            QStringList row{QLatin1String(t)};
-            for (int i = 0; i < q.record().count(); ++i)
-                row << q.value(i).toString();
-            rows << row.join(QChar(0x1f));
-        }
-        q.finish();
+        for (const QStringList& row : reliability::rows(d, u("SELECT * FROM ") + QLatin1String(t)))
+            rows << (QStringList{QLatin1String(t)} + row).join(QChar(0x1f));
     }
     rows.sort();
     return QCryptographicHash::hash((tables + rows).join(QLatin1Char('\n')).toUtf8(),
@@ -69,9 +120,20 @@ inline Money salesLines(cache::server::Database& d, qint64 firma, int fromPeriod
     return m;
 }
 
-// Period code of slot 1..72 when the clock stands in `year`.
-inline int periodOfSlot(int year, int slot) {
-    return (year - 6 + (slot - 1) / 12 + 1 - 1900) * 100 + (slot - 1) % 12 + 1;
+// The 61 months up to kToday (January 2019 on) of company 1 in the scope.
+inline QList<Money> companyOneMonths(cache::server::Database& d, const Where& scope = {}) {
+    QList<Money> out;
+    for (int n = 0; n < 61; ++n) {
+        const int period = (119 + n / 12) * 100 + n % 12 + 1;
+        out << salesLines(d, 1, period, period, scope);
+    }
+    return out;
+}
+
+// Revenue and margin as the client shows them (currency units) are m's.
+inline bool shows(const Money& m, double umsatz, double marge) {
+    return std::abs(umsatz - m.umsatz / 100.0) < 0.005 &&
+           std::abs(marge - (m.umsatz - m.kosten) / 100.0) < 0.005;
 }
 
 struct ToolRun {

@@ -8,7 +8,6 @@
 #include "ReliabilityHelpers.h"
 #include "main_window/FMStart.h"
 #include "main_window/Rules.h"
-#include "platform/cache/server/ServerFactory.h"
 #include "server/SessionEnv.h"
 #include "support/DemoSite.h"
 #include "support/Utf8.h"
@@ -22,14 +21,16 @@
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QMutex>
-#include <QSqlRecord>
 #include <QThread>
 #include <QTreeView>
 #include <QUrl>
 #include <gtest/gtest.h>
 
 using platform::RecordedMessage;
+using reliability::column;
+using reliability::kToday;
 using reliability::Money;
+using reliability::rows;
 using reliability::Where;
 using testsupport::ScopedEnv;
 using testsupport::TestEngine;
@@ -40,7 +41,6 @@ using testsupport::u;
 
 const QString kSecret = u("Geheim-Xy7!q");
 const QString kWrong = u("Falsch-Zq9#w"); // a wrong attempt must not show either
-const QDate kToday(2024, 1, 15);          // 61 months: January 2019 up to January 2024
 
 // The site's administrator: owns the database and its tables, may create
 // roles, is no superuser.
@@ -69,23 +69,16 @@ testsupport::DemoSite& site(TestEngine e) {
     return testsupport::demoSite(
         e, QStringLiteral("security"), 4000,
         [](cache::server::Database& d) {
-            testsupport::addLogin(d, 1, u("GEHEIM"), kSecret, u("J"), u("Greta Geheim"), u("1001"),
-                                  u("B0"));
-            d.exec(u("INSERT INTO berechtigung (benutzer, programm, teil, stufe) VALUES "
-                     "('GEHEIM', 'Tallvero', 'alles', 1)"))
-                .finish();
+            reliability::addFullUser(d, u("GEHEIM"), kSecret, u("Greta Geheim"), u("B0"));
             d.exec(u("DELETE FROM pers_edv WHERE firma = 2 AND code = 'ABTLEITER'")).finish();
             d.exec(u("INSERT INTO firma (firma, name) VALUES (3, 'Fremd GmbH')")).finish();
-            cache::server::SalesLine l;
-            l.datum = 20240110;
-            l.firma = 3;
-            const char* codes[] = {"1", "10", "M2", "30", "3001", "P", "L", "01", "L"};
-            for (int i = 0; i < 9; ++i)
-                l.codes[i] = u(codes[i]);
-            l.umsatz = 12345600;
-            l.kosten = 10000000;
             cache::server::Store st(d);
-            st.appendSales({l});
+            st.appendSales({{.datum = 20240110,
+                             .firma = 3,
+                             .codes = {{u("1"), u("10"), u("M2"), u("30"), u("3001"), u("P"),
+                                        u("L"), u("01"), u("L")}},
+                             .umsatz = 12345600,
+                             .kosten = 10000000}});
             st.generate(3, 12401, 12401);
         },
         e == TestEngine::Postgres ? &siteOwner() : nullptr);
@@ -110,18 +103,6 @@ std::unique_ptr<mw::FMStart> startWindow(testenv::Env& env) {
     return w;
 }
 
-std::unique_ptr<testenv::Env> makeEnv(const testsupport::DemoSite& s, const QString& user,
-                                      const QString& password, const QString& server = {},
-                                      const QString& port = {}) {
-    auto env = std::make_unique<testenv::Env>(
-        [] { return std::make_unique<cache::server::ServerFactory>(); },
-        QDateTime(kToday, QTime(9, 0), Qt::UTC));
-    env->commandLine = QStringLiteral("1 0 %1 %2 %3 %4")
-                           .arg(user, password, server.isEmpty() ? s.server : server,
-                                port.isEmpty() ? s.port : port);
-    return env;
-}
-
 // A whole number as a list or a CSV shows it, in whatever locale: sign and digits.
 qint64 shownNumber(const QString& text) {
     QString digits;
@@ -141,31 +122,31 @@ bool refusalText(const QString& t) {
 }
 
 // Everything Qt logs while it lives, our categories down to debug.
-struct QtLog {
-    static inline QMutex mutex;
-    static inline QStringList* sink = nullptr;
-    QStringList lines;
-    QtMessageHandler previous;
+class QtLog {
+public:
     QtLog() {
-        const QMutexLocker lock(&mutex);
-        sink = &lines;
-        previous =
+        previous_ =
             qInstallMessageHandler([](QtMsgType, const QMessageLogContext& c, const QString& m) {
-                const QMutexLocker lock(&mutex);
-                if (sink) *sink << QString::fromUtf8(c.category ? c.category : "") + u(": ") + m;
+                const QMutexLocker lock(&mutex_);
+                lines_ << QString::fromUtf8(c.category ? c.category : "") + u(": ") + m;
             });
         QLoggingCategory::setFilterRules(QStringLiteral("tallvero.*.debug=true"));
     }
     ~QtLog() {
         QLoggingCategory::setFilterRules(QString());
-        qInstallMessageHandler(previous);
-        const QMutexLocker lock(&mutex);
-        sink = nullptr;
+        qInstallMessageHandler(previous_);
+        const QMutexLocker lock(&mutex_);
+        lines_.clear();
     }
     QString text() const {
-        const QMutexLocker lock(&mutex);
-        return lines.join(QLatin1Char('\n'));
+        const QMutexLocker lock(&mutex_);
+        return lines_.join(QLatin1Char('\n'));
     }
+
+private:
+    static inline QMutex mutex_;
+    static inline QStringList lines_;
+    QtMessageHandler previous_;
 };
 
 // Neither password, nor a telling piece of it, in any encoding we write.
@@ -198,13 +179,10 @@ protected:
     }
     // Every month against the sales lines of company 1 in the scope.
     void expectFigures(const std::function<double(int, int)>& cell, const Where& scope) {
+        const QList<Money> months = reliability::companyOneMonths(*db_, scope);
         int wrong = 0;
-        for (int n = 1; n <= 61; ++n) {
-            const int p = reliability::periodOfSlot(2024, n);
-            const Money m = reliability::salesLines(*db_, 1, p, p, scope);
-            wrong += std::abs(cell(n, 1) - m.umsatz / 100.0) > 0.005 ||
-                     std::abs(cell(n, 2) - (m.umsatz - m.kosten) / 100.0) > 0.005;
-        }
+        for (int n = 1; n <= 61; ++n)
+            wrong += !reliability::shows(months[n - 1], cell(n, 1), cell(n, 2));
         EXPECT_EQ(wrong, 0) << "months with figures of another scope";
     }
     testsupport::DemoSite* site_ = nullptr;
@@ -250,16 +228,14 @@ TEST_P(Site, ReportToolScopesRefusalsAndNoPassword) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
-        const bool help = c.args == QStringList{"--help"};
         for (bool binary : {false, true}) {
             if (binary && c.args.size() > 6) continue; // the binary: the short cases
             const QString json = tool.nextJson();
-            QStringList args = c.args;
-            if (!help)
-                args = QStringList{"--server",  site_->server, "--port",
-                                   site_->port, "--today",     kToday.toString(Qt::ISODate)} +
-                       args;
-            if (!args.contains(u("--json")) && c.code != 2 && !help) args << "--json" << json;
+            QStringList args =
+                QStringList{"--server",  site_->server, "--port",
+                            site_->port, "--today",     kToday.toString(Qt::ISODate)} +
+                c.args;
+            if (!args.contains(u("--json")) && c.code != 2) args << "--json" << json;
             if (c.details)
                 args += QStringList{"--split", "none", "--jahr", "1", "--details", files[1]};
             const reliability::ToolRun r =
@@ -318,7 +294,7 @@ TEST_P(Site, ReportToolScopesRefusalsAndNoPassword) {
 // messages, program log, log window, captions, settings or Qt log.
 TEST_P(Site, NoPasswordInTheClientsMessagesAndLogs) {
     QtLog qtLog;
-    auto env = makeEnv(*site_, u("GEHEIM"), kSecret);
+    auto env = reliability::clientEnv(*site_, u("GEHEIM"), kSecret);
     auto w = startWindow(*env);
     w->mNeuZeichnen->trigger();
     expectFigures([](int n, int k) { return values::store().PeriodValues(n, k).value(); }, {});
@@ -337,7 +313,7 @@ TEST_P(Site, NoPasswordInTheClientsMessagesAndLogs) {
             env->settings.values.values().join(QLatin1Char('\n'));
     windows::frmProgrammverlauf::shutdown();
     w.reset();
-    auto wrong = makeEnv(*site_, u("GEHEIM"), kWrong);
+    auto wrong = reliability::clientEnv(*site_, u("GEHEIM"), kWrong);
     EXPECT_THROW(startWindow(*wrong), srv::ProgramEnded);
     seen += messagesText(wrong->messages()) + wrong->settings.values.values().join(u("\n"));
     EXPECT_TRUE(messagesText(wrong->messages())
@@ -350,44 +326,13 @@ INSTANTIATE_ON_BOTH_ENGINES(Site);
 
 // --- PostgreSQL: what each role reads, whatever program it connects with ----------
 
-// Scoped environment of libpq for one connection or login.
-struct PgEnv {
-    std::vector<std::unique_ptr<ScopedEnv>> vars;
-    PgEnv& set(const char* name, const QByteArray& value) {
-        vars.push_back(std::make_unique<ScopedEnv>(name, value));
-        return *this;
-    }
-};
-
 // A personnel role with its password, or the gate: the libpq default user.
 std::unique_ptr<cache::server::Database> openAs(testsupport::DemoSite& s, const char* user,
                                                 const char* password) {
     if (QLatin1String(user) != QLatin1String("tallvero_gate"))
         return s.db->openAs({QLatin1String(user), QLatin1String(password)});
-    PgEnv env;
-    env.set("PGUSER", "tallvero_gate");
+    const ScopedEnv gate("PGUSER", "tallvero_gate");
     return s.db->open();
-}
-
-QList<QStringList> rows(cache::server::Database& d, const QString& sql, QStringList* columns = {}) {
-    QList<QStringList> out;
-    QSqlQuery& q = d.exec(sql);
-    const QSqlRecord rec = q.record();
-    for (int i = 0; columns && i < rec.count(); ++i)
-        *columns << rec.fieldName(i);
-    while (q.next()) {
-        out << QStringList();
-        for (int i = 0; i < rec.count(); ++i)
-            out.last() << q.value(i).toString();
-    }
-    q.finish();
-    return out;
-}
-QStringList column(cache::server::Database& d, const QString& sql) {
-    QStringList out;
-    for (const QStringList& r : rows(d, sql))
-        out << r.value(0);
-    return out;
 }
 
 // Every table and view of the schema (from the catalog, so that tables added
@@ -580,8 +525,7 @@ TEST(PostgresRoles, TheDemoLoginsThroughTheClientAndItsReconnects) {
     REQUIRE_ENGINE(TestEngine::Postgres);
     testsupport::DemoSite& s = site(TestEngine::Postgres);
     auto admin = s.db->open();
-    PgEnv gateEnv;
-    gateEnv.set("PGUSER", "tallvero_gate"); // before a login: the gate
+    const ScopedEnv gateUser("PGUSER", "tallvero_gate"); // before a login: the gate
     const QStringList gate{u("tallvero_gate")};
     struct Case {
         const char* user;
@@ -595,7 +539,7 @@ TEST(PostgresRoles, TheDemoLoginsThroughTheClientAndItsReconnects) {
     const QString fiscalYear = u("S P0=$P(^FA(0),\"`\",2) W P0");
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.user) + "/" + c.password);
-        auto env = makeEnv(s, QLatin1String(c.user), QLatin1String(c.password));
+        auto env = reliability::clientEnv(s, QLatin1String(c.user), QLatin1String(c.password));
         // The gate reads the fiscal year before anything else.
         bool failed = false;
         srv::connectionSettings().CommandLine = env->commandLine;
@@ -719,10 +663,10 @@ TEST(PostgresConnect, VerifyFullWithTheSitesAuthorityOthersRefusedInGerman) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.sslmode) + " " + c.rootcert + " " + c.host);
-        PgEnv env;
-        env.set("PGSSLMODE", c.sslmode)
-            .set("PGSSLROOTCERT", (dir + u("/tls/")).toUtf8() + c.rootcert);
-        if (c.reason) env.set("PGPASSWORD", kSecret.toUtf8());
+        const ScopedEnv mode("PGSSLMODE", c.sslmode),
+            root("PGSSLROOTCERT", (dir + u("/tls/")).toUtf8() + c.rootcert);
+        std::optional<ScopedEnv> password;
+        if (c.reason) password.emplace("PGPASSWORD", kSecret.toUtf8());
         cache::server::DatabaseTarget t = s.db->target;
         t.host = QLatin1String(c.host);
         if (c.port) t.port = c.port;
@@ -741,7 +685,8 @@ TEST(PostgresConnect, VerifyFullWithTheSitesAuthorityOthersRefusedInGerman) {
         }
         if (!c.client) continue;
         const QString port = c.port ? QString::number(c.port) : s.port;
-        auto client = makeEnv(s, u("GEHEIM"), kSecret, QLatin1String(c.host), port);
+        auto client = reliability::clientEnv(s, u("GEHEIM"), kSecret, {},
+                                             QLatin1String(c.host) + u(" ") + port);
         QString shown;
         client->server.script.push_back([&] {
             for (srv::ServerField f :
@@ -779,12 +724,11 @@ QByteArray fileBytes(const QString& path) {
     return all;
 }
 
+// Mode 0600 (the User flags are the owner's: the owner runs the tests).
 bool ownerOnly(const QString& path) {
-    const QFileDevice::Permissions p = QFile::permissions(path);
-    return (p & (QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner)) ==
-               (QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
-           !(p & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
-                  QFileDevice::WriteOther));
+    using P = QFileDevice;
+    return (QFile::permissions(path) & ~(P::ReadUser | P::WriteUser | P::ExeUser)) ==
+           (P::ReadOwner | P::WriteOwner);
 }
 
 TEST(SqlitePasswords, HashedConvertedOnOpeningAndReadableByTheOwnerOnly) {
@@ -803,7 +747,7 @@ TEST(SqlitePasswords, HashedConvertedOnOpeningAndReadableByTheOwnerOnly) {
     // The first opening converts it; the same logins work as before.
     for (const auto& [password, in] :
          {std::pair{old, true}, {old, true}, {u("alt-klartext#5"), false}}) {
-        auto env = makeEnv(s, u("GAST"), password);
+        auto env = reliability::clientEnv(s, u("GAST"), password);
         EXPECT_EQ(env->s().CacheLogin(), in);
         env->s().CacheDisconnect();
         const QByteArray bytes = fileBytes(path);
