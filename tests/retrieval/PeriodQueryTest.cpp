@@ -339,14 +339,10 @@ TEST_P(PeriodQuery, AFailedRequestKeepsWhatCame) {
 }
 
 TEST(PeriodQueryText, KeysCodesNumbersAndRanges) {
-    retrieval::Selection s;
-    EXPECT_EQ(retrieval::detailKey(s, QString()), QString());
-    EXPECT_EQ(retrieval::detailKey(s, QStringLiteral("L")), QStringLiteral("`````L"));
-    s.pc = QStringLiteral("10");
-    s.habt = QStringLiteral("5");
-    EXPECT_EQ(retrieval::detailKey(s, QStringLiteral("L")), QStringLiteral("10`5````L"));
-    s.pg = QStringLiteral("P");
-    EXPECT_EQ(retrieval::detailKey(s, QString()), QStringLiteral("10`5```````P"));
+    EXPECT_EQ(retrieval::detailKey({}, ""), "");
+    EXPECT_EQ(retrieval::detailKey({}, "L"), "`````L");
+    EXPECT_EQ(retrieval::detailKey({.pc = "10", .habt = "5"}, "L"), "10`5````L");
+    EXPECT_EQ(retrieval::detailKey({.pc = "10", .habt = "5", .pg = "P"}, ""), "10`5```````P");
     const std::pair<std::pair<int, int>, const char*> codes[] = {
         {{2024, 3}, "12403"}, {{1999, 12}, "9912"}, {{2000, 1}, "10001"}};
     for (const auto& [ym, want] : codes)

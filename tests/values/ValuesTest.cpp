@@ -140,7 +140,7 @@ TEST(AbsolutMittel, RunningMonthInCalendarAndFiscalYear) {
     }
 }
 
-TEST(AbsolutMittel, EmptyMonthsAndMeans) {
+TEST(AbsolutMittel, EmptyMonthsMeansAndNoFetch) {
     PeriodValueStore s = fetched();
     // Previous year: only January and March; the empty February counts in the divisor.
     set(s, 49, 300, 30);
@@ -167,15 +167,13 @@ TEST(AbsolutMittel, EmptyMonthsAndMeans) {
     set(s, 50, 0, 7);
     AbsolutMittel(s, 6, true);
     EXPECT_EQ(col(s.GraphValues, 5, 2, 2), "7");
-}
 
-TEST(AbsolutMittel, BeforeTheFirstFetchNothingStops) {
-    PeriodValueStore s;
+    // Before the first fetch nothing stops: the sums from PeriodValues fail,
+    // the zeros set before them stand, and a running mean of nothing is 0.
+    s = PeriodValueStore();
     AbsolutMittel(s, 5, true);
     EXPECT_FALSE(s.MonthYearValues.hasCells());
     ASSERT_TRUE(s.CumulativeValues.hasCells() && s.GraphValues.hasCells());
-    // The sums from PeriodValues failed; the zeros set before them stand,
-    // and a running mean of nothing is 0.
     EXPECT_EQ(col(s.CumulativeValues, 2), kZeros);
     EXPECT_EQ(col(s.CumulativeValues, 6), kZeros);
     EXPECT_EQ(col(s.GraphValues, 2, 7, 7), "0");
