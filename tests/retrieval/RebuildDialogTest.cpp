@@ -11,7 +11,6 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -28,30 +27,6 @@ namespace {
 windows::LogEntry logged(const char* text, const char* parameter) {
     return {QStringLiteral("frmNeueDaten.OKButton_Click"), QString::fromUtf8(text),
             QString::fromUtf8(parameter)};
-}
-
-// What the server's rebuild reports: "period done/total", whether the dialog
-// lets it go on, and the dialog's bar at that moment ("-" while hidden).
-struct Probe {
-    QStringList reports;
-    FrmNeueDaten* dialog = nullptr;
-    std::function<void()> onReport; // inside the server call, before the dialog hears of it
-    int faultAfter = -1;
-};
-
-std::unique_ptr<cache::Factory> probeFactory(Probe& p) {
-    auto f = std::make_unique<cache::server::ServerFactory>();
-    f->options().generateFaultAfter = p.faultAfter;
-    f->options().generateProgress = [&p](const cache::server::GenerateProgress& g) {
-        if (p.onReport) p.onReport();
-        const QProgressBar* bar = p.dialog ? p.dialog->prgFortschritt : nullptr;
-        const QString shown = bar && bar->isVisible() ? bar->format() : QStringLiteral("-");
-        const bool go = retrieval::reportRebuildProgress(g.done, g.total, g.period);
-        p.reports << QString::asprintf("%d %d/%d %s [%s]", g.period, g.done, g.total,
-                                       go ? "weiter" : "halt", qUtf8Printable(shown));
-        return go;
-    };
-    return f;
 }
 
 class RebuildDialog : public ::testing::TestWithParam<TestEngine> {
@@ -71,15 +46,27 @@ protected:
         return cache::server::Store(*d).global(QStringLiteral("XWGDAT")).value_or(QString());
     }
 
-    // Logs DEMO in with the clock at `today` 09:00 and opens the dialog.
+    // Logs DEMO in with the clock at `today` 09:00 and opens the dialog. What
+    // the server's rebuild reports goes to `reports`: "period done/total",
+    // whether the dialog lets it go on, and its bar then ("-" while hidden).
     void open(QDate today = QDate(2024, 3, 15)) {
-        probe.dialog = nullptr;
         dialog.reset();
         env.reset(); // its end clears the session records
-        env = testsupport::loggedIn(*site_, QStringLiteral("DEMO"), QStringLiteral("demo"), today,
-                                    [this] { return probeFactory(probe); });
+        env = testsupport::loggedIn(*site_, "DEMO", "demo", today, [this] {
+            auto f = std::make_unique<cache::server::ServerFactory>();
+            f->options().generateFaultAfter = faultAfter;
+            f->options().generateProgress = [this](const cache::server::GenerateProgress& g) {
+                if (onReport) onReport();
+                const QProgressBar* bar = dialog ? dialog->prgFortschritt : nullptr;
+                const QString shown = bar && bar->isVisible() ? bar->format() : "-";
+                const bool go = retrieval::reportRebuildProgress(g.done, g.total, g.period);
+                reports << QString::asprintf("%d %d/%d %s [%s]", g.period, g.done, g.total,
+                                             go ? "weiter" : "halt", qUtf8Printable(shown));
+                return go;
+            };
+            return f;
+        });
         dialog = std::make_unique<FrmNeueDaten>(env->s(), env->ui, env->clock);
-        probe.dialog = dialog.get();
         dialog->Form_Load();
         dialog->show();
         env->ui.clearMessages();
@@ -91,7 +78,9 @@ protected:
     }
 
     testsupport::DemoSite* site_ = nullptr;
-    Probe probe;
+    QStringList reports;
+    std::function<void()> onReport; // inside the server call, before the dialog hears of it
+    int faultAfter = -1;
     std::unique_ptr<testenv::Env> env;
     std::unique_ptr<FrmNeueDaten> dialog;
 };
@@ -99,7 +88,6 @@ protected:
 // The proposal is the two months before the clock's; the label shows the
 // server's last build, or only what of it can be read.
 TEST_P(RebuildDialog, OpensWithProposalAndBuildInformation) {
-    ASSERT_EQ(QLocale().name(), QStringLiteral("de_DE"));
     const QString built = QStringLiteral("Letzte Periode 12402 erstellt am ");
     const struct {
         QDate today;
@@ -124,7 +112,7 @@ TEST_P(RebuildDialog, OpensWithProposalAndBuildInformation) {
     // Cancelling after an edit sends nothing and logs nothing.
     setRange("12310", "12311");
     dialog->CancelButton->click();
-    EXPECT_TRUE(probe.reports.isEmpty() && windows::programLog().entries().isEmpty());
+    EXPECT_TRUE(reports.isEmpty() && windows::programLog().entries().isEmpty());
     EXPECT_TRUE(env->messages().isEmpty() && !dialog->isVisible());
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
 }
@@ -135,7 +123,7 @@ TEST_P(RebuildDialog, OkRebuildsTheRangeLogsAndReports) {
     setRange("12310", "12402");
     const qsizetype cursorBefore = env->ui.cursorChanges().size();
     bool busy = true, idleTimer = false;
-    probe.onReport = [&] {
+    onReport = [&] {
         busy = busy && env->ui.busyCursor();
         idleTimer = idleTimer || env->server.Lock().isActive(); // stopped inside the bracket
         env->clock.advance(15'000);                             // the server works for 75 seconds
@@ -143,7 +131,7 @@ TEST_P(RebuildDialog, OkRebuildsTheRangeLogsAndReports) {
 
     dialog->OKButton->click();
 
-    EXPECT_EQ(probe.reports,
+    EXPECT_EQ(reports,
               (QStringList{"12310 1/5 weiter [-]", "12311 2/5 weiter [Periode 12310 (1 von 5)]",
                            "12312 3/5 weiter [Periode 12311 (2 von 5)]",
                            "12401 4/5 weiter [Periode 12312 (3 von 5)]",
@@ -205,66 +193,63 @@ TEST_P(RebuildDialog, BadPeriodsAreRejectedBeforeSending) {
         EXPECT_TRUE(dialog->isVisible());
         EXPECT_EQ(dialog->lastOutcome(), FrmNeueDaten::Outcome::Rejected);
     }
-    EXPECT_TRUE(probe.reports.isEmpty() && windows::programLog().entries().isEmpty());
+    EXPECT_TRUE(reports.isEmpty() && windows::programLog().entries().isEmpty());
     EXPECT_EQ(env->ui.cursorChanges().size(), cursorBefore);
 
     // Across the turn of the year the order is by number, not by text.
     setRange("9912", "10001");
     dialog->OKButton->click();
-    EXPECT_EQ(probe.reports.value(1), QStringLiteral("10001 2/2 weiter [Periode 9912 (1 von 2)]"));
+    EXPECT_EQ(reports.value(1), QStringLiteral("10001 2/2 weiter [Periode 9912 (1 von 2)]"));
 }
 
-// The server fails at the second period: the report, the old sums, the
-// pointer and the idle timer back, the dialog open and usable again.
-TEST_P(RebuildDialog, FailedRebuildKeepsTheDialogForARetry) {
-    probe.faultAfter = 1;
-    open();
-    const qsizetype cursorBefore = env->ui.cursorChanges().size();
-
-    dialog->OKButton->click();
-
-    EXPECT_EQ(dialog->lastOutcome(), FrmNeueDaten::Outcome::Failed);
-    EXPECT_EQ(env->messages(),
-              QList{testenv::accessError(
-                  QStringLiteral("Daten Holen für Periode 12401 bis 12402\n"
-                                 "Die bisherigen Periodensummen bleiben unverändert"),
-                  cache::err::GenerateFailed,
-                  QStringLiteral("Aufbau abgebrochen (Fehler bei Periode 12402)"), 32'400'000)});
-    EXPECT_EQ(env->ui.cursorChanges().mid(cursorBefore, 2), (QList<bool>{true, false}));
-    EXPECT_FALSE(env->ui.busyCursor());
-    EXPECT_TRUE(env->server.Lock().isActive());
-    EXPECT_TRUE(dialog->isVisible() && dialog->OKButton->isEnabled());
-    EXPECT_FALSE(dialog->edtVon->isReadOnly());
-    EXPECT_EQ(windows::programLog().entries(),
-              (QList{logged("Daten Holen fehlgeschlagen um", "09:00:00"),
-                     logged("Daten Holen für", "12401 12402 um 09:00:00")}));
-    EXPECT_EQ(xwgdat(), QStringLiteral("12402`1240301"));
-}
-
-TEST_P(RebuildDialog, CancelDuringTheRunRollsBack) {
-    // "Abbrechen" while the second period is shown: the server rolls back.
-    open();
-    setRange("12310", "12402");
-    env->ui.onProcessEvents = [&] {
-        if (dialog->rebuildRunning() && dialog->prgFortschritt->value() == 2)
-            dialog->CancelButton->click();
+// The server fails at the second period (its report), or "Abbrechen" is
+// clicked while the second period is shown (a notice, not the access
+// error): the server rolls back, the pointer and the idle timer are back,
+// the dialog stays open and usable for a retry.
+TEST_P(RebuildDialog, FailedOrCancelledRunKeepsTheDialog) {
+    const struct {
+        int faultAfter;
+        FrmNeueDaten::Outcome outcome;
+        const char *reports, *logged;
+        platform::RecordedMessage message;
+    } rows[] = {
+        {1, FrmNeueDaten::Outcome::Failed, "12401 1/2 weiter [-]", "Daten Holen fehlgeschlagen um",
+         testenv::accessError("Daten Holen für Periode 12401 bis 12402\nDie bisherigen "
+                              "Periodensummen bleiben unverändert",
+                              cache::err::GenerateFailed,
+                              "Aufbau abgebrochen (Fehler bei Periode 12402)", 32'400'000)},
+        {-1, FrmNeueDaten::Outcome::Cancelled,
+         "12401 1/2 weiter [-]|12402 2/2 halt [Periode 12401 (1 von 2)]",
+         "Daten Holen abgebrochen um",
+         testenv::msg("Daten holen",
+                      "Daten Holen für Periode 12401 bis 12402 abgebrochen!\n"
+                      "Die bisherigen Periodensummen bleiben unverändert.",
+                      MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok, 32'400'000)},
     };
-    dialog->OKButton->click();
-    EXPECT_EQ(dialog->lastOutcome(), FrmNeueDaten::Outcome::Cancelled);
-    EXPECT_EQ(probe.reports,
-              (QStringList{"12310 1/5 weiter [-]", "12311 2/5 halt [Periode 12310 (1 von 5)]"}));
-    EXPECT_EQ(xwgdat(), QStringLiteral("12402`1240301"));
-    EXPECT_EQ(env->messages(), // a notice, not the access error
-              QList{testenv::msg("Daten holen",
-                                 "Daten Holen für Periode 12310 bis 12402 abgebrochen!\n"
-                                 "Die bisherigen Periodensummen bleiben unverändert.",
-                                 MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok, 32'400'000)});
-    EXPECT_EQ(windows::programLog().entries(),
-              (QList{logged("Daten Holen abgebrochen um", "09:00:00"),
-                     logged("Daten Holen für", "12310 12402 um 09:00:00")}));
-    EXPECT_TRUE(dialog->isVisible() && !dialog->prgFortschritt->isVisible());
-    EXPECT_FALSE(env->ui.busyCursor());
-    EXPECT_TRUE(env->server.Lock().isActive());
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.logged);
+        faultAfter = r.faultAfter;
+        reports.clear();
+        open();
+        const qsizetype cursorBefore = env->ui.cursorChanges().size();
+        env->ui.onProcessEvents = [&] {
+            if (dialog->rebuildRunning() && dialog->prgFortschritt->value() == 2)
+                dialog->CancelButton->click();
+        };
+        dialog->OKButton->click();
+        EXPECT_EQ(dialog->lastOutcome(), r.outcome);
+        EXPECT_EQ(reports.join(u'|'), r.reports);
+        EXPECT_EQ(env->messages(), QList{r.message});
+        EXPECT_EQ(windows::programLog().entries(),
+                  (QList{logged(r.logged, "09:00:00"),
+                         logged("Daten Holen für", "12401 12402 um 09:00:00")}));
+        EXPECT_EQ(env->ui.cursorChanges().mid(cursorBefore, 2), (QList<bool>{true, false}));
+        EXPECT_FALSE(env->ui.busyCursor());
+        EXPECT_TRUE(env->server.Lock().isActive());
+        EXPECT_TRUE(dialog->isVisible() && dialog->OKButton->isEnabled());
+        EXPECT_FALSE(dialog->edtVon->isReadOnly() || dialog->prgFortschritt->isVisible());
+        EXPECT_EQ(xwgdat(), QStringLiteral("12402`1240301"));
+    }
 
     // Closing the window while it runs cancels as well, and only then closes.
     env->ui.onProcessEvents = [&] {
@@ -273,7 +258,7 @@ TEST_P(RebuildDialog, CancelDuringTheRunRollsBack) {
     dialog->OKButton->click();
     env->ui.onProcessEvents = {};
     EXPECT_EQ(dialog->lastOutcome(), FrmNeueDaten::Outcome::Cancelled);
-    EXPECT_EQ(probe.reports.size(), 3);
+    EXPECT_EQ(reports.size(), 3);
     EXPECT_TRUE(dialog->isVisible());
     dialog->CancelButton->click();
     EXPECT_FALSE(dialog->isVisible());
@@ -290,7 +275,7 @@ TEST_P(RebuildDialog, ModalRunFromTheOwner) {
         d->OKButton->click();
     });
     EXPECT_EQ(FrmNeueDaten::showModal(env->s(), env->ui, env->clock, &owner), QDialog::Accepted);
-    EXPECT_EQ(probe.reports.size(), 2);
+    EXPECT_EQ(reports.size(), 2);
     EXPECT_TRUE(owner.findChildren<FrmNeueDaten*>().isEmpty()); // gone after the run
 }
 

@@ -1,13 +1,12 @@
 #pragma once
 
 // The real server component with a hook around every request of a class
-// query: tests record what was sent, count result sets closed, and fail a
-// request on purpose (a throw from the hook, or after a budget).
+// query: tests record what was sent, count result sets closed, and fail
+// requests on purpose once a budget is spent.
 
 #include "platform/cache/server/ServerFactory.h"
 
 #include <functional>
-#include <optional>
 
 namespace testsupport {
 
@@ -19,14 +18,11 @@ struct SentQuery {
 struct QueryHook {
     // Which queries are watched (all when empty), by query name.
     std::function<bool(const QString& query)> watches;
-    // Before each watched execute, with its number (from 1); may throw.
-    std::function<void(int n)> beforeExecute;
     // Watched requests that may still go through before every further one
     // throws `failure` (-1: no limit).
     int budget = -1;
     cache::CacheError failure{cache::err::Sql, QStringLiteral("Datenbank weg")};
     QList<SentQuery> sent;
-    int executes = 0;
     int closes = 0;
 };
 
@@ -35,8 +31,6 @@ public:
     HookedQuery(std::unique_ptr<cache::CacheQuery> inner, QueryHook& h, SentQuery s)
         : inner_(std::move(inner)), h_(h), s_(std::move(s)) {}
     void execute(const QStringList& args) override {
-        ++h_.executes;
-        if (h_.beforeExecute) h_.beforeExecute(h_.executes);
         if (h_.budget == 0) throw h_.failure;
         if (h_.budget > 0) --h_.budget;
         s_.args = args;

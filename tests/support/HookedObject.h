@@ -1,19 +1,16 @@
 #pragma once
 
-// A server object with a hook before every method call: tests record the
-// calls a program makes, or act at that moment.
+// A server object that calls a hook (class, method, arguments) before each call.
 
 #include "platform/cache/Factory.h"
 
 #include <functional>
-#include <memory>
 
 namespace testsupport {
 
 class HookedObject : public cache::CacheObject {
 public:
-    using Hook =
-        std::function<void(const QString& cls, const QString& method, const QStringList& args)>;
+    using Hook = std::function<void(const QString&, const QString&, const QStringList&)>;
     HookedObject(std::unique_ptr<cache::CacheObject> inner, QString cls, Hook hook)
         : inner_(std::move(inner)), cls_(std::move(cls)), hook_(std::move(hook)) {}
     QString property(const QString& name) override { return inner_->property(name); }

@@ -27,8 +27,7 @@ void set(PeriodValueStore& s, int slot, double u, double db) {
 std::string col(const Table& t, int c, int first = 1, int last = 12) {
     QStringList out;
     for (int m = first; m <= last; ++m)
-        out << (t(m, c).isEmpty() ? QStringLiteral("-")
-                                  : QString::number(t(m, c).value(), 'g', 12));
+        out << (t(m, c).isEmpty() ? "-" : QString::number(t(m, c).value(), 'g', 12));
     return out.join(QLatin1Char(' ')).toStdString();
 }
 
@@ -64,9 +63,8 @@ TEST(AbsolutMittel, WorkedExample) {
     PeriodValueStore s = fetched();
     for (int m = 1; m <= 4; ++m)
         set(s, 48 + m, 100.0 * m, 10.0 * m);
-    set(s, 46, 40, 4);
-    set(s, 47, 50, 5);
-    set(s, 48, 60, 6);
+    for (int n = 46; n <= 48; ++n)
+        set(s, n, 10.0 * (n - 42), n - 42);
 
     AbsolutMittel(s, 6, false);
     EXPECT_EQ(col(s.MonthYearValues, 2), "100 200 300 400 - - - - - - - -");
@@ -126,8 +124,7 @@ TEST(AbsolutMittel, RunningMonthInCalendarAndFiscalYear) {
         {62, 2, 1, 0, "G1 A1", kNone},
     };
     for (const Row& r : rows) {
-        SCOPED_TRACE(testing::Message() << "clock " << r.clock << " year mode " << r.yearMode
-                                        << " graph mode " << r.graphMode << " " << r.cells);
+        SCOPED_TRACE(testing::Message() << "row " << &r - rows);
         PeriodValueStore s = fetched();
         for (int n = 1; n <= r.upTo; ++n)
             set(s, n, n * 10.0, n);
@@ -143,7 +140,7 @@ TEST(AbsolutMittel, RunningMonthInCalendarAndFiscalYear) {
     }
 }
 
-TEST(AbsolutMittel, EmptyMonthsAndMeans) {
+TEST(AbsolutMittel, EmptyMonthsMeansAndNoFetch) {
     PeriodValueStore s = fetched();
     // Previous year: only January and March; the empty February counts in the divisor.
     set(s, 49, 300, 30);
@@ -170,15 +167,13 @@ TEST(AbsolutMittel, EmptyMonthsAndMeans) {
     set(s, 50, 0, 7);
     AbsolutMittel(s, 6, true);
     EXPECT_EQ(col(s.GraphValues, 5, 2, 2), "7");
-}
 
-TEST(AbsolutMittel, BeforeTheFirstFetchNothingStops) {
-    PeriodValueStore s;
+    // Before the first fetch nothing stops: the sums from PeriodValues fail,
+    // the zeros set before them stand, and a running mean of nothing is 0.
+    s = PeriodValueStore();
     AbsolutMittel(s, 5, true);
     EXPECT_FALSE(s.MonthYearValues.hasCells());
     ASSERT_TRUE(s.CumulativeValues.hasCells() && s.GraphValues.hasCells());
-    // The sums from PeriodValues failed; the zeros set before them stand,
-    // and a running mean of nothing is 0.
     EXPECT_EQ(col(s.CumulativeValues, 2), kZeros);
     EXPECT_EQ(col(s.CumulativeValues, 6), kZeros);
     EXPECT_EQ(col(s.GraphValues, 2, 7, 7), "0");
