@@ -108,9 +108,9 @@ TEST_P(SalesImport, BatchesReplacedPeriodsAndSumsFollowTheLines) {
         Act act;
         const QByteArray* file;
         bool force, replace;
-        qint64 batch;       // the new batch, or the one removed
-        qint64 duplicateOf; // 0: not refused
-        qint64 rev[3];      // company 1 in 12401 and 12402, company 2 in 12401
+        qint64 batch;              // the new batch, or the one removed
+        qint64 duplicateOf;        // 0: not refused
+        std::array<qint64, 3> rev; // company 1 in 12401 and 12402, company 2 in 12401
     };
     const Step steps[] = {
         {"first import", Import, &a, false, false, 1, 0, {10000, 20000, 500}},
@@ -149,9 +149,7 @@ TEST_P(SalesImport, BatchesReplacedPeriodsAndSumsFollowTheLines) {
         }
         // The sums are those of the lines right after the import, with no
         // rebuild in between.
-        EXPECT_EQ(revenue(1, 12401), s.rev[0]);
-        EXPECT_EQ(revenue(1, 12402), s.rev[1]);
-        EXPECT_EQ(revenue(2, 12401), s.rev[2]);
+        EXPECT_EQ((std::array{revenue(1, 12401), revenue(1, 12402), revenue(2, 12401)}), s.rev);
         EXPECT_EQ(verifySums(*db, 0, 0, std::nullopt).differences, 0);
     }
     const QList<BatchInfo> batches = listBatches(*db);
@@ -375,9 +373,8 @@ TEST_P(SalesImportTool, AKilledImportLeavesTheDatabaseAsBefore) {
     db = tdb->open();
     waitForOtherSessions();
     EXPECT_EQ(snapshot(), before);
-    if (GetParam() == TestEngine::Sqlite) {
+    if (GetParam() == TestEngine::Sqlite)
         EXPECT_EQ(db->scalar(u"PRAGMA integrity_check"_s).toString(), u"ok"_s);
-    }
     db.reset();
     const testsupport::ProcessRun r = testsupport::runProcess(
         QStringLiteral(TALLVERO_DB_BIN), server() << u"import-sales"_s << csv, env());
