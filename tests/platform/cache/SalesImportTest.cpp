@@ -373,8 +373,9 @@ TEST_P(SalesImportTool, AKilledImportLeavesTheDatabaseAsBefore) {
     db = tdb->open();
     waitForOtherSessions();
     EXPECT_EQ(snapshot(), before);
-    if (GetParam() == TestEngine::Sqlite)
+    if (GetParam() == TestEngine::Sqlite) {
         EXPECT_EQ(db->scalar(u"PRAGMA integrity_check"_s).toString(), u"ok"_s);
+    }
     db.reset();
     const testsupport::ProcessRun r = testsupport::runProcess(
         QStringLiteral(TALLVERO_DB_BIN), server() << u"import-sales"_s << csv, env());
