@@ -362,9 +362,8 @@ TEST_P(Contract, PeriodSumsEqualRawLines) {
 
 // No data: a row of zeros. The figures come in the money text form.
 TEST_P(Contract, PeriodSumEdgeCases) {
-    const std::pair<const char*, const char*> noData[] = {
-        {"1", "12412"}, {"abc", "12401"}, {"1", "2024-01"}};
-    for (const auto& [firma, period] : noData) {
+    for (const auto& [firma, period] :
+         {std::pair{"1", "12412"}, {"abc", "12401"}, {"1", "2024-01"}}) {
         QStringList args = periodArgs(1, QLatin1String(period), {});
         args[0] = QLatin1String(firma);
         EXPECT_EQ(rows("PeriodenSumme", args), u"0|0"_s) << firma << " " << period;
