@@ -13,14 +13,24 @@
 
 namespace testsupport {
 
+// Demo data up to March 2024 with `lines` sales lines, written by the
+// database's owner when it has one (PostgreSQL); returns that connection.
+inline std::unique_ptr<cache::server::Database>
+fillDemo(const TestDatabase& db, qint64 lines, quint64 seed = cache::server::DemoOptions{}.seed) {
+    auto d = db.owner ? db.openAs(*db.owner) : db.open();
+    cache::server::Store store(*d);
+    cache::server::generateDemo(store,
+                                {.seed = seed, .lines = lines, .untilYear = 2024, .untilMonth = 3});
+    return d;
+}
+
 struct DemoSite {
     std::unique_ptr<TestDatabase> db;
     QString server, port;
 };
 
-// Demo data up to March 2024 with `lines` sales lines; `extra` adds rows
-// once, after the demo. Activates the site's database on every call. With
-// an owner (PostgreSQL) the owner makes schema, demo and extras.
+// fillDemo's data, once per engine and name; `extra` adds rows once, after
+// the demo. Activates the site's database on every call.
 inline DemoSite& demoSite(TestEngine e, const QString& name, qint64 lines,
                           const std::function<void(cache::server::Database&)>& extra = {},
                           const cache::server::Login* owner = nullptr) {
@@ -28,13 +38,7 @@ inline DemoSite& demoSite(TestEngine e, const QString& name, qint64 lines,
     DemoSite& s = all[{e, name}];
     if (!s.db) {
         s.db = makeTestDatabase(e, name, owner);
-        auto d = s.db->owner ? s.db->openAs(*s.db->owner) : s.db->open();
-        cache::server::Store store(*d);
-        cache::server::DemoOptions o;
-        o.lines = lines;
-        o.untilYear = 2024;
-        o.untilMonth = 3;
-        cache::server::generateDemo(store, o);
+        auto d = fillDemo(*s.db, lines);
         if (extra) extra(*d);
         const auto target = cache::parseConnectString(s.db->connectString);
         s.server = target->server;

@@ -10,7 +10,6 @@
 
 #include <QString>
 #include <QTemporaryDir>
-
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,7 +22,7 @@ std::string engineName(TestEngine e);
 
 struct TestDatabase {
     TestEngine engine;
-    QString connectString;  // for ServerFactory::connect
+    QString connectString; // for ServerFactory::connect
     cache::server::DatabaseTarget target;
     std::unique_ptr<QTemporaryDir> dir;
 
@@ -61,21 +60,20 @@ void addLogin(cache::server::Database& d, qint64 firma, const QString& code,
 } // namespace testsupport
 
 // Skips (or, with TALLVERO_REQUIRE_PG=1, fails) when the engine is missing.
-#define REQUIRE_ENGINE(e)                                                                         \
-    do {                                                                                          \
-        std::string why_;                                                                         \
-        if (!testsupport::engineAvailable((e), &why_)) {                                          \
-            if (qEnvironmentVariable("TALLVERO_REQUIRE_PG") == QLatin1String("1"))                \
-                FAIL() << why_;                                                                   \
-            GTEST_SKIP() << why_;                                                                 \
-        }                                                                                         \
+#define REQUIRE_ENGINE(e)                                                                          \
+    do {                                                                                           \
+        std::string why_;                                                                          \
+        if (!testsupport::engineAvailable((e), &why_)) {                                           \
+            if (qEnvironmentVariable("TALLVERO_REQUIRE_PG") == QLatin1String("1")) FAIL() << why_; \
+            GTEST_SKIP() << why_;                                                                  \
+        }                                                                                          \
     } while (0)
 
 // A parameterised suite on both engines, its cases named after the engine.
-#define INSTANTIATE_ON_BOTH_ENGINES(suite)                                                        \
-    INSTANTIATE_TEST_SUITE_P(                                                                     \
-        Engines, suite,                                                                           \
-        ::testing::Values(testsupport::TestEngine::Sqlite, testsupport::TestEngine::Postgres),    \
-        [](const ::testing::TestParamInfo<testsupport::TestEngine>& i) {                          \
-            return testsupport::engineName(i.param);                                              \
+#define INSTANTIATE_ON_BOTH_ENGINES(suite)                                                         \
+    INSTANTIATE_TEST_SUITE_P(                                                                      \
+        Engines, suite,                                                                            \
+        ::testing::Values(testsupport::TestEngine::Sqlite, testsupport::TestEngine::Postgres),     \
+        [](const ::testing::TestParamInfo<testsupport::TestEngine>& i) {                           \
+            return testsupport::engineName(i.param);                                               \
         })
