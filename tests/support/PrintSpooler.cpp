@@ -27,12 +27,6 @@ bool write(const QString& file, const QString& text) {
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
-QString run(const QString& program, const QStringList& args, int* code = nullptr) {
-    const ProcessRun r = runProcess(program, args, {}, {}, 60000, true);
-    if (code) *code = r.code;
-    return r.outText();
-}
-
 } // namespace
 
 // /tmp rather than TMPDIR: the scheduler's filters run as lp and must reach
@@ -100,14 +94,13 @@ QString PrintSpooler::start() {
     // Up when lpadmin reaches it and sets up the queue.
     QElapsedTimer t;
     t.start();
-    QString out;
+    ProcessRun lpadmin;
     while (cupsd_.waitForStarted(10000) && t.elapsed() < 20000) {
-        int code = 0;
-        out = run(QStringLiteral("/usr/sbin/lpadmin"),
-                  {"-h", socket_, "-p", queue_, "-E", "-v", "cups-pdf:/" + queue_, "-P", ppd, "-o",
-                   "printer-error-policy=abort-job"},
-                  &code);
-        if (code == 0) {
+        lpadmin = runProcess(QStringLiteral("/usr/sbin/lpadmin"),
+                             {"-h", socket_, "-p", queue_, "-E", "-v", "cups-pdf:/" + queue_, "-P",
+                              ppd, "-o", "printer-error-policy=abort-job"},
+                             {}, {}, 60000, true);
+        if (lpadmin.code == 0) {
             if (qEnvironmentVariableIsSet("CUPS_SERVER")) oldServer_ = qgetenv("CUPS_SERVER");
             qputenv("CUPS_SERVER", socket_.toLocal8Bit());
             // The client library keeps the server it found first; point it here.
@@ -116,8 +109,8 @@ QString PrintSpooler::start() {
         }
         QThread::msleep(100);
     }
-    return QStringLiteral("cupsd did not come up or lpadmin cannot set up the queue: ") + out +
-           cupsd_.errorString() + logs();
+    return QStringLiteral("cupsd did not come up or lpadmin cannot set up the queue: ") +
+           lpadmin.outText() + cupsd_.errorString() + logs();
 #endif
 }
 
@@ -174,7 +167,7 @@ QString PrintSpooler::logs() const {
 }
 
 QList<PrintSpooler::PdfPage> PrintSpooler::pdfPages(const QString& file) {
-    const QString info = run(QStringLiteral("pdfinfo"), {"-f", "1", "-l", "999", file});
+    const QString info = runProcess("pdfinfo", {"-f", "1", "-l", "999", file}).outText();
     static const QRegularExpression page(
         QStringLiteral("^Page\\s+\\d+ size:\\s+([0-9.]+) x ([0-9.]+) pts.*\\n"
                        "Page\\s+\\d+ rot:\\s+(\\d+)"),
@@ -191,7 +184,7 @@ QList<PrintSpooler::PdfPage> PrintSpooler::pdfPages(const QString& file) {
 }
 
 QString PrintSpooler::pdfText(const QString& file) {
-    return run(QStringLiteral("pdftotext"), {"-enc", "UTF-8", file, "-"});
+    return runProcess("pdftotext", {"-enc", "UTF-8", file, "-"}).outText();
 }
 
 } // namespace testsupport
