@@ -1,9 +1,8 @@
 #pragma once
 
-// Shared by the fuzz targets, each one source file defining fuzzOne: checks
-// that abort (so libFuzzer keeps the input as a crash file), libFuzzer's
-// entry points, input bytes as text, and a server database made once per
-// process.
+// Shared by the fuzz targets (one source file each, with its fuzzOne):
+// checks that abort (so libFuzzer keeps the input as a crash file), the
+// libFuzzer entry points, input bytes as text, a server database per process.
 
 #include "platform/cache/server/Database.h"
 #include "platform/cache/server/Schema.h"
