@@ -1,8 +1,8 @@
 #pragma once
 
-// Shared by the fuzz targets, each one source file: checks that abort (so
-// libFuzzer keeps the input as a crash file), LLVMFuzzerInitialize, input
-// bytes as text, and a server database made once per process.
+// Shared by the fuzz targets (one source file each, with its fuzzOne):
+// checks that abort (so libFuzzer keeps the input as a crash file), the
+// libFuzzer entry points, input bytes as text, a server database per process.
 
 #include "platform/cache/server/Database.h"
 #include "platform/cache/server/Schema.h"
@@ -59,20 +59,16 @@ template <class Pred> bool anyChar(const QString& s, Pred pred) {
     return std::any_of(s.begin(), s.end(), pred);
 }
 
-inline QByteArray bytes(const uint8_t* data, size_t size) {
-    return QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
-}
-
 // Text in one of three forms, chosen by a selector byte: UTF-8 as files and
 // command lines bring it (invalid sequences become U+FFFD); one byte per
 // character, so every code 0..255 stays reachable, the server's row
 // separator 0xFF among them; raw UTF-16 code units, lone surrogates too.
-inline QString anyText(uint8_t mode, const uint8_t* data, size_t size) {
-    if (mode % 3 == 0) return QString::fromUtf8(bytes(data, size));
-    if (mode % 3 == 1) return QString::fromLatin1(bytes(data, size));
+inline QString anyText(uint8_t mode, const QByteArray& b) {
+    if (mode % 3 == 0) return QString::fromUtf8(b);
+    if (mode % 3 == 1) return QString::fromLatin1(b);
     QString s;
-    for (size_t i = 0; i + 1 < size; i += 2)
-        s += QChar(char16_t(data[i] | (data[i + 1] << 8)));
+    for (qsizetype i = 0; i + 1 < b.size(); i += 2)
+        s += QChar(char16_t(uint8_t(b[i]) | (uint8_t(b[i + 1]) << 8)));
     return s;
 }
 
@@ -90,6 +86,8 @@ inline cache::server::Store& serverStore() {
 
 } // namespace fuzzsupport
 
+// The target's checks of one input.
+void fuzzOne(const QByteArray& input);
 // A target's own set-up, run once after the application object exists.
 extern "C" void fuzzSetUp() __attribute__((weak));
 
@@ -99,5 +97,10 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     static int count = *argc;
     new QCoreApplication(count, *argv);
     if (fuzzSetUp) fuzzSetUp();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzzOne(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
     return 0;
 }

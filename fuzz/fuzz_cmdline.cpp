@@ -131,13 +131,11 @@ void reportTool(const QStringList& args, const std::optional<QString>& envPasswo
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QByteArray raw = fuzzsupport::bytes(data, size);
+void fuzzOne(const QByteArray& raw) {
     clientCommandLine(QString::fromUtf8(raw).replace(QChar(0), u' '));
     QStringList args;
     for (const QByteArray& w : raw.isEmpty() ? QList<QByteArray>() : raw.split('\0'))
         args << QString::fromUtf8(w);
     reportTool(args, std::nullopt);
     reportTool(args, QStringLiteral("demo"));
-    return 0;
 }

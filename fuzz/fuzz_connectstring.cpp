@@ -33,8 +33,8 @@ void checkTarget(const cache::ConnectTarget& t) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QString text = QString::fromUtf8(fuzzsupport::bytes(data, size));
+void fuzzOne(const QByteArray& input) {
+    const QString text = QString::fromUtf8(input);
     // String -> parts -> string: an accepted string comes back exactly, the
     // prefix in its canonical spelling; rejection does not depend on that
     // spelling.
@@ -69,5 +69,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (back)
         FUZZ_CHECK(cache::makeConnectString(back->server, back->port, back->nameSpace) == made);
     checkTarget(given);
-    return 0;
 }

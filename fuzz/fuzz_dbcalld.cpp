@@ -5,10 +5,10 @@
 #include "FuzzSupport.h"
 #include "server/SessionEnv.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1) return 0;
-    const uint8_t mode = data[0];
-    const QString answer = QString::fromLatin1(fuzzsupport::bytes(data + 1, size - 1));
+void fuzzOne(const QByteArray& input) {
+    if (input.isEmpty()) return;
+    const uint8_t mode = input[0];
+    const QString answer = QString::fromLatin1(input.mid(1));
     const QString row = QChar(srv::Session::kRowSeparator);
     const QString sep = mode < 160   ? row
                         : mode < 176 ? QStringLiteral("`")
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (*n == 0) {
         FUZZ_CHECK(values == stale);
-        return 0;
+        return;
     }
     // Positions 1..n hold the values, position 0 is unused; the list's
     // upper bound grows in steps of ten.
@@ -49,5 +49,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Above n only the caller's old values or empty room remain.
     for (int i = *n + 1; i < values.size(); ++i)
         FUZZ_CHECK(values.at(i).isEmpty() || values.at(i) == stale.value(i));
-    return 0;
 }

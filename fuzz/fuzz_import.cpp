@@ -61,14 +61,15 @@ extern "C" void fuzzSetUp() {
     fuzzsupport::serverStore();
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1) return 0;
+void fuzzOne(const QByteArray& input) {
+    if (input.isEmpty()) return;
+    const uint8_t mode = input[0];
     cs::Store& store = fuzzsupport::serverStore();
     cs::Database& db = store.db();
     const QStringList names = cs::importKindNames();
     cs::ImportKind kind{};
-    FUZZ_CHECK(cs::importKindFromName(names.at(data[0] % names.size()), &kind));
-    QByteArray file = fuzzsupport::bytes(data + 1, size - 1);
+    FUZZ_CHECK(cs::importKindFromName(names.at(mode % names.size()), &kind));
+    QByteArray file = input.mid(1);
     // Every login's password costs an Argon2id hash (tens of milliseconds by
     // design): a few rows are enough to fuzz them.
     const QList<QByteArray> lines = file.split('\n');
@@ -80,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cs::ImportResult r; // every problem of a file is a row error, never an exception
     if (kind == cs::ImportKind::Sales) {
         // The empty database has no master data: every code is unknown.
-        const cs::SalesImportOptions o{.encoding = cs::SourceEncoding(data[0] / names.size() % 3),
+        const cs::SalesImportOptions o{.encoding = cs::SourceEncoding(mode / names.size() % 3),
                                        .force = true,
                                        .allowUnknown = true};
         const auto s = fuzzsupport::noEscape([&] { return cs::importSales(store, in, o); });
@@ -130,5 +131,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const QByteArray& line : lines.mid(0, 8))
         for (const char sep : {';', ','})
             splitRoundTrip(QString::fromUtf8(line), QLatin1Char(sep));
-    return 0;
 }

@@ -104,15 +104,15 @@ void numbers(const QString& t, qint64 raw) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2) return 0;
+void fuzzOne(const QByteArray& input) {
+    if (input.size() < 2) return;
     static const char16_t kDelims[] = {u'`', u'|', u' ', 0xFF, u','};
-    const QChar delim = data[1] < 200 ? QChar(kDelims[data[1] % 5]) : QChar(data[1]);
-    const QString t = fuzzsupport::anyText(data[0], data + 2, size - 2);
+    const uint8_t d = input[1];
+    const QChar delim = d < 200 ? QChar(kDelims[d % 5]) : QChar(d);
+    const QString t = fuzzsupport::anyText(input[0], input.mid(2));
     pieces(t, delim);
     sevenBit(t);
     qint64 raw = 0;
-    std::memcpy(&raw, data + 2, std::min(size - 2, sizeof raw));
+    std::memcpy(&raw, input.constData() + 2, std::min(size_t(input.size() - 2), sizeof raw));
     numbers(t, raw);
-    return 0;
 }

@@ -86,10 +86,10 @@ extern "C" void fuzzSetUp() {
     std::atexit([] { g_dir->remove(); });
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+void fuzzOne(const QByteArray& input) {
     const QString path = g_dir->filePath(QStringLiteral("Cache Login.conf"));
     const QString copy = g_dir->filePath(QStringLiteral("wieder/Cache Login.conf"));
-    writeFile(path, fuzzsupport::bytes(data, size));
+    writeFile(path, input);
     QString written; // the value written below, when the file could be read
     {
         platform::QSettingsStore store(path);
@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         readLoginSettings(store);
 
         if (store.problem().isEmpty()) {
-            written = QString::fromUtf8(fuzzsupport::bytes(data, std::min<size_t>(size, 120)));
+            written = QString::fromUtf8(input.left(120));
             store.write(QStringLiteral("Name"), written);
             store.sync();
             // Qt parses the other groups only when it writes: a broken one
@@ -122,5 +122,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(reread.problem().isEmpty() &&
                    reread.read(QStringLiteral("Name"), kUnset) == written);
     }
-    return 0;
 }

