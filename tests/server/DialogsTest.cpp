@@ -102,10 +102,17 @@ TEST(Widgets, TheEditButtonAsksBeforeUnlockingAndBeforeSaving) {
         EXPECT_EQ(d.field(BPORT)->text(), u("2000"));
         if (save == MsgAnswer::Yes) break;
         EXPECT_TRUE(env.fake.log.lines.isEmpty());
-        // "Server" shows the dialog modally; "Zurück" closes it.
-        QTimer::singleShot(0, [&] { QTest::mouseClick(d.BUZurück(), Qt::LeftButton); });
-        env.login.findChild<QPushButton*>(u("BUServer"))->click();
-        EXPECT_FALSE(d.isVisible());
+        // "Server" shows the dialog modally; "Zurück" and Escape close it.
+        for (const bool escape : {false, true}) {
+            QTimer::singleShot(0, [&] {
+                if (escape)
+                    QTest::keyClick(&d, Qt::Key_Escape);
+                else
+                    QTest::mouseClick(d.BUZurück(), Qt::LeftButton);
+            });
+            env.login.findChild<QPushButton*>(u("BUServer"))->click();
+            EXPECT_FALSE(d.isVisible());
+        }
         EXPECT_TRUE(env.settings.values.isEmpty());
         QTest::mouseClick(env.login.findChild<QPushButton*>(u("BUSpeich")), Qt::LeftButton);
         EXPECT_EQ(env.settings.values.value(u("Port")), u("2000"));
@@ -126,8 +133,9 @@ TEST(Widgets, TheEditButtonAsksBeforeUnlockingAndBeforeSaving) {
 }
 
 // A start-up login through the modal widget: activation focuses the
-// password, focus selects a field's text, leaving the user field makes it
-// upper case (the password stays as typed). The re-login does not block.
+// password, focus (also by a click) selects a field's text, leaving the user
+// field makes it upper case (the password stays as typed). The re-login does
+// not block.
 TEST(Widgets, TheModalLoginAndTheReLogin) {
     WidgetEnv env;
     env.fake.addDemoUser();
@@ -141,7 +149,8 @@ TEST(Widgets, TheModalLoginAndTheReLogin) {
         EXPECT_TRUE(QTest::qWaitForWindowActive(&d));
         EXPECT_EQ(QApplication::focusWidget(), d.BPASSWORT());
         EXPECT_EQ(d.BPASSWORT()->echoMode(), QLineEdit::Password);
-        d.BUSER()->setFocus(Qt::TabFocusReason);
+        QTest::mouseClick(d.BUSER(), Qt::LeftButton); // selects after placing the cursor
+        QApplication::processEvents();
         EXPECT_EQ(d.BUSER()->selectedText(), u("alt"));
         QTest::keyClicks(d.BUSER(), u("demo")); // replaces the selection
         d.BPASSWORT()->setFocus(Qt::TabFocusReason);

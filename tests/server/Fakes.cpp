@@ -101,6 +101,7 @@ bool FakeFactory::connect(const QString& connectString) {
 void FakeFactory::disconnect() {
     if (connected_) s_.log.add(u("disconnect"));
     connected_ = false;
+    if (s_.disconnectThrows) throw CacheError(cache::err::NotConnected, u("schon getrennt"));
 }
 
 void FakeFactory::require() const {

@@ -123,7 +123,9 @@ TEST(Connection, SixtySecondsWithoutServerWorkCloseTheConnectionAndTheNextCallRe
     env.s().DBBegin(false);
     env.s().DBEnd(false);
     EXPECT_EQ(env.ui.cursorChanges(), (QList<bool>{true, false})); // the hourglass only if asked
-    // A server call at 150 s starts the minute afresh.
+    // A server call at 150 s starts the minute afresh. A failing close
+    // counts as closed.
+    env.fake.disconnectThrows = true;
     env.clock.advance(30000);
     bool failed = false;
     env.s().DBCall(kWjLine, failed);
