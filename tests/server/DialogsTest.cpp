@@ -15,8 +15,6 @@
 #include <gtest/gtest.h>
 
 using namespace testenv;
-using platform::MsgAnswer;
-using platform::RecordedMessage;
 using srv::LoginField;
 using srv::ServerField;
 
@@ -25,24 +23,7 @@ namespace {
 using testsupport::u;
 
 // The widget dialogs wired to a session on the fake server.
-struct WidgetEnv {
-    platform::FakeClock clock;
-    platform::ScriptedUi ui{&clock};
-    platform::MemorySettingsStore settings;
-    srv::FMPass pass;
-    srv::FMServer server{clock, &pass};
-    fakes::FakeServer fake;
-    int endCalls = 0;
-    bool mainVisible = false;
-    QString caption;
-    srv::Session session{srv::SessionServices{
-        ui, clock, settings, pass, server,
-        [this] { return std::make_unique<fakes::FakeFactory>(fake); }, [this] { ++endCalls; },
-        [] { return QString(); }, [this] { return mainVisible; },
-        [this](const QString& c) { caption = c; }}};
-    WidgetEnv() { srv::resetRecords(); }
-    ~WidgetEnv() { srv::resetRecords(); }
-};
+using WidgetEnv = BasicEnv<srv::FMPass, srv::FMServer>;
 
 bool activate(QWidget& w) {
     w.show();
@@ -65,11 +46,11 @@ TEST(Widgets, ClosingTheLoginEndsTheProgramOnlyAtStartUp) {
         SCOPED_TRACE(testing::Message() << r.mainVisible << " " << r.how);
         WidgetEnv env;
         env.mainVisible = r.mainVisible;
-        ASSERT_TRUE(activate(env.pass));
+        ASSERT_TRUE(activate(env.login));
         // Qt does not support exceptions leaving an event handler (unwinding
         // skips its cleanups), so ProgramEnded is caught inside the handler.
         bool ended = false;
-        for (std::function<void()>* hook : {&env.pass.onBUAusst, &env.pass.onClose})
+        for (std::function<void()>* hook : {&env.login.onBUAusst, &env.login.onClose})
             *hook = [&ended, inner = *hook] {
                 try {
                     if (inner) inner();
@@ -78,16 +59,16 @@ TEST(Widgets, ClosingTheLoginEndsTheProgramOnlyAtStartUp) {
                 }
             };
         if (r.how == Escape)
-            QTest::keyClick(&env.pass, Qt::Key_Escape);
+            QTest::keyClick(&env.login, Qt::Key_Escape);
         else if (r.how == CloseButton)
-            env.pass.close();
+            env.login.close();
         else
-            env.pass.findChild<QPushButton*>(u("BUAusst"))->click();
+            env.login.findChild<QPushButton*>(u("BUAusst"))->click();
         EXPECT_EQ(ended, r.ends);
         EXPECT_EQ(env.endCalls, r.ends ? 1 : 0);
-        EXPECT_EQ(env.pass.isVisible(), r.ends); // the ending program closes it itself
+        EXPECT_EQ(env.login.isVisible(), r.ends); // the ending program closes it itself
         EXPECT_TRUE(env.ui.messages().isEmpty());
-        env.pass.hide();
+        env.login.hide();
     }
 }
 
@@ -97,7 +78,7 @@ TEST(Widgets, ClosingTheLoginEndsTheProgramOnlyAtStartUp) {
 TEST(Widgets, TheEditButtonAsksBeforeUnlockingAndBeforeSaving) {
     using enum ServerField;
     WidgetEnv env;
-    env.session.ReadLoginSettings();
+    env.s().ReadLoginSettings();
     env.fake.log.lines.clear();
     srv::FMServer& d = env.server;
     auto click = [&](MsgAnswer a) {
@@ -121,19 +102,26 @@ TEST(Widgets, TheEditButtonAsksBeforeUnlockingAndBeforeSaving) {
         EXPECT_EQ(d.field(BPORT)->text(), u("2000"));
         if (save == MsgAnswer::Yes) break;
         EXPECT_TRUE(env.fake.log.lines.isEmpty());
-        // "Server" shows the dialog modally; "Zurück" closes it.
-        QTimer::singleShot(0, [&] { QTest::mouseClick(d.BUZurück(), Qt::LeftButton); });
-        env.pass.findChild<QPushButton*>(u("BUServer"))->click();
-        EXPECT_FALSE(d.isVisible());
+        // "Server" shows the dialog modally; "Zurück" and Escape close it.
+        for (const bool escape : {false, true}) {
+            QTimer::singleShot(0, [&] {
+                if (escape)
+                    QTest::keyClick(&d, Qt::Key_Escape);
+                else
+                    QTest::mouseClick(d.BUZurück(), Qt::LeftButton);
+            });
+            env.login.findChild<QPushButton*>(u("BUServer"))->click();
+            EXPECT_FALSE(d.isVisible());
+        }
         EXPECT_TRUE(env.settings.values.isEmpty());
-        QTest::mouseClick(env.pass.findChild<QPushButton*>(u("BUSpeich")), Qt::LeftButton);
+        QTest::mouseClick(env.login.findChild<QPushButton*>(u("BUSpeich")), Qt::LeftButton);
         EXPECT_EQ(env.settings.values.value(u("Port")), u("2000"));
         env.settings.values.clear();
     }
     EXPECT_EQ(env.fake.log.lines.mid(0, 2),
               (QStringList{"disconnect", "connect cn_iptcp:embedded[2000]:ZORVEK"}));
     EXPECT_EQ(env.settings.values.value(u("Port")), u("2000"));
-    EXPECT_TRUE(env.session.factory()->isConnected());
+    EXPECT_TRUE(env.s().factory()->isConnected());
     EXPECT_TRUE(d.Lock().isActive());
     const auto q = [](const char* text, MsgAnswer a) { return question(text, a, at(0)); };
     EXPECT_EQ(env.ui.messages(),
@@ -145,13 +133,14 @@ TEST(Widgets, TheEditButtonAsksBeforeUnlockingAndBeforeSaving) {
 }
 
 // A start-up login through the modal widget: activation focuses the
-// password, focus selects a field's text, leaving the user field makes it
-// upper case (the password stays as typed). The re-login does not block.
+// password, focus (also by a click) selects a field's text, leaving the user
+// field makes it upper case (the password stays as typed). The re-login does
+// not block.
 TEST(Widgets, TheModalLoginAndTheReLogin) {
     WidgetEnv env;
     env.fake.addDemoUser();
     env.settings.values[u("Name")] = u("alt");
-    srv::FMPass& d = env.pass;
+    srv::FMPass& d = env.login;
     int tries = 0;
     std::function<void()> user = [&] {
         if (!d.isVisible() && ++tries < 200) return QTimer::singleShot(5, user);
@@ -160,7 +149,8 @@ TEST(Widgets, TheModalLoginAndTheReLogin) {
         EXPECT_TRUE(QTest::qWaitForWindowActive(&d));
         EXPECT_EQ(QApplication::focusWidget(), d.BPASSWORT());
         EXPECT_EQ(d.BPASSWORT()->echoMode(), QLineEdit::Password);
-        d.BUSER()->setFocus(Qt::TabFocusReason);
+        QTest::mouseClick(d.BUSER(), Qt::LeftButton); // selects after placing the cursor
+        QApplication::processEvents();
         EXPECT_EQ(d.BUSER()->selectedText(), u("alt"));
         QTest::keyClicks(d.BUSER(), u("demo")); // replaces the selection
         d.BPASSWORT()->setFocus(Qt::TabFocusReason);
@@ -175,7 +165,7 @@ TEST(Widgets, TheModalLoginAndTheReLogin) {
         QTest::mouseClick(d.findChild<QPushButton*>(u("BUSpeich")), Qt::LeftButton);
     };
     QTimer::singleShot(0, user);
-    ASSERT_TRUE(env.session.CacheLogin());
+    ASSERT_TRUE(env.s().CacheLogin());
     EXPECT_FALSE(d.isVisible());
     EXPECT_EQ(srv::userContext().Benutzer, u("DEMO|Demo M}ller"));
     EXPECT_EQ(env.settings.values.value(u("Name")), u("DEMO"));
@@ -190,7 +180,7 @@ TEST(Widgets, TheModalLoginAndTheReLogin) {
     env.mainVisible = true;
     env.fake.log.lines.clear();
     for (const char* password : {"demo", "falsch"}) {
-        env.session.mLogin_Click();
+        env.s().mLogin_Click();
         EXPECT_TRUE(d.isVisible()); // without blocking
         d.setText(LoginField::BPASSWORT, u(password));
         env.caption.clear();

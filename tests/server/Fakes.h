@@ -33,6 +33,7 @@ struct FakeServer {
     // Whether the factory then reports itself connected.
     bool reportsConnected = true;
     bool connectThrows = false;
+    bool disconnectThrows = false; // after logging the disconnect
     // Answers Xecute; throws CacheError to fail. The default understands the
     // session lines and the WJ line.
     std::function<QString(const QString&)> xecute;

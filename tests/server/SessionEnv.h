@@ -13,12 +13,14 @@
 
 #include <gtest/gtest.h>
 #include <ostream>
+#include <type_traits>
 
 namespace platform {
 inline void PrintTo(const RecordedMessage& m, std::ostream* os) {
+    // The enums as their numbers, in declaration order (see Ui.h).
     *os << "{title \"" << m.title.toStdString() << "\", text \"" << m.text.toStdString()
-        << "\", icon " << toString(m.icon) << ", buttons " << toString(m.buttons) << ", answer "
-        << toString(m.answer) << ", at " << m.atMs << "}";
+        << "\", icon " << int(m.icon) << ", buttons " << int(m.buttons) << ", answer "
+        << int(m.answer) << ", at " << m.atMs << "}";
 }
 } // namespace platform
 
@@ -30,62 +32,69 @@ QT_END_NAMESPACE
 
 namespace testenv {
 
+using platform::MsgAnswer;
+using platform::MsgButtons;
+using platform::MsgIcon;
+using platform::RecordedMessage;
+
 // The fake clock starts at 08:00:00; message times are ms since midnight.
 constexpr qint64 kStartMs = 8 * 3600 * 1000;
 inline qint64 at(double seconds) {
     return kStartMs + qint64(seconds * 1000);
 }
 
-inline platform::RecordedMessage msg(const char* title, const char* text, platform::MsgIcon icon,
-                                     platform::MsgButtons buttons, platform::MsgAnswer answer,
-                                     qint64 atMs) {
+inline RecordedMessage msg(const char* title, const char* text, MsgIcon icon, MsgButtons buttons,
+                           MsgAnswer answer, qint64 atMs) {
     return {QString::fromUtf8(title), QString::fromUtf8(text), icon, buttons, answer, atMs};
 }
 
-inline platform::RecordedMessage warningAfterThree(qint64 atMs) {
+inline RecordedMessage warningAfterThree(qint64 atMs) {
     return msg("Anmeldung an Caché",
                "Server nach 3 Versuchen nicht erreichbar!\nBitte Kontrollieren Sie die "
                "Verbindungsdaten",
-               platform::MsgIcon::Exclamation, platform::MsgButtons::Ok, platform::MsgAnswer::Ok,
-               atMs);
+               MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok, atMs);
 }
 
-inline platform::RecordedMessage finalFailure(qint64 atMs) {
+inline RecordedMessage finalFailure(qint64 atMs) {
     return msg("Anmeldung an Caché",
                "Der Server ist nicht erreichbar!\nBitte Versuchen Sie die Anmeldung zu einem "
                "späteren Zeitpunk noch ein mal.",
-               platform::MsgIcon::Stop, platform::MsgButtons::Ok, platform::MsgAnswer::Ok, atMs);
+               MsgIcon::Stop, MsgButtons::Ok, MsgAnswer::Ok, atMs);
 }
 
-inline platform::RecordedMessage wrongPassword(qint64 atMs) {
+inline RecordedMessage wrongPassword(qint64 atMs) {
     return msg("Anmeldung an Caché.", "Passwort Falsch oder Benutzer nicht Aktiv.",
-               platform::MsgIcon::Information, platform::MsgButtons::Ok, platform::MsgAnswer::Ok,
-               atMs);
+               MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok, atMs);
 }
 
-inline platform::RecordedMessage accessError(const QString& operation, int number,
-                                             const QString& description, qint64 atMs) {
+inline RecordedMessage accessError(const QString& operation, int number, const QString& description,
+                                   qint64 atMs) {
     return {QStringLiteral("Caché Zugriffsfehler"),
             QStringLiteral("Vorgang: ") + operation + QStringLiteral(".\n\nFehler: ") +
                 QString::number(number) + QLatin1Char('\n') + description + QStringLiteral("\n\n"),
-            platform::MsgIcon::Exclamation,
-            platform::MsgButtons::Ok,
-            platform::MsgAnswer::Ok,
+            MsgIcon::Exclamation,
+            MsgButtons::Ok,
+            MsgAnswer::Ok,
             atMs};
 }
 
-inline platform::RecordedMessage question(const char* text, platform::MsgAnswer answer,
-                                          qint64 atMs) {
-    return msg("Anmeldung an Caché", text, platform::MsgIcon::None, platform::MsgButtons::YesNo,
-               answer, atMs);
+inline RecordedMessage question(const char* text, MsgAnswer answer, qint64 atMs) {
+    return msg("Anmeldung an Caché", text, MsgIcon::None, MsgButtons::YesNo, answer, atMs);
 }
 
-struct Env {
+// The dialogs are the in-memory ones, or the widgets (DialogsTest), whose
+// server dialog takes the login dialog as its parent.
+template <class LoginDialog, class ServerDialog> struct BasicEnv {
     platform::FakeClock clock;
     platform::ScriptedUi ui{&clock};
     platform::MemorySettingsStore settings;
-    srv::MemoryLoginDialog login;
-    srv::MemoryServerDialog server{clock};
+    LoginDialog login;
+    ServerDialog server = [this]() -> ServerDialog {
+        if constexpr (std::is_constructible_v<ServerDialog, platform::Clock&, LoginDialog*>)
+            return ServerDialog(clock, &login);
+        else
+            return ServerDialog(clock);
+    }();
     fakes::FakeServer fake;
     int endCalls = 0;
     bool mainVisible = false;
@@ -97,8 +106,8 @@ struct Env {
     std::unique_ptr<srv::Session> session;
 
     // Without a maker the fake server answers.
-    explicit Env(srv::FactoryMaker m = {},
-                 QDateTime start = QDateTime(QDate(2024, 4, 15), QTime(8, 0), Qt::UTC))
+    explicit BasicEnv(srv::FactoryMaker m = {},
+                      QDateTime start = QDateTime(QDate(2024, 4, 15), QTime(8, 0), Qt::UTC))
         : clock(std::move(start)), maker(std::move(m)) {
         srv::resetRecords();
         fake.log.clock = &clock;
@@ -119,12 +128,13 @@ struct Env {
             },
         });
     }
-    ~Env() {
+    ~BasicEnv() {
         session.reset();
         srv::resetRecords();
     }
     srv::Session& s() { return *session; }
-    const QList<platform::RecordedMessage>& messages() const { return ui.messages(); }
+    const QList<RecordedMessage>& messages() const { return ui.messages(); }
 };
+using Env = BasicEnv<srv::MemoryLoginDialog, srv::MemoryServerDialog>;
 
 } // namespace testenv

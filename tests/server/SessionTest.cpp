@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 using namespace testenv;
-using platform::MsgAnswer;
-using platform::RecordedMessage;
 using srv::LoginField;
 using srv::ServerField;
 
@@ -125,7 +123,9 @@ TEST(Connection, SixtySecondsWithoutServerWorkCloseTheConnectionAndTheNextCallRe
     env.s().DBBegin(false);
     env.s().DBEnd(false);
     EXPECT_EQ(env.ui.cursorChanges(), (QList<bool>{true, false})); // the hourglass only if asked
-    // A server call at 150 s starts the minute afresh.
+    // A server call at 150 s starts the minute afresh. A failing close
+    // counts as closed.
+    env.fake.disconnectThrows = true;
     env.clock.advance(30000);
     bool failed = false;
     env.s().DBCall(kWjLine, failed);
@@ -198,75 +198,69 @@ TEST(LoadConnection, CommandLineOrSettingsStore) {
     }
 }
 
-// A call returns exactly what the line wrote; a failing one shows one report
-// naming the call, ends the bracket, and sets the flag, which no later
-// success resets.
-TEST(Remote, CallsReturnWhatTheLineWroteAndAFailureIsReportedOnce) {
-    for (const bool d : {false, true}) {
-        SCOPED_TRACE(d ? "DBCallD" : "DBCall");
-        Env env;
-        env.fake.xecute = [](const QString& line) -> QString {
-            if (line == QLatin1String("S P0=1 W P0")) return u(" zwei\nZeilen ");
-            if (line.contains(QLatin1String("BAD")))
-                throw cache::CacheError(9, u("<UNDEFINED> ^BAD"));
-            return {};
-        };
-        bool failed = false;
-        EXPECT_EQ(env.s().DBCall(u("S P0=1 W P0"), failed), u(" zwei\nZeilen "));
-        EXPECT_EQ(env.s().DBCall(u("D ^%XTT"), failed), QString());
-        EXPECT_FALSE(failed);
-        EXPECT_TRUE(env.ui.cursorChanges().isEmpty());
-        QStringList values{u("vorher")};
-        const QString bad = d ? u("d BAD^ZKCLSU") : u("S P0=^BAD W P0");
-        if (d)
-            EXPECT_EQ(env.s().DBCallD(bad, kSep, values, failed), std::nullopt);
-        else
-            EXPECT_EQ(env.s().DBCall(bad, failed), QString());
-        EXPECT_TRUE(failed);
-        EXPECT_EQ(values, QStringList{u("vorher")});
-        const QString call = d ? u("DBCallD") : u("DBCall");
-        EXPECT_EQ(env.messages(), QList<RecordedMessage>{accessError(
-                                      kNoResult + call + " Aufruf von ZK.Windwos Xecute " + bad, 9,
-                                      u("<UNDEFINED> ^BAD"), at(0))});
-        // The report ends the bracket: arrow pointer, idle timer running.
-        EXPECT_EQ(env.ui.cursorChanges(), QList<bool>{false});
-        EXPECT_TRUE(env.server.Lock().isActive());
-        EXPECT_EQ(env.s().DBCall(u("S P0=1 W P0"), failed), u(" zwei\nZeilen "));
-        EXPECT_TRUE(failed);
-    }
-}
-
-// Values land at positions 1..n of a list sized to a bound growing in steps
-// of ten; stale values above n may stay; an empty answer leaves the list.
-TEST(Remote, DBCallDSplitsAtTheSeparatorIntoPositionsOneToN) {
+// A call returns exactly what the line wrote. DBCallD puts the values at
+// positions 1..n of a list sized to a bound growing in steps of ten; stale
+// values above n may stay; an empty answer leaves the list. A failing call
+// (answer "BAD") shows one report naming the call, ends the bracket, and
+// sets the flag, which no later success resets.
+TEST(Remote, CallsSplitsAndFailures) {
     QStringList eleven;
     for (int i = 1; i <= 11; ++i)
         eleven << u("%1`Name %1").arg(i);
     auto j = [](const QStringList& l) { return l.join(kSep); };
     const struct {
+        bool d; // DBCallD, else DBCall
         QString answer, separator;
         QStringList before;
         int n, size;
         QStringList values; // positions 1..
     } rows[] = {
-        {j({"a", "b", "", "c", ""}), kSep, {}, 4, 11, {"a", "b", "", "c"}},
-        {kSep, kSep, {}, 1, 11, {""}},
-        {"", kSep, {"x", "y"}, 0, 2, {"y"}},
-        {j(eleven), kSep, {}, 11, 21, eleven},
-        {j({"p", "q", "r"}), kSep, QStringList(31, "alt"), 3, 11, {"p", "q", "r", "alt"}},
-        {"a,b", ",,", {}, 1, 11, {"a,b"}}, // only a one-character separator splits
+        {false, u(" zwei\nZeilen "), {}, {}, 0, 0, {}},
+        {false, "", {}, {}, 0, 0, {}},
+        {false, "BAD", {}, {}, 0, 0, {}},
+        {true, j({"a", "b", "", "c", ""}), kSep, {}, 4, 11, {"a", "b", "", "c"}},
+        {true, kSep, kSep, {}, 1, 11, {""}},
+        {true, "", kSep, {"x", "y"}, 0, 2, {"y"}},
+        {true, j(eleven), kSep, {}, 11, 21, eleven},
+        {true, j({"p", "q", "r"}), kSep, QStringList(31, "alt"), 3, 11, {"p", "q", "r", "alt"}},
+        {true, "a,b", ",,", {}, 1, 11, {"a,b"}}, // only a one-character separator splits
+        {true, "BAD", kSep, {"vorher"}, 0, 1, {}},
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(r.answer.toStdString());
+        SCOPED_TRACE(testing::Message() << r.d << " " << r.answer.toStdString());
         Env env;
-        env.fake.xecute = [&](const QString&) { return r.answer; };
+        const bool bad = r.answer == QLatin1String("BAD");
+        env.fake.xecute = [&](const QString&) {
+            if (bad) throw cache::CacheError(9, u("<UNDEFINED> ^BAD"));
+            return r.answer;
+        };
+        const QString line = r.d ? u("d HGRP^ZKCLSU") : u("S P0=1 W P0");
         QStringList values = r.before;
         bool failed = false;
-        EXPECT_EQ(env.s().DBCallD(u("d HGRP^ZKCLSU"), r.separator, values, failed), r.n);
-        EXPECT_FALSE(failed);
+        if (r.d)
+            EXPECT_EQ(env.s().DBCallD(line, r.separator, values, failed),
+                      bad ? std::nullopt : std::optional(r.n));
+        else
+            EXPECT_EQ(env.s().DBCall(line, failed), bad ? QString() : r.answer);
         EXPECT_EQ(values.size(), r.size);
         EXPECT_EQ(values.mid(1, r.values.size()), r.values);
-        EXPECT_TRUE(env.messages().isEmpty());
+        EXPECT_EQ(failed, bad);
+        if (!bad) {
+            EXPECT_TRUE(env.messages().isEmpty());
+            EXPECT_TRUE(env.ui.cursorChanges().isEmpty());
+            continue;
+        }
+        EXPECT_EQ(values, r.before);
+        const QString call = r.d ? u("DBCallD") : u("DBCall");
+        EXPECT_EQ(env.messages(), QList<RecordedMessage>{accessError(
+                                      kNoResult + call + " Aufruf von ZK.Windwos Xecute " + line, 9,
+                                      u("<UNDEFINED> ^BAD"), at(0))});
+        // The report ends the bracket: arrow pointer, idle timer running.
+        EXPECT_EQ(env.ui.cursorChanges(), QList<bool>{false});
+        EXPECT_TRUE(env.server.Lock().isActive());
+        env.fake.xecute = [](const QString&) { return u("gut"); };
+        EXPECT_EQ(env.s().DBCall(line, failed), u("gut"));
+        EXPECT_TRUE(failed);
     }
 }
 

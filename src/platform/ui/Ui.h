@@ -26,8 +26,4 @@ public:
     virtual void processEvents() = 0;
 };
 
-const char* toString(MsgIcon icon);
-const char* toString(MsgButtons buttons);
-const char* toString(MsgAnswer answer);
-
 } // namespace platform

@@ -1,11 +1,21 @@
-// The settings store over real (and damaged) INI files. The fake clock and
-// the scripted message boxes are checked by every session test.
+// The settings store over real (and damaged) INI files, the Qt message box
+// and the system clock. The fake clock and the scripted message boxes are
+// checked by every session test.
 
+#include "platform/clock/QtClock.h"
 #include "platform/settings/QSettingsStore.h"
+#include "platform/ui/QtUi.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -64,6 +74,122 @@ TEST(SettingsFile, ReadsWhatIsReadableAndDefaultsTheRest) {
             EXPECT_TRUE(f.readAll().startsWith("[Login]"));
         }
     }
+}
+
+// German captions whatever Qt's translations, the first button as the
+// default, Escape as the cancelling answer, and the arrow pointer while the
+// user answers over the hourglass.
+TEST(QtUiMessage, CaptionsDefaultsAndAnswers) {
+    enum Press { Return, Escape, Nein };
+    using B = MsgButtons;
+    using A = MsgAnswer;
+    const struct {
+        MsgIcon icon;
+        B buttons;
+        Press press;
+        bool busy;
+        QMessageBox::Icon shown;
+        const char* captions; // the default first, the others sorted
+        A answer;
+    } rows[] = {
+        {MsgIcon::None, B::Ok, Escape, true, QMessageBox::NoIcon, "OK", A::Ok},
+        {MsgIcon::Information, B::OkCancel, Return, false, QMessageBox::Information, "OK|Abbrechen",
+         A::Ok},
+        {MsgIcon::Exclamation, B::OkCancel, Escape, true, QMessageBox::Warning, "OK|Abbrechen",
+         A::Cancel},
+        {MsgIcon::Stop, B::YesNo, Return, false, QMessageBox::Critical, "&Ja|&Nein", A::Yes},
+        {MsgIcon::Question, B::YesNo, Escape, false, QMessageBox::Question, "&Ja|&Nein", A::No},
+        {MsgIcon::None, B::YesNoCancel, Escape, false, QMessageBox::NoIcon, "&Ja|&Nein|Abbrechen",
+         A::Cancel},
+        {MsgIcon::None, B::YesNoCancel, Nein, true, QMessageBox::NoIcon, "&Ja|&Nein|Abbrechen",
+         A::No},
+    };
+    const auto cursor = []() -> std::optional<Qt::CursorShape> {
+        const QCursor* c = QGuiApplication::overrideCursor();
+        return c ? std::optional(c->shape()) : std::nullopt;
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.captions);
+        QStringList seen;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        std::optional<Qt::CursorShape> answering;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            icon = box->icon();
+            answering = cursor();
+            QStringList captions{box->defaultButton()->text()};
+            for (QAbstractButton* b : box->buttons())
+                if (b != box->defaultButton()) captions << b->text();
+            std::sort(captions.begin() + 1, captions.end()); // the order depends on the style
+            seen << box->windowTitle() << box->text() << captions.join(QLatin1Char('|'));
+            if (r.press == Nein)
+                box->button(QMessageBox::No)->click();
+            else
+                QTest::keyClick(box, r.press == Escape ? Qt::Key_Escape : Qt::Key_Return);
+        });
+        QtUi ui;
+        ui.setBusyCursor(r.busy);
+        EXPECT_EQ(ui.message(QStringLiteral("Titel"), QStringLiteral("Text"), r.icon, r.buttons),
+                  r.answer);
+        EXPECT_EQ(seen, (QStringList{QStringLiteral("Titel"), QStringLiteral("Text"),
+                                     QString::fromUtf8(r.captions)}));
+        EXPECT_EQ(icon, r.shown);
+        EXPECT_EQ(answering, r.busy ? std::optional(Qt::ArrowCursor) : std::nullopt);
+        EXPECT_EQ(cursor(), r.busy ? std::optional(Qt::WaitCursor) : std::nullopt);
+    }
+    // Busy twice is one hourglass; ending the interface puts the arrow back.
+    {
+        QtUi ui;
+        ui.setBusyCursor(true);
+        ui.setBusyCursor(true);
+        EXPECT_TRUE(ui.busyCursor());
+        ui.setBusyCursor(false);
+        EXPECT_EQ(cursor(), std::nullopt);
+        ui.setBusyCursor(true);
+    }
+    EXPECT_EQ(cursor(), std::nullopt);
+    bool ran = false;
+    QTimer::singleShot(0, [&] { ran = true; });
+    QtUi().processEvents();
+    EXPECT_TRUE(ran);
+}
+
+// The system time, repeating timers until stopped, and a wait of about 10 ms
+// that keeps the events flowing.
+TEST(QtClockTest, SystemTimeTimersAndAShortWait) {
+    QtClock clock;
+    const QDateTime before = QDateTime::currentDateTime();
+    const QDateTime now = clock.now();
+    EXPECT_LE(before, now);
+    EXPECT_LE(now, QDateTime::currentDateTime());
+    const double expected = QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
+    EXPECT_NEAR(clock.secondsSinceMidnight(), expected, 1.0);
+
+    bool ran = false;
+    QTimer::singleShot(0, [&] { ran = true; });
+    QElapsedTimer waited;
+    waited.start();
+    clock.processEvents();
+    EXPECT_TRUE(ran);
+    EXPECT_GE(waited.elapsed(), 9);
+
+    std::unique_ptr<Timer> timer = clock.createTimer();
+    int fired = 0;
+    timer->setCallback([&] { ++fired; });
+    timer->setInterval(20);
+    EXPECT_EQ(timer->interval(), 20);
+    EXPECT_FALSE(timer->isActive());
+    timer->start();
+    EXPECT_TRUE(timer->isActive());
+    for (int i = 0; i < 500 && fired < 2; ++i)
+        clock.processEvents();
+    EXPECT_EQ(fired, 2); // repeats
+    timer->stop();
+    EXPECT_FALSE(timer->isActive());
+    for (int i = 0; i < 5; ++i)
+        clock.processEvents();
+    EXPECT_EQ(fired, 2);
 }
 
 } // namespace
