@@ -524,43 +524,4 @@ void Session::Lock_Timer() {
     CacheDisconnect();
 }
 
-// --- free functions ------------------------------------------------------------
-
-namespace {
-Session& cur() {
-    Session* s = Session::current();
-    if (!s) throw std::logic_error("no server session");
-    return *s;
-}
-} // namespace
-
-void DBBegin(bool showHourglass) {
-    cur().DBBegin(showHourglass);
-}
-void DBEnd(bool showHourglass) {
-    cur().DBEnd(showHourglass);
-}
-QString DBCall(const QString& code, bool& failed) {
-    return cur().DBCall(code, failed);
-}
-std::optional<int> DBCallD(const QString& code, const QString& separator, QStringList& values,
-                           bool& failed) {
-    return cur().DBCallD(code, separator, values, failed);
-}
-void ShowAccessError(const QString& operation, const cache::CacheError& error) {
-    cur().ShowAccessError(operation, error);
-}
-int CheckPermission(const QString& programm, const QString& user) {
-    return cur().CheckPermission(programm, user);
-}
-void CacheDisconnect() {
-    cur().CacheDisconnect();
-}
-bool CacheLogin() {
-    return cur().CacheLogin();
-}
-void EndProgram() {
-    cur().EndProgram();
-}
-
 } // namespace srv

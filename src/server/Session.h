@@ -150,19 +150,4 @@ template <class T> void Session::CacheClose(std::unique_ptr<T>& object) {
     object.reset();
 }
 
-// The operations under their own names, on Session::current().
-void DBBegin(bool showHourglass);
-void DBEnd(bool showHourglass);
-QString DBCall(const QString& code, bool& failed);
-std::optional<int> DBCallD(const QString& code, const QString& separator, QStringList& values,
-                           bool& failed);
-void ShowAccessError(const QString& operation, const cache::CacheError& error);
-int CheckPermission(const QString& programm = {}, const QString& user = {});
-void CacheDisconnect();
-bool CacheLogin();
-[[noreturn]] void EndProgram();
-template <class T> void CacheClose(std::unique_ptr<T>& object) {
-    Session::current()->CacheClose(object);
-}
-
 } // namespace srv
