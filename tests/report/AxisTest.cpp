@@ -9,17 +9,17 @@ using namespace report;
 
 namespace {
 
-qint32 rangeMax = 0, rangeMin = 0;
-
 // ComputeAxisRange over panel 1 of a store whose series 1..3 hold `low`
 // in every month and `high` in May of series 3 (nothing when both are 0).
-void rangeOf(double low, double high, int completed = 12) {
+std::pair<qint32, qint32> rangeOf(double low, double high) {
     values::PeriodValueStore s;
     s.GraphValues.dimension(1, 12, 1, 6);
     for (int m = 1; m <= 12; ++m)
         for (int sr = 1; sr <= 3 && (low != 0 || high != 0); ++sr)
             s.GraphValues.at(m, sr) = m == 5 && sr == 3 ? high : low;
-    ComputeAxisRange(s, 1, 3, completed, rangeMax, rangeMin);
+    qint32 max = 0, min = 0;
+    ComputeAxisRange(s, 1, 3, 12, max, min);
+    return {max, min};
 }
 
 } // namespace
@@ -43,8 +43,7 @@ TEST(AxisRange, RoundsBothEnds) {
         {3, 9, 10, 3},
     };
     for (const auto& r : rows) {
-        rangeOf(r.low, r.high);
-        EXPECT_EQ(std::pair(rangeMax, rangeMin), std::pair(r.max, r.min)) << r.low << " " << r.high;
+        EXPECT_EQ(rangeOf(r.low, r.high), std::pair(r.max, r.min)) << r.low << " " << r.high;
     }
     // The current year (series 1) counts only its completed months: May of
     // series 3 still counts, series 1 in January .. completed does.
@@ -54,9 +53,9 @@ TEST(AxisRange, RoundsBothEnds) {
     s.GraphValues.at(2, 1) = 900000;
     s.GraphValues.at(1, 2) = 400;
     for (const auto& [completed, max] : {std::pair{1, 510}, {2, 910000}, {0, 410}}) {
-        ComputeAxisRange(s, 1, 3, completed, rangeMax, rangeMin);
-        EXPECT_EQ(rangeMax, max) << completed;
-        EXPECT_EQ(rangeMin, 0) << completed; // empty cells count as 0
+        qint32 got = 0, min = 1;
+        ComputeAxisRange(s, 1, 3, completed, got, min);
+        EXPECT_EQ(std::pair(got, min), std::pair(max, 0)) << completed; // empty cells count as 0
     }
 }
 
@@ -93,31 +92,31 @@ TEST(StepRule, ExamplesInEveryLocale) {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
 }
 
+// "#,##0", "0%" and "#0.00%" in the locale's own separators.
 TEST(Formats, AmountsGroupPercentagesDoNot) {
-    // "#,##0", "0%" and "#0.00%" with German settings.
+    const QLocale de(QLocale::German, QLocale::Germany),
+        us(QLocale::English, QLocale::UnitedStates);
     const struct {
+        QLocale locale;
         double v;
         const char *amount, *percent, *percent2;
     } rows[] = {
-        {0, "0", "0%", "0,00%"},
-        {-1234.5, "-1.235", "-123450%", "-123450,00%"},
-        {-0.2345, "0", "-23%", "-23,45%"},
-        {12.3456, "12", "1235%", "1234,56%"},
-        {1234567.8, "1.234.568", "123456780%", "123456780,00%"},
+        {de, 0, "0", "0%", "0,00%"},
+        {de, -1234.5, "-1.235", "-123450%", "-123450,00%"},
+        {de, -0.2345, "0", "-23%", "-23,45%"},
+        {de, 12.3456, "12", "1235%", "1234,56%"},
+        {de, 1234567.8, "1.234.568", "123456780%", "123456780,00%"},
+        {us, 1234.5, "1,235", "123450%", "123450.00%"},
+        {QLocale::c(), 1234567.8, "1234568", "123456780%", "123456780.00%"},
     };
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     for (const auto& r : rows) {
-        EXPECT_EQ(formatAmount(r.v).toStdString(), r.amount) << r.v;
-        EXPECT_EQ(formatPercent(r.v).toStdString(), r.percent) << r.v;
-        EXPECT_EQ(formatPercent2(r.v).toStdString(), r.percent2) << r.v;
+        QLocale::setDefault(r.locale);
+        const std::string at = r.locale.name().toStdString() + " " + std::to_string(r.v);
+        EXPECT_EQ(formatAmount(r.v).toStdString(), r.amount) << at;
+        EXPECT_EQ(formatPercent(r.v).toStdString(), r.percent) << at;
+        EXPECT_EQ(formatPercent2(r.v).toStdString(), r.percent2) << at;
     }
-    // Other locales: their own separators, the same rule.
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    EXPECT_EQ(formatAmount(1234.5).toStdString(), "1,235");
-    EXPECT_EQ(formatPercent2(12.3456).toStdString(), "1234.56%");
-    QLocale::setDefault(QLocale::c());
-    EXPECT_EQ(formatAmount(1234567.8).toStdString(), "1234568");
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    QLocale::setDefault(de);
     // Completed months by year mode and clock month; fiscal January is month 10.
     const int completed[][3] = {{0, 1, 0},  {0, 7, 6}, {1, 1, 10},
                                 {1, 2, 11}, {1, 3, 0}, {1, 12, 9}};

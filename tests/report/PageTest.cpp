@@ -153,14 +153,13 @@ TEST_F(Page, CellTextsOfEveryMode) {
         EXPECT_EQ(ValueCellText(st, in, r.month, r.series), QLatin1String(r.want));
     }
     // Nothing fetched: 0 everywhere, the reference rows 100%.
-    for (int mode : {0, 1, 4, 2}) {
-        values::PeriodValueStore empty;
-        empty.TableMode = mode;
-        for (int sr : {1, 3, 5})
-            EXPECT_EQ(ValueCellText(empty, inputs(), 7, sr),
-                      mode == 2 && sr == 3 ? QStringLiteral("100%") : QStringLiteral("0"))
+    values::PeriodValueStore none;
+    for (int mode : {0, 1, 4, 2})
+        for (int sr : {1, 3, 5}) {
+            none.TableMode = mode;
+            EXPECT_EQ(ValueCellText(none, inputs(), 7, sr), mode == 2 && sr == 3 ? "100%" : "0")
                 << mode << " " << sr;
-    }
+        }
 }
 
 TEST_F(Page, TitlesAndFooterInBothYearModes) {
@@ -236,20 +235,22 @@ TEST_F(Page, CurrentYearCurvesStopAtTheCompletedMonth) {
 TEST_F(Page, HeaderTexts) {
     values::PeriodValueStore st = tables();
     PageInputs in = inputs();
-    surface.BeginDocument();
-    DrawPageHeader(kLeft, kTop, kWidth, kHeight, surface, st, in);
-    auto t = texts();
-    ASSERT_EQ(t.size(), 5u);
-    EXPECT_EQ(std::tuple(t[0].text, t[0].state.fontPoints, t[0].y),
-              std::tuple(QStringLiteral("Tallvero"), 16.0, 15 * 57.0));
+    auto header = [&] {
+        surface.BeginDocument();
+        DrawPageHeader(kLeft, kTop, kWidth, kHeight, surface, st, in);
+        QStringList out;
+        for (const print::Op& op : texts())
+            out << op.text;
+        return out;
+    };
     // No filter: the selection line is empty, its frame is still drawn.
-    EXPECT_EQ(std::tuple(t[1].text, t[1].state.penStyle, t[1].y),
-              std::tuple(QString(), int(print::PenSolid), 21.5 * 57));
-    EXPECT_EQ(t[2].text, QStringLiteral("Jahresmittelwerte Monatilcher Wert in €"));
+    ASSERT_EQ(header(), (QStringList{"Tallvero", "", "Jahresmittelwerte Monatilcher Wert in €",
+                                     "Umsatz", "Deckungsbeitrag"}));
+    const auto t = texts();
+    EXPECT_EQ(std::tuple(t[0].state.fontPoints, t[0].y, t[1].state.penStyle, t[1].y),
+              std::tuple(16.0, 15 * 57.0, int(print::PenSolid), 21.5 * 57));
     EXPECT_EQ(std::tuple(t[2].state.rotation, t[2].x, t[2].w),
               std::tuple(900, (kLeft - 36) * 57, kHeight * 57));
-    EXPECT_EQ(t[3].text, QStringLiteral("Umsatz"));
-    EXPECT_EQ(t[4].text, QStringLiteral("Deckungsbeitrag"));
     EXPECT_EQ(surface.textRotation(), 0);
 
     // Cash discount and rebate, DB percent, absolute view.
@@ -257,30 +258,29 @@ TEST_F(Page, HeaderTexts) {
     in.auswahlChecked = in.dbPercent = true;
     st.DisplayMode = 1;
     st.GraphMode = 2;
-    surface.BeginDocument();
-    DrawPageHeader(kLeft, kTop, kWidth, kHeight, surface, st, in);
-    t = texts();
-    EXPECT_EQ(t[1].text, QStringLiteral("HG:20 Armaturen "));
-    EXPECT_EQ(t[2].text, QStringLiteral("Absolut Monatilcher Wert in €"));
-    EXPECT_EQ(t[3].text, QStringLiteral("Skonto"));
-    EXPECT_EQ(t[4].text, QStringLiteral("Nachlass in % von Umsatz"));
+    EXPECT_EQ(header(),
+              (QStringList{"Tallvero", "HG:20 Armaturen ", "Absolut Monatilcher Wert in €",
+                           "Skonto", "Nachlass in % von Umsatz"}));
 }
 
 TEST_F(Page, AxisLabelsAndGrid) {
+    auto labels = [&] {
+        QStringList out;
+        for (const print::Op& op : texts())
+            if (op.state.align == print::AlignRight) out << op.text;
+        return out;
+    };
     table(tables()); // nothing fetched: 0 .. 1 in eleven steps
     EXPECT_EQ(std::tuple(axes.panel[0].AxisMax, axes.panel[0].AxisMin, axes.panel[0].N),
               std::tuple(1, 0, 11));
-    int labels = 0, zero = 0, one = 0, dotted = 0;
-    for (const print::Op& op : surface.displayList()) {
-        if (op.kind == print::OpKind::Text && op.state.align == print::AlignRight) {
-            ++labels;
-            zero += op.text == QStringLiteral("0 €");
-            one += op.text == QStringLiteral("1 €");
-        }
+    const QStringList empty = labels(); // twelve lines per panel
+    EXPECT_EQ(std::tuple(empty.size(), empty.count(QStringLiteral("0 €")),
+                         empty.count(QStringLiteral("1 €"))),
+              std::tuple(24, 12, 12));
+    int dotted = 0; // one minor line in each of the eleven intervals
+    for (const print::Op& op : surface.displayList())
         dotted += op.kind == print::OpKind::Line && op.state.penStyle == print::PenDot;
-    }
-    EXPECT_EQ(std::tuple(labels, zero, one), std::tuple(24, 12, 12)); // twelve lines per panel
-    EXPECT_EQ(dotted, 22); // one minor line in each of the eleven intervals
+    EXPECT_EQ(dotted, 22);
 
     // Percent labels in panel 2 with the DB-percent tick.
     values::PeriodValueStore pct = tables();
@@ -292,11 +292,8 @@ TEST_F(Page, AxisLabelsAndGrid) {
     PageInputs in = inputs();
     in.dbPercent = true;
     table(pct, in);
-    QStringList labelTexts;
-    for (const print::Op& op : texts())
-        if (op.state.align == print::AlignRight) labelTexts << op.text;
-    EXPECT_TRUE(labelTexts.contains(QStringLiteral("81.000 €"))); // panel 1 keeps euros
-    EXPECT_TRUE(labelTexts.contains(QStringLiteral("1600%")));    // panel 2's top, not grouped
+    EXPECT_TRUE(labels().contains(QStringLiteral("81.000 €"))); // panel 1 keeps euros
+    EXPECT_TRUE(labels().contains(QStringLiteral("1600%")));    // panel 2's top, not grouped
 }
 
 // A whole page at 40 dpi against the reference image: catches gross
