@@ -112,13 +112,12 @@ TEST_F(Page, TableBoxesLandWhereThePageHasThem) {
 // 4..6 with two decimals.
 TEST_F(Page, CellTextsOfEveryMode) {
     values::PeriodValueStore st = tables();
+    const double march[] = {120, 110, 100, 30, 20, 0}; // series 6: a three-year mean of 0
     for (int sr = 1; sr <= 6; ++sr) {
         st.CumulativeValues.at(3, sr) = 1234567.8 * sr;
         st.MonthYearValues.at(3, sr) = 1000.4 * sr;
-    }
-    const double march[] = {120, 110, 100, 30, 20, 0}; // series 6: a three-year mean of 0
-    for (int sr = 1; sr <= 6; ++sr)
         st.GraphValues.at(3, sr) = march[sr - 1];
+    }
     st.GraphValues.at(4, 2) = 50;    // series 1 empty in April
     st.GraphValues.at(5, 1) = 94544; // a department that grew from almost nothing
     st.GraphValues.at(5, 3) = 100;
