@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 using namespace testenv;
+using namespace Qt::StringLiterals;
 using testsupport::FaultProxy;
 using testsupport::TestEngine;
 
@@ -173,11 +174,8 @@ TEST_F(Faults, FetchThroughAFaultThenHealthy) {
     const testsupport::ScopedEnv limit("TALLVERO_PG_STATEMENT_TIMEOUT", "2"); // watchdog after 4 s
     // The server is told the same limit, so a slow statement on a live link
     // ends with the server's own error, before the watchdog.
-    EXPECT_EQ(site()
-                  .db->open()
-                  ->scalar(QStringLiteral("SELECT current_setting('statement_timeout')"))
-                  .toString(),
-              QStringLiteral("2s"));
+    const auto told = site().db->open()->scalar(u"SELECT current_setting('statement_timeout')"_s);
+    EXPECT_EQ(told.toString(), u"2s"_s);
     EXPECT_EQ(cache::server::pgTimeouts().watchdog(), 4);
     using R = retrieval::FetchResult;
     const auto kill = [](FaultProxy&) { EXPECT_EQ(killClientBackends(), 1); };
