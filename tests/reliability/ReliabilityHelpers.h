@@ -1,14 +1,15 @@
 #pragma once
 
 // Helpers of the reliability suites: the client and its logins on a demo
-// site, a fingerprint of what a database holds, sums straight from the sales
-// lines with SQL of their own, and runs of the headless report tool
-// in-process and as a binary with an empty home.
+// site, the lists behind a period query, a fingerprint of what a database
+// holds, sums straight from the sales lines with SQL of their own, and runs
+// of the headless report tool in-process and as a binary with an empty home.
 
 #include "ReportTool.h"
 #include "platform/cache/server/Database.h"
 #include "platform/cache/server/ServerFactory.h"
 #include "platform/settings/SettingsStore.h"
+#include "retrieval/PeriodQuery.h"
 #include "server/SessionEnv.h"
 #include "support/DemoSite.h"
 #include "support/Process.h"
@@ -45,6 +46,20 @@ inline std::unique_ptr<testenv::Env> clientEnv(const testsupport::DemoSite& s, c
     if (!user.isEmpty()) env->commandLine = u("1 0 %1 %2 %3").arg(user, password, where);
     return env;
 }
+
+// The lists of a period query: it reads them afresh for every month, so the
+// selections are handed out in turn; `onMonth` runs after each stored month.
+struct PeriodHost : retrieval::PeriodQueryHost {
+    QList<retrieval::Selection> turns;
+    std::function<void(int done)> onMonth;
+    int reads = 0, redraws = 0;
+    retrieval::Selection readSelection() override { return turns.at(reads++ % turns.size()); }
+    bool departmentChosen() const override { return true; }
+    void monthFetched(int done, int, const QString&) override {
+        if (onMonth) onMonth(done);
+    }
+    void redraw() override { ++redraws; }
+};
 
 // A login of company 1 with the right "alles" at level 1, for a site's extras.
 inline void addFullUser(cache::server::Database& d, const QString& code, const QString& password,
