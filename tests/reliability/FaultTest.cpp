@@ -1,5 +1,5 @@
 // Faults against a real PostgreSQL server: backends killed from the server
-// side, and a loopback proxy that refuses, stalls, swallows or resets the
+// side, and a loopback proxy that refuses, stalls or resets the
 // connection. Every case checks what the user sees (messages, pointer),
 // what is kept, and that the next request after the fault works. Only this
 // test's own database and proxy are hit, so other tests on the cluster run on.
