@@ -70,7 +70,7 @@ protected:
         REQUIRE_ENGINE(TestEngine::Postgres);
         site(); // activates its database
         if (reference_.isEmpty()) {
-            // The reference: every month of the demo, fetched on a healthy link.
+            // The reference: the 61 months up to kToday, fetched on a healthy link.
             login(site().port.toInt());
             if (fetch().result == retrieval::FetchResult::Done) reference_ = snapshot();
         }
