@@ -76,17 +76,6 @@ bool germanError(const RecordedMessage& m) {
            m.title == QStringLiteral("Anmeldung an Caché.");
 }
 
-// The period query reads the selection afresh for every month; this host
-// hands out its selections in turn, so one run tries each in several months.
-struct Host : retrieval::PeriodQueryHost {
-    QList<retrieval::Selection> turns;
-    QList<bool> wholeCompany; // the turn reads as company 1 without restriction
-    int reads = 0;
-    retrieval::Selection readSelection() override { return turns.at(reads++ % turns.size()); }
-    bool departmentChosen() const override { return true; }
-    void redraw() override {}
-};
-
 // The queries that take codes, with arguments that find something; each of
 // the first `codes` arguments in turn is replaced by the hostile text. (The
 // DatWH queries' last argument is a key the server splits at backquotes; the
@@ -195,17 +184,15 @@ TEST_P(HostileInput, SelectionCodesFindNothing) {
     };
     // The rebuild's error number, or 0.
     const auto generieren = [&](const QString& firma, const QString& von, const QString& bis) {
-        int error = 0;
-        env->s().DBBegin(false);
-        auto handle = env->s().factory()->classHandle(u("ZKUmsatz.Daten"));
         try {
-            handle->call(u("Generieren"), {firma, von, bis});
+            env->s()
+                .factory()
+                ->classHandle(u("ZKUmsatz.Daten"))
+                ->call(u("Generieren"), {firma, von, bis});
         } catch (const cache::CacheError& e) {
-            error = e.number();
+            return e.number();
         }
-        env->s().CacheClose(handle);
-        env->s().DBEnd(false);
-        return error;
+        return 0;
     };
     for (const Query& q : kQueries) {
         const QList<QStringList> found = ask(q, q.args);
@@ -242,11 +229,12 @@ TEST_P(HostileInput, SelectionCodesFindNothing) {
         // with the access error report.
         for (const bool extended : {false, true}) {
             SCOPED_TRACE(extended ? "extended" : "plain");
-            Host host;
+            reliability::PeriodHost host; // one run tries each turn in several months
+            QList<bool> whole;            // the turn reads as company 1 without restriction
             if (!extended) {
                 host.turns << retrieval::Selection{};
                 host.turns.last().firma = h;
-                host.wholeCompany << readsAsCompanyOne(h);
+                whole << readsAsCompanyOne(h);
             }
             for (int i = 0; i < (extended ? 9 : kPlainFields); ++i) {
                 retrieval::Selection sel;
@@ -255,7 +243,7 @@ TEST_P(HostileInput, SelectionCodesFindNothing) {
                 sel.styp = u("L");
                 sel.*kFields[i] = h;
                 host.turns << sel;
-                host.wholeCompany << false;
+                whole << false;
             }
             env->ui.clearMessages();
             retrieval::FetchOutcome o;
@@ -268,9 +256,8 @@ TEST_P(HostileInput, SelectionCodesFindNothing) {
             const values::Table& P = values::store().PeriodValues;
             int wrong = 0;
             for (int n = 1; P.hasCells() && n <= 61; ++n)
-                wrong +=
-                    !P(n, 1).isEmpty() && !right(n, P(n, 1).value(), P(n, 2).value(),
-                                                 host.wholeCompany[(n - 1) % host.turns.size()]);
+                wrong += !P(n, 1).isEmpty() && !right(n, P(n, 1).value(), P(n, 2).value(),
+                                                      whole[(n - 1) % host.turns.size()]);
             EXPECT_EQ(wrong, 0) << "months with other figures";
             expectGermanMessages();
         }

@@ -1,14 +1,15 @@
 #pragma once
 
 // Helpers of the reliability suites: the client and its logins on a demo
-// site, a fingerprint of what a database holds, sums straight from the sales
-// lines with SQL of their own, and runs of the headless report tool
-// in-process and as a binary with an empty home.
+// site, the lists behind a period query, a fingerprint of what a database
+// holds, sums straight from the sales lines with SQL of their own, and runs
+// of the headless report tool in-process and as a binary with an empty home.
 
 #include "ReportTool.h"
 #include "platform/cache/server/Database.h"
 #include "platform/cache/server/ServerFactory.h"
 #include "platform/settings/SettingsStore.h"
+#include "retrieval/PeriodQuery.h"
 #include "server/SessionEnv.h"
 #include "support/DemoSite.h"
 #include "support/Process.h"
@@ -46,6 +47,20 @@ inline std::unique_ptr<testenv::Env> clientEnv(const testsupport::DemoSite& s, c
     return env;
 }
 
+// The lists of a period query: it reads them afresh for every month, so the
+// selections are handed out in turn; `onMonth` runs after each stored month.
+struct PeriodHost : retrieval::PeriodQueryHost {
+    QList<retrieval::Selection> turns;
+    std::function<void(int done)> onMonth;
+    int reads = 0, redraws = 0;
+    retrieval::Selection readSelection() override { return turns.at(reads++ % turns.size()); }
+    bool departmentChosen() const override { return true; }
+    void monthFetched(int done, int, const QString&) override {
+        if (onMonth) onMonth(done);
+    }
+    void redraw() override { ++redraws; }
+};
+
 // A login of company 1 with the right "alles" at level 1, for a site's extras.
 inline void addFullUser(cache::server::Database& d, const QString& code, const QString& password,
                         const QString& name, const QString& department) {
@@ -79,18 +94,14 @@ inline QStringList column(cache::server::Database& d, const QString& sql) {
     return out;
 }
 
-// Every row of the tables a request could touch, and the names of all
-// tables: equal fingerprints mean nothing was written or dropped.
+// Every row of every table, and the tables' names: equal fingerprints mean
+// nothing was written or dropped.
 inline QByteArray fingerprint(cache::server::Database& d) {
     QStringList tables = d.handle().tables(), rows;
     tables.sort();
-    for (const char* t : {"sales_line", "sales_dim", "psum_top", "psum_org", "psum_full",
-                          "wsum_full", "server_info", "pers_edv", "berechtigung", "abteilung",
-                          "hauptabteilung", "hauptgruppe", "untergruppe", "versandart"}) {
-        if (!tables.contains(QLatin1String(t))) continue;
-        for (const QStringList& row : reliability::rows(d, u("SELECT * FROM ") + QLatin1String(t)))
-            rows << (QStringList{QLatin1String(t)} + row).join(QChar(0x1f));
-    }
+    for (const QString& t : tables)
+        for (const QStringList& row : reliability::rows(d, u("SELECT * FROM ") + t))
+            rows << (QStringList{t} + row).join(QChar(0x1f));
     rows.sort();
     return QCryptographicHash::hash((tables + rows).join(QLatin1Char('\n')).toUtf8(),
                                     QCryptographicHash::Sha256)

@@ -2,8 +2,8 @@
 
 // A TCP forwarder on loopback between the client and a server, for fault
 // tests: it passes bytes through, stops passing them while keeping the
-// connections open (a stalled link), swallows new connections (a host that
-// accepts but never answers), or resets every connection.
+// connections open (a stalled link, or a host that accepts but never
+// answers), or resets every connection.
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -22,9 +22,8 @@ namespace testsupport {
 class FaultProxy {
 public:
     enum class Mode {
-        Pass,      // forward everything
-        Stall,     // read nothing, forward nothing; connections stay open
-        Blackhole, // like Stall, and new connections never reach the server
+        Pass,  // forward everything
+        Stall, // read nothing, forward nothing; connections stay open
     };
 
     // Listens on 127.0.0.1 at a free port and forwards to targetPort.
@@ -75,19 +74,17 @@ private:
             *fd = -1;
         }
     }
-    void accept(Mode mode) {
+    void accept() {
         Link l;
         if ((l.client = ::accept(listen_, nullptr, nullptr)) < 0) return;
         ++accepted_;
-        if (mode != Mode::Blackhole) {
-            l.server = ::socket(AF_INET, SOCK_STREAM, 0);
-            const sockaddr_in a = loopback(target_);
-            if (::connect(l.server, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0)
-                return closeLink(l, true);
-            const int one = 1;
-            for (int fd : {l.client, l.server})
-                ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        }
+        l.server = ::socket(AF_INET, SOCK_STREAM, 0);
+        const sockaddr_in a = loopback(target_);
+        if (::connect(l.server, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0)
+            return closeLink(l, true);
+        const int one = 1;
+        for (int fd : {l.client, l.server})
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         links_.push_back(l);
     }
     // Copies what one side sent to the other; false when either side is gone.
@@ -107,16 +104,15 @@ private:
                 links_.clear();
                 cut_ = false;
             }
-            const Mode mode = mode_;
             // Links are polled in pairs after the listener; a link accepted
             // below was not polled in this pass.
             std::vector<pollfd> fds{{listen_, POLLIN, 0}};
-            const size_t polled = mode == Mode::Pass ? links_.size() : 0;
+            const size_t polled = mode_ == Mode::Pass ? links_.size() : 0;
             for (size_t i = 0; i < polled; ++i)
                 for (int fd : {links_[i].client, links_[i].server})
                     fds.push_back({fd, POLLIN, 0});
             if (::poll(fds.data(), fds.size(), 20) < 0) continue;
-            if (fds[0].revents & POLLIN) accept(mode);
+            if (fds[0].revents & POLLIN) accept();
             for (size_t i = 0; i < polled; ++i) {
                 Link& l = links_[i];
                 for (int side = 0; side < 2 && l.client >= 0; ++side)
