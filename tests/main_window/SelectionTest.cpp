@@ -8,7 +8,6 @@
 #include "support/LoggedIn.h"
 #include "values/ValueStore.h"
 
-#include <QSqlQuery>
 #include <gtest/gtest.h>
 
 namespace {
@@ -32,10 +31,8 @@ protected:
         if (QLatin1String(sql) == QLatin1String("-")) return {};
         auto d = site->db->open();
         QStringList out{QString()};
-        QSqlQuery& q = d->exec(QString::fromLatin1(sql), {});
-        while (q.next())
-            out << q.value(0).toString() + QLatin1Char(' ') + q.value(1).toString();
-        q.finish();
+        for (const QStringList& r : testsupport::rows(*d, QString::fromLatin1(sql)))
+            out << r.join(QLatin1Char(' '));
         return out;
     }
 

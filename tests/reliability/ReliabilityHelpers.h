@@ -20,7 +20,6 @@
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <cmath>
@@ -71,28 +70,8 @@ inline void addFullUser(cache::server::Database& d, const QString& code, const Q
         .finish();
 }
 
-// Every row of a query as text, and the column names when asked.
-inline QList<QStringList> rows(cache::server::Database& d, const QString& sql,
-                               QStringList* columns = {}) {
-    QList<QStringList> out;
-    QSqlQuery& q = d.exec(sql);
-    const QSqlRecord rec = q.record();
-    for (int i = 0; columns && i < rec.count(); ++i)
-        *columns << rec.fieldName(i);
-    while (q.next()) {
-        out << QStringList();
-        for (int i = 0; i < rec.count(); ++i)
-            out.last() << q.value(i).toString();
-    }
-    q.finish();
-    return out;
-}
-inline QStringList column(cache::server::Database& d, const QString& sql) {
-    QStringList out;
-    for (const QStringList& r : rows(d, sql))
-        out << r.value(0);
-    return out;
-}
+using testsupport::column;
+using testsupport::rows;
 
 // Every row of every table, and the tables' names: equal fingerprints mean
 // nothing was written or dropped.
@@ -100,7 +79,7 @@ inline QByteArray fingerprint(cache::server::Database& d) {
     QStringList tables = d.handle().tables(), rows;
     tables.sort();
     for (const QString& t : tables)
-        for (const QStringList& row : reliability::rows(d, u("SELECT * FROM ") + t))
+        for (const QStringList& row : testsupport::rows(d, u("SELECT * FROM ") + t))
             rows << (QStringList{t} + row).join(QChar(0x1f));
     rows.sort();
     return QCryptographicHash::hash((tables + rows).join(QLatin1Char('\n')).toUtf8(),

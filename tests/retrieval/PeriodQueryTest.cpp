@@ -60,12 +60,10 @@ protected:
                                "ugrp FROM untergruppe WHERE hgrp = '20' AND"};
         auto d = site_->db->open();
         for (int l = 0; l < 5; ++l) {
-            QSqlQuery& q = d->exec(
-                QStringLiteral("SELECT %1 firma = 1 ORDER BY 1").arg(QLatin1String(lists[l])));
-            host.lists[l] << QString();
-            while (q.next())
-                host.lists[l] << q.value(0).toString();
-            q.finish();
+            host.lists[l] << QString()
+                          << testsupport::column(*d,
+                                                 QStringLiteral("SELECT %1 firma = 1 ORDER BY 1")
+                                                     .arg(QLatin1String(lists[l])));
         }
         login("DEMO", "demo");
     }

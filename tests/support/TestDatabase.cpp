@@ -5,6 +5,8 @@
 #include "platform/cache/server/Security.h"
 
 #include <QCoreApplication>
+#include <QSqlQuery>
+#include <QSqlRecord>
 
 namespace testsupport {
 
@@ -103,6 +105,28 @@ void addLogin(Database& d, qint64 firma, const QString& code, const QString& pas
            {firma, code, aktiv, pname, pnr, abtnr, dw, bergrp})
         .finish();
     storeLoginPassword(d, firma, code, password);
+}
+
+QList<QStringList> rows(Database& d, const QString& sql, QStringList* columns) {
+    QList<QStringList> out;
+    QSqlQuery& q = d.exec(sql);
+    const QSqlRecord rec = q.record();
+    for (int i = 0; columns && i < rec.count(); ++i)
+        *columns << rec.fieldName(i);
+    while (q.next()) {
+        out << QStringList();
+        for (int i = 0; i < rec.count(); ++i)
+            out.last() << q.value(i).toString();
+    }
+    q.finish();
+    return out;
+}
+
+QStringList column(Database& d, const QString& sql) {
+    QStringList out;
+    for (const QStringList& r : rows(d, sql))
+        out << r.value(0);
+    return out;
 }
 
 } // namespace testsupport

@@ -57,6 +57,12 @@ void addLogin(cache::server::Database& d, qint64 firma, const QString& code,
               const QString& pnr, const QString& abtnr, const QString& dw = QStringLiteral("0"),
               const QString& bergrp = QStringLiteral("ALLE"));
 
+// Every row of a query as text (and the column names when asked); the first
+// column of every row.
+QList<QStringList> rows(cache::server::Database& d, const QString& sql,
+                        QStringList* columns = nullptr);
+QStringList column(cache::server::Database& d, const QString& sql);
+
 } // namespace testsupport
 
 // Skips (or, with TALLVERO_REQUIRE_PG=1, fails) when the engine is missing.

@@ -11,7 +11,6 @@
 #include <QDate>
 #include <QElapsedTimer>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <map>
@@ -482,18 +481,7 @@ TEST_P(Rebuild, EveryLevelEqualsTheRawLines) {
     addLines(12402, 777, "MÄ2", 2);
     generate(u"12311"_s, u"12403"_s);
     auto d = db->open();
-    auto rows = [&](const QString& sql) {
-        QStringList out;
-        QSqlQuery& q = d->exec(sql);
-        while (q.next()) {
-            QStringList r;
-            for (int i = 0; i < q.record().count(); ++i)
-                r << q.value(i).toString();
-            out << r.join(u'|');
-        }
-        q.finish();
-        return out;
-    };
+    auto rows = [&](const QString& sql) { return testsupport::rows(*d, sql); };
     auto expectLevels = [&](const char* after) {
         int checked = 0;
         for (const QList<SumLevel>* fam : {&plainLevels(), &warehouseLevels()})
@@ -501,7 +489,7 @@ TEST_P(Rebuild, EveryLevelEqualsTheRawLines) {
                 const QString cols = dimColumns(l.dims).join(u", "_s);
                 const QString where = u" WHERE firma = 1 AND periode BETWEEN 12311 AND 12403 "_s;
                 const QString order = u" ORDER BY firma, periode, "_s + cols;
-                const QStringList sums = rows(
+                const QList<QStringList> sums = rows(
                     u"SELECT firma, periode, %1, umsatz, kosten, skonto, nachlass FROM %2"_s.arg(
                         cols, QLatin1String(l.table)) +
                     where + order);
