@@ -143,7 +143,7 @@ void expectSalesLines(const QJsonObject& j, const cache::server::Selection& sel,
             EXPECT_TRUE(u.isNull() && m.isNull()) << "slot " << slot << " after the clock month";
             continue;
         }
-        const int period = (119 + (slot - 1) / 12) * 100 + (slot - 1) % 12 + 1;
+        const int period = testsupport::slotPeriod(slot);
         const cache::server::Sums s = demo().rawSum(1, period, period, sel);
         ASSERT_TRUE(u.isDouble() && m.isDouble()) << "slot " << slot;
         EXPECT_DOUBLE_EQ(u.toDouble(), double(s.umsatz) / 100) << "Umsatz " << period;

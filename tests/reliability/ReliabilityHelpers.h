@@ -113,8 +113,8 @@ inline Money salesLines(cache::server::Database& d, qint64 firma, int fromPeriod
 // The 61 months up to kToday (January 2019 on) of company 1 in the scope.
 inline QList<Money> companyOneMonths(cache::server::Database& d, const Where& scope = {}) {
     QList<Money> out;
-    for (int n = 0; n < 61; ++n) {
-        const int period = (119 + n / 12) * 100 + n % 12 + 1;
+    for (int slot = 1; slot <= 61; ++slot) {
+        const int period = testsupport::slotPeriod(slot);
         out << salesLines(d, 1, period, period, scope);
     }
     return out;

@@ -196,7 +196,7 @@ TEST_P(PeriodQuery, RequestsOfEachSelection) {
     s[6] = QStringLiteral("L");
     int nonZero = 0;
     for (int n = 1; n <= 63; ++n) {
-        const int period = 11900 + (n - 1) / 12 * 100 + (n - 1) % 12 + 1;
+        const int period = testsupport::slotPeriod(n);
         SCOPED_TRACE(period);
         const cache::server::Sums r = raw(period, period, s);
         EXPECT_NEAR(values::store().PeriodValues(n, 1).value(), r.umsatz / 100.0, 0.005);

@@ -24,6 +24,12 @@ fillDemo(const TestDatabase& db, qint64 lines, quint64 seed = cache::server::Dem
     return d;
 }
 
+// The period code of slot 1..72 of a client whose clock stands in 2024:
+// slot 1 is January 2019.
+inline int slotPeriod(int slot) {
+    return (119 + (slot - 1) / 12) * 100 + (slot - 1) % 12 + 1;
+}
+
 struct DemoSite {
     std::unique_ptr<TestDatabase> db;
     QString server, port;
